@@ -1,0 +1,74 @@
+# zepdemux — top-level commands. `make test` and `make run` do all set-up on a
+# fresh Debian machine: missing packages are installed with apt-get (as root;
+# otherwise the command says which to install), then CMake configures and builds.
+
+JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
+BUILD     ?= build/release
+ASAN      ?= build/sanitize
+FUZZBUILD ?= build/fuzz
+CMAKE_FLAGS ?=
+
+PACKAGES := cmake make g++ clang lld libclang-rt-14-dev pkg-config \
+  zlib1g-dev libfreetype-dev libfontconfig-dev libpng-dev fonts-dejavu-core \
+  libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev \
+  ffmpeg mkvtoolnix
+
+.PHONY: all deps configure build test test-sanitize fuzz fuzz-regress run bench test-large format clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "Installing:$$missing"; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing >/dev/null; \
+	  else \
+	    echo "Please install these Debian packages:$$missing"; exit 1; \
+	  fi; \
+	fi
+
+configure: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+test-sanitize: deps
+	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DZEP_SANITIZE=ON -DCMAKE_CXX_FLAGS=-O1 >/dev/null
+	cmake --build $(ASAN) -j $(JOBS)
+	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1 \
+	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS) --timeout 900
+
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZBUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEP_FUZZ=ON >/dev/null
+	cmake --build $(FUZZBUILD) -j $(JOBS)
+
+# Replays every fuzz target over its checked-in corpus: a regression run.
+fuzz-regress: fuzz
+	@set -e; for t in $(FUZZBUILD)/fuzz/fuzz_*; do \
+	  [ -x "$$t" ] || continue; name=$$(basename $$t); \
+	  echo "== $$name"; \
+	  if ! $$t -runs=0 fuzz/corpus/$${name#fuzz_} > $(FUZZBUILD)/$$name.log 2>&1; then \
+	    tail -n 40 $(FUZZBUILD)/$$name.log; exit 1; fi; \
+	  tail -n 1 $(FUZZBUILD)/$$name.log; \
+	done
+
+bench: deps
+	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DZEP_BENCH=ON -DZEP_BUILD_TESTS=OFF >/dev/null
+	cmake --build build/bench -j $(JOBS)
+
+run: build
+	@echo "The zepdemux command-line tool is not built yet; 'make test' runs the test suite."
+
+format:
+	git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format -i
+
+clean:
+	rm -rf build
