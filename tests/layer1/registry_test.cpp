@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include "tests/layer1/fake_modules.h"
+
+namespace {
+
+uint32_t select(const char16_t* name, uint32_t mode = 0) {
+  uint32_t id = 99;
+  EXPECT_EQ(L1SelectModule(&id, name, mode, nullptr), ZEP_OK);
+  return id;
+}
+
+class Registry : public ::testing::Test {
+ protected:
+  void SetUp() override { fake::reset(); }
+};
+
+TEST_F(Registry, HighestScoreWinsAndTiesGoToTheLowestId) {
+  ASSERT_EQ(fake::register_modules({&fake::kModuleA, &fake::kModuleB, &fake::kModuleC}), ZEP_OK);
+  EXPECT_EQ(select(u"clip.aaa"), 3u);  // A and B both score 100
+  EXPECT_EQ(select(u"clip.bbb"), 7u);  // C's 80 beats B's 50
+  EXPECT_EQ(select(u"clip.zzz"), 0u);  // nobody
+  EXPECT_EQ(fake::state().initCalls, 3);
+}
+
+TEST_F(Registry, ModeSkipsModulesThatCannotReadOrWrite) {
+  ASSERT_EQ(fake::register_modules({&fake::kModuleA, &fake::kWriteOnly}), ZEP_OK);
+  EXPECT_EQ(select(u"x.ccc", 0), 0u);
+  EXPECT_EQ(select(u"x.ccc", 1), 9u);
+  EXPECT_EQ(select(u"x.aaa", 1), 0u);  // A cannot write
+  EXPECT_EQ(select(u"x.ccc", 7), 9u);  // other modes skip nothing
+}
+
+TEST_F(Registry, DispatchAndLoggingModulesAreNeverChosen) {
+  ASSERT_EQ(fake::register_modules({&fake::kFakeLogging}), ZEP_OK);
+  EXPECT_EQ(select(u"x.aaa"), 0u);
+}
+
+TEST_F(Registry, MissingProbeStopsSelection) {
+  ASSERT_EQ(fake::register_modules({&fake::kModuleA, &fake::kNoProbe}), ZEP_OK);
+  uint32_t id = 1;
+  EXPECT_EQ(L1SelectModule(&id, u"x.aaa", 0, nullptr), ZEP_ERR_NULL_MODULE_FUNC);
+}
+
+TEST_F(Registry, NullArguments) {
+  uint32_t id = 0;
+  EXPECT_EQ(L1SelectModule(nullptr, u"x", 0, nullptr), ZEP_E_NULL_ARG);
+  EXPECT_EQ(L1SelectModule(&id, nullptr, 0, nullptr), ZEP_E_NULL_ARG);
+  EXPECT_EQ(L1RegisterModules(nullptr), ZEP_E_NULL_ARG);
+}
+
+TEST_F(Registry, RegistrationFailures) {
+  EXPECT_EQ(fake::register_modules({&fake::kNoInit}), ZEP_ERR_LAYER1_FUNC_ERR);
+  fake::state().initStatus = ZEP_ERR_KILL;
+  EXPECT_EQ(fake::register_modules({&fake::kFailingInit}), ZEP_ERR_LAYER1_MODULE_INIT);
+  fake::state().initStatus = ZEP_WARN_NONFATAL;  // a warning is no failure
+  EXPECT_EQ(fake::register_modules({&fake::kFailingInit}), ZEP_OK);
+}
+
+TEST_F(Registry, OutOfRangeIdsAndNullEntriesAreSkipped) {
+  static const ZepModule kHighId = {50, fake::kModuleA.info, fake::kModuleA.ops};
+  static const ZepModule kZeroId = {0, fake::kModuleA.info, fake::kModuleA.ops};
+  const ZepModule* modules[] = {nullptr, &kHighId, &kZeroId, &fake::kModuleB};
+  void* extras[] = {nullptr, nullptr, nullptr, reinterpret_cast<void*>(0x1234)};
+  ZepModuleList list = {0, modules, extras, 4, 0};
+  ASSERT_EQ(L1RegisterModules(&list), ZEP_OK);
+  EXPECT_EQ(L1GetRegisteredModule(50), nullptr);
+  EXPECT_EQ(L1GetRegisteredModule(5), &fake::kModuleB);
+  EXPECT_EQ(fake::state().initCalls, 1);
+}
+
+TEST_F(Registry, StartRegistersTheStaticListWithDispatchLast) {
+  ASSERT_EQ(L1Start(), ZEP_OK);
+  EXPECT_EQ(L1GetRegisteredModule(ZEP_MODULE_ID_DISPATCH), &zepDispatchModule);
+  ASSERT_EQ(L1Start(), ZEP_OK);  // again: same modules, no failure
+  const ZepModuleInfo* info = zepDispatchModule.ops->GetModuleInfo();
+  EXPECT_EQ(zep::u16_to_utf8(info->extensions), "logging");
+  EXPECT_EQ(zep::u16_to_utf8(info->description), "logging module.");
+  EXPECT_EQ(info->canWrite, 1u);
+}
+
+}  // namespace
