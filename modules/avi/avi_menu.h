@@ -166,7 +166,7 @@ typedef struct AviMenuOps {
                                       uint32_t capacity, uint32_t* count);
   /* Title position k from the first MEDS of the k-th TITL, k = 0, 1, ...; the
    * walk ends at the first TITL that is missing (or has no MEDS) or when
-   * `capacity` positions are filled. No title at all: -4 (-1 without MDIA). */
+   * `capacity` positions are filled. No title at all (or no MDIA): -4. */
   ZEP_STATUS (*GetTitlePositions)(AviMenuReader* reader, uint64_t* positions, uint32_t capacity,
                                   uint32_t* count);
   /* Answers the queries the AVI module passes on (null reader:
