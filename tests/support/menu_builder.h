@@ -1,0 +1,74 @@
+// Builders for the menu section of AVI files with several titles:
+//   RIFF MENU > LIST ZPNU > MENU > MDIA (TITL > MEDS, CHAP; MNTK > MEDS, MEDT),
+//   TRTB, WMEN pages and LGMN language groups,
+// and for the RIFF META section that carries a cover picture. The small
+// functions build one chunk each, byte-exact, so that tests can also assemble
+// damaged sections; MenuSpec builds a whole well-formed section.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tests/support/byte_writer.h"
+
+namespace zeptest::menu {
+
+// id, size, data and the pad byte of an odd size.
+Bytes chunk(std::string_view id, const Bytes& data);
+// id, size (counting the form type), form type, children.
+Bytes list(std::string_view id, std::string_view form, const Bytes& children);
+Bytes concat(std::initializer_list<Bytes> parts);
+
+// MEDS: two u32 values and the position of a media RIFF.
+Bytes meds(uint64_t position, uint32_t value1 = 0, uint32_t value2 = 0);
+// MEDT: the media key and four further u32 values.
+Bytes medt(uint32_t key);
+// CHAP with a few bytes of content.
+Bytes chap(uint32_t number);
+// TITL: the 40-byte title record (padded/cut to 40), then its sub-chunks.
+Bytes titl(const Bytes& record, const Bytes& children);
+// MDIA and MNTK: a 4-byte field after the header, then the children.
+Bytes mdia(const Bytes& children);
+Bytes mntk(const Bytes& children);
+// WMEN page: six u32 values (the second of them, at chunk offset 12, the media
+// key), the name length in bytes and the UTF-16LE name.
+Bytes wmen(uint32_t key, std::u16string_view name = u"");
+// LGMN language group: the 28-byte header, then its pages.
+Bytes lgmn(const Bytes& pages);
+Bytes trtb(const Bytes& data);
+// MENU chunk of a version with its name and sub-chunks; the kept values are
+// filled with recognisable numbers.
+Bytes menu_chunk(uint32_t version, std::u16string_view name, const Bytes& subchunks);
+Bytes zpnu(const Bytes& children);
+Bytes riff_menu(const Bytes& children);
+// RIFF META > LIST NRRL > dpic with the picture bytes.
+Bytes riff_meta(const Bytes& picture);
+
+// A whole well-formed section.
+struct MenuPage {
+  uint32_t key = 0;
+  std::u16string name;
+};
+struct MenuMedia {
+  uint64_t position = 0;
+  std::vector<uint32_t> keys;  // one MEDT link per key
+};
+struct MenuSpec {
+  std::vector<uint64_t> titles;     // one TITL each, with one MEDS
+  std::vector<uint32_t> chapters;   // CHAP chunks per title (missing: 0)
+  std::vector<MenuMedia> media;     // MNTK content
+  bool withTrack = true;            // write MNTK at all
+  std::vector<MenuPage> pages;      // WMEN pages directly in MENU
+  std::vector<std::vector<MenuPage>> groups;  // LGMN groups after the pages
+  std::u16string name = u"Main menu";
+  std::vector<uint32_t> versionsBefore;  // MENU chunks of these versions first
+};
+Bytes build_menu_section(const MenuSpec& spec);
+
+// The 40-byte title record written for title `index` by build_menu_section:
+// bytes index*40 + i.
+Bytes title_record(uint32_t index);
+
+}  // namespace zeptest::menu
