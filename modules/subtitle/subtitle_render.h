@@ -58,6 +58,33 @@ void zep_subtitle_format_time_string(int64_t start, int64_t end, char out[kZepSu
 // is not a time string.
 ZEP_STATUS zep_subtitle_parse_time_string(const uint8_t* text, size_t size, int64_t* start, int64_t* end);
 
+// ---- Markup ---------------------------------------------------------------
+
+// The style in force for a character. The first face is asked bold, not
+// italic; tags i, b, u, s and font color open styles, a closing tag restores
+// the style before the innermost open one.
+struct ZepSubtitleTextStyle {
+  bool bold = true;
+  bool italic = false;
+  bool underline = false;
+  bool strikeThrough = false;
+  uint32_t color = 0xFFFFFF;  // 0xRRGGBB, white at first
+  uint32_t pixelSize = 32;
+  bool operator==(const ZepSubtitleTextStyle&) const = default;
+};
+
+struct ZepSubtitleStyledChar {
+  char32_t code = 0;  // any character outside tags, line feeds included
+  ZepSubtitleTextStyle style;
+};
+
+// Decodes UTF-8 text (invalid bytes become U+FFFD) and reads its markup: tags
+// run from "<" to the next ">" outside double quotes and are never drawn; a
+// text ending inside a tag ends there.
+std::vector<ZepSubtitleStyledChar> zep_subtitle_parse_markup(const char* utf8, size_t size);
+
+// ---- Packets --------------------------------------------------------------
+
 // Builds the QSUB packet of a picture for a frame size: crop, pad, fit, run-
 // length code, place. ZEP_ERR_INVALID_SUBTITLE (and no packet) when the frame
 // size selects none of 640 x 480, 960 x 720, 1440 x 1080; -2 for a null packet.

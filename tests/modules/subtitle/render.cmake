@@ -1,0 +1,7 @@
+# Subtitle rendering and QSUB packets.
+if(TARGET zep_subtitle)
+  zep_add_test(subtitle_render_test SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/render_packet_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/render_markup_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/render_text_test.cpp)
+endif()
