@@ -112,4 +112,74 @@ Bytes build_menu_section(const MenuSpec& spec) {
   return riff_menu(zpnu(menus.data()));
 }
 
+Bytes tiny_video_payload(uint32_t seed, uint32_t frame) {
+  Bytes payload(40 + (frame * 7 + seed * 3) % 23);
+  for (size_t i = 0; i < payload.size(); ++i) payload[i] = uint8_t(seed * 31 + frame * 5 + i);
+  return payload;
+}
+
+Bytes tiny_audio_payload(uint32_t seed, uint32_t chunk) {
+  Bytes payload(1600);
+  for (size_t i = 0; i < payload.size(); ++i) payload[i] = uint8_t(seed * 17 + chunk + i * 3);
+  return payload;
+}
+
+Bytes tiny_title(uint32_t seed, uint32_t frames, uint32_t width, uint32_t height) {
+  ByteWriter avih;
+  avih.le32(100000).le32(20000).le32(0).le32(0x10).le32(frames).le32(0).le32(2).le32(4096);
+  avih.le32(width).le32(height).zeros(16);
+  ByteWriter video_strh;
+  video_strh.text("vids").text("FMP4").le32(0).le16(0).le16(0).le32(0).le32(1).le32(10).le32(0);
+  video_strh.le32(frames).le32(4096).le32(0xFFFFFFFFu).le32(0);
+  video_strh.le16(0).le16(0).le16(uint16_t(width)).le16(uint16_t(height));
+  ByteWriter bitmap;
+  bitmap.le32(40).le32(width).le32(height).le16(1).le16(24).text("FMP4").le32(width * height * 3);
+  bitmap.le32(0).le32(0).le32(0).le32(0);
+  ByteWriter audio_strh;
+  audio_strh.text("auds").le32(0).le32(0).le16(0).le16(0).le32(0).le32(2).le32(16000).le32(0);
+  audio_strh.le32(frames * 800).le32(1600).le32(0xFFFFFFFFu).le32(2).zeros(8);
+  ByteWriter wave;
+  wave.le16(1).le16(1).le32(8000).le32(16000).le16(2).le16(16).le16(0);
+  const Bytes hdrl = list(
+      "LIST", "hdrl",
+      concat({chunk("avih", avih.data()),
+              list("LIST", "strl", concat({chunk("strh", video_strh.data()), chunk("strf", bitmap.data())})),
+              list("LIST", "strl", concat({chunk("strh", audio_strh.data()), chunk("strf", wave.data())}))}));
+
+  ByteWriter movi_data;
+  ByteWriter index;
+  for (uint32_t f = 0; f < frames; ++f) {
+    const Bytes video = tiny_video_payload(seed, f);
+    index.text("00dc").le32(f % 5 == 0 ? 0x10 : 0).le32(uint32_t(movi_data.size() + 4)).le32(uint32_t(video.size()));
+    movi_data.bytes(chunk("00dc", video));
+    const Bytes audio = tiny_audio_payload(seed, f);
+    index.text("01wb").le32(0x10).le32(uint32_t(movi_data.size() + 4)).le32(uint32_t(audio.size()));
+    movi_data.bytes(chunk("01wb", audio));
+  }
+  return list("RIFF", "AVI ", concat({hdrl, list("LIST", "movi", movi_data.data()), chunk("idx1", index.data())}));
+}
+
+Bytes build_menu_file(MenuSpec spec, const std::vector<Bytes>& titles,
+                      const std::vector<Bytes>& menu_media) {
+  spec.titles.assign(titles.size(), 0);
+  spec.media.resize(menu_media.size());
+  // The section's size does not depend on the positions it carries.
+  const size_t section_size = build_menu_section(spec).size();
+  uint64_t position = titles.empty() ? 0 : titles[0].size() + section_size;
+  for (size_t t = 1; t < titles.size(); ++t) {
+    spec.titles[t] = position;
+    position += titles[t].size();
+  }
+  for (size_t m = 0; m < menu_media.size(); ++m) {
+    spec.media[m].position = position;
+    position += menu_media[m].size();
+  }
+  ByteWriter file;
+  if (!titles.empty()) file.bytes(titles[0]);
+  file.bytes(build_menu_section(spec));
+  for (size_t t = 1; t < titles.size(); ++t) file.bytes(titles[t]);
+  for (const Bytes& media : menu_media) file.bytes(media);
+  return file.take();
+}
+
 }  // namespace zeptest::menu

@@ -71,4 +71,19 @@ Bytes build_menu_section(const MenuSpec& spec);
 // bytes index*40 + i.
 Bytes title_record(uint32_t index);
 
+// A small, complete title (RIFF AVI with hdrl, movi and idx1): one video
+// stream ("FMP4", 10 frames per second, `frames` chunks 00dc, every fifth a key
+// frame) and one PCM audio stream (8 kHz mono 16-bit, one 01wb chunk of 1600
+// bytes after every video chunk). The payloads are distinct per seed.
+Bytes tiny_title(uint32_t seed, uint32_t frames, uint32_t width = 32, uint32_t height = 24);
+Bytes tiny_video_payload(uint32_t seed, uint32_t frame);
+Bytes tiny_audio_payload(uint32_t seed, uint32_t chunk);
+
+// A whole file: title 0, the menu section, then the further titles and menu
+// media in order. spec.titles and spec.media[].position are filled with the
+// real positions (titles first, then the menu media); the rest of the spec
+// (chapters, links, pages) is used as given.
+Bytes build_menu_file(MenuSpec spec, const std::vector<Bytes>& titles,
+                      const std::vector<Bytes>& menu_media);
+
 }  // namespace zeptest::menu
