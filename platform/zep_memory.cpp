@@ -1,5 +1,6 @@
 // Memory of the platform layer. A null allocation context selects the C heap;
 // the library never passes any other context, so no other allocator exists.
+#include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
 
@@ -7,7 +8,9 @@
 
 void* zep_mem_alloc(size_t size, void* context) {
   (void)context;
-  if (size == 0) return nullptr;
+  // No object can be larger than PTRDIFF_MAX; such a size is a wrapped
+  // computation, refused before it reaches the heap.
+  if (size == 0 || size > static_cast<size_t>(PTRDIFF_MAX)) return nullptr;
   // calloc gives the zero-filled block every caller relies on.
   return calloc(1, size);
 }
