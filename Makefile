@@ -39,8 +39,9 @@ build: configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
+# The sanitizer build uses clang, so that both compilers build the tree in CI.
 test-sanitize: deps
-	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DZEP_SANITIZE=ON -DCMAKE_CXX_FLAGS=-O1 >/dev/null
+	CC=clang CXX=clang++ cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DZEP_SANITIZE=ON -DCMAKE_CXX_FLAGS=-O1 >/dev/null
 	cmake --build $(ASAN) -j $(JOBS)
 	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
