@@ -21,3 +21,8 @@ zep_add_test(avi_menu_tests
     ${CMAKE_CURRENT_LIST_DIR}/menu_reader_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/menu_query_test.cpp
   LIBS ${zep_menu_test_libs})
+
+# Whole files with a menu section need the AVI module itself.
+if(zep_menu_in_avi)
+  zep_add_test(avi_menu_file_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/menu_file_test.cpp)
+endif()
