@@ -299,6 +299,8 @@ int64_t parser_read_and_deliver(Parser* parser, zep_block_info_t* callerRecord,
     zep_time_info_t timeRecord = parser->timeRecord;
     const int32_t timeAnswer = out->auxinfo(out, 0, ZEP_INFO_TIME, &timeRecord, sizeof timeRecord);
     if (infoAnswer != 0 || timeAnswer != 0) return fail(parser);
+    // A pull consumer waits for a block of its own stream.
+    if (wanted != nullptr) continue;
     if (callerRecord != nullptr) std::memcpy(callerRecord, &record, sizeof record);
     return int64_t(total);
   }

@@ -1,0 +1,363 @@
+// Elementary-stream framing and codec headers: the byte rules alone, then
+// through a parser with the add-header flag.
+#include <cstring>
+
+#include "api/zep_codec_header.h"
+#include "api/zep_es_framing.h"
+#include "api_fixture.h"
+
+namespace zeptest {
+namespace {
+
+using namespace zep::framing;
+using zep::codec::CodecHeader;
+
+Bytes length_prefixed(uint32_t lengthSize, std::initializer_list<uint32_t> units) {
+  ByteWriter w;
+  uint8_t seed = 0x21;
+  for (uint32_t n : units) {
+    if (lengthSize == 4) w.be32(n);
+    if (lengthSize == 3) w.be24(n);
+    if (lengthSize == 2) w.be16(n);
+    if (lengthSize == 1) w.u8(uint8_t(n));
+    for (uint32_t i = 0; i < n; ++i) w.u8(seed++);
+  }
+  return w.take();
+}
+
+Bytes annex_b(const Bytes& prefixed, uint32_t lengthSize) {
+  Bytes out;
+  size_t pos = 0;
+  while (pos + lengthSize <= prefixed.size()) {
+    const uint32_t n = read_nal_length(prefixed.data() + pos, lengthSize);
+    if (pos + lengthSize + n > prefixed.size()) break;
+    out.insert(out.end(), {0, 0, 0, 1});
+    out.insert(out.end(), prefixed.begin() + long(pos + lengthSize),
+               prefixed.begin() + long(pos + lengthSize + n));
+    pos += lengthSize + n;
+  }
+  return out;
+}
+
+TEST(Framing, FourByteLengthsBecomeStartCodesInPlace) {
+  Bytes block = length_prefixed(4, {10, 20});
+  ASSERT_EQ(block.size(), 38u);
+  const Bytes expected = annex_b(block, 4);
+  uint32_t size = 0;
+  ASSERT_TRUE(lengths_to_start_codes_in_place(block.data(), 38, &size));
+  EXPECT_EQ(size, 38u);
+  EXPECT_EQ(block, expected);
+  // Three stray bytes after the last whole unit are not delivered.
+  Bytes stray = length_prefixed(4, {10, 20});
+  stray.insert(stray.end(), {7, 7, 7});
+  ASSERT_TRUE(lengths_to_start_codes_in_place(stray.data(), 41, &size));
+  EXPECT_EQ(size, 38u);
+  EXPECT_EQ(Bytes(stray.begin(), stray.begin() + 38), expected);
+  // A first unit that does not fit fails.
+  Bytes broken = length_prefixed(4, {10});
+  broken[3] = 11;
+  EXPECT_FALSE(lengths_to_start_codes_in_place(broken.data(), uint32_t(broken.size()), &size));
+  EXPECT_TRUE(begins_with_start_code(expected.data(), uint32_t(expected.size()), 4));
+}
+
+TEST(Framing, ShortLengthsGoThroughAnotherBuffer) {
+  const Bytes block = length_prefixed(2, {5, 6});
+  ASSERT_EQ(block.size(), 15u);
+  ASSERT_EQ(start_code_size(block.data(), 15, 2), 19u);
+  Bytes out(19);
+  EXPECT_EQ(lengths_to_start_codes(block.data(), 15, 2, out.data()), 19u);
+  EXPECT_EQ(out, annex_b(block, 2));
+  const Bytes three = length_prefixed(3, {4, 300});
+  EXPECT_EQ(start_code_size(three.data(), uint32_t(three.size()), 3), 312u);
+  const Bytes one = length_prefixed(1, {0, 0, 3});
+  EXPECT_EQ(start_code_size(one.data(), uint32_t(one.size()), 1), 15u);
+  const Bytes bad = {0, 9, 1, 2};
+  EXPECT_EQ(start_code_size(bad.data(), 4, 2), 0u);
+  const uint8_t threeByteStart[] = {0, 0, 1, 0x65};
+  EXPECT_TRUE(begins_with_start_code(threeByteStart, 4, 3));
+  EXPECT_FALSE(begins_with_start_code(threeByteStart, 4, 4));
+}
+
+TEST(Framing, AdtsHeaderFromRateAndChannels) {
+  AdtsParams params{};
+  ASSERT_TRUE(adts_params(nullptr, 0, 2, 48000, -1, &params));
+  uint8_t header[7];
+  write_adts_header(params, 200, header);
+  const uint8_t expected[] = {0xFF, 0xF1, 0x4C, 0x80, 0x19, 0xFF, 0xFC};
+  EXPECT_EQ(std::memcmp(header, expected, 7), 0);
+  EXPECT_FALSE(adts_params(nullptr, 0, 2, 7350, -1, &params));
+  ASSERT_TRUE(adts_params(nullptr, 0, 2, 7350, 12, &params));
+  EXPECT_EQ(params.frequencyIndex, 12u);
+  // AudioSpecificConfig 12 10: AAC LC, 44.1 kHz, stereo.
+  const uint8_t asc[] = {0x12, 0x10};
+  ASSERT_TRUE(adts_params(asc, 2, 6, 8000, -1, &params));
+  EXPECT_EQ(params.profile, 1u);
+  EXPECT_EQ(params.frequencyIndex, 4u);
+  EXPECT_EQ(params.channelConfig, 2u);
+  // Six channels put their high bit into byte 2.
+  params.channelConfig = 6;
+  write_adts_header(params, 10, header);
+  EXPECT_EQ(header[2] & 1, 1);
+  EXPECT_EQ(header[3] >> 6, 2);
+}
+
+TEST(Framing, Ac3SyncWord) {
+  const uint8_t swapped[] = {0x77, 0x0B, 1};
+  const uint8_t plain[] = {0x0B, 0x77, 1};
+  const uint8_t none[] = {0x12, 0x34, 1};
+  EXPECT_TRUE(ac3_has_sync_word(swapped, 3));
+  EXPECT_TRUE(ac3_has_sync_word(plain, 3));
+  EXPECT_FALSE(ac3_has_sync_word(none, 3));
+  EXPECT_FALSE(ac3_has_sync_word(plain, 1));
+}
+
+TEST(CodecHeader, FromAvcRecord) {
+  // Two SPS and one PPS, 2-byte NAL lengths.
+  const Bytes avcc = {1, 0x42, 0, 0x1E, 0xFD, 0xE2, 0, 3, 0x67, 1, 2, 0, 2, 0x67, 3,
+                      1, 0, 2, 0x68, 4};
+  CodecHeader h{};
+  ASSERT_TRUE(zep::codec::header_from_avcc(avcc.data(), uint32_t(avcc.size()), &h));
+  EXPECT_EQ(h.nalLengthSize, 2u);
+  const Bytes expected = {0, 0, 0, 1, 0x67, 1, 2, 0, 0, 0, 1, 0x67, 3, 0, 0, 0, 1, 0x68, 4};
+  EXPECT_EQ(Bytes(h.bytes, h.bytes + h.size), expected);
+  // Truncated records keep what is whole.
+  ASSERT_TRUE(zep::codec::header_from_avcc(avcc.data(), 12, &h));
+  EXPECT_EQ(h.size, 7u);
+  EXPECT_FALSE(zep::codec::header_from_avcc(avcc.data(), 5, &h));
+  // A set that would pass 1024 bytes is left out.
+  Bytes big = {1, 0x42, 0, 0x1E, 0xFF, 0xE1, 0x04, 0x00};
+  big.resize(big.size() + 1024, 0x67);
+  big.insert(big.end(), {1, 0, 1, 0x68});
+  ASSERT_TRUE(zep::codec::header_from_avcc(big.data(), uint32_t(big.size()), &h));
+  EXPECT_EQ(Bytes(h.bytes, h.bytes + h.size), Bytes({0, 0, 0, 1, 0x68}));
+}
+
+TEST(CodecHeader, FromHevcRecord) {
+  ByteWriter w;
+  w.u8(1).u8(0x01).zeros(10).u8(93).zeros(8).u8(0xFF);  // bytes 0..21: NAL length size 4
+  w.u8(4);                                                      // arrays
+  w.u8(0x20).be16(1).be16(3).u8(0x40).u8(1).u8(2);              // VPS
+  w.u8(0x21).be16(2).be16(2).u8(0x42).u8(9).be16(2).u8(0x42).u8(7);  // two SPS: last wins
+  w.u8(0x27).be16(1).be16(2).u8(0x4E).u8(1);                    // SEI: ignored
+  w.u8(0x22).be16(1).be16(2).u8(0x44).u8(5);                    // PPS
+  const Bytes hvcc = w.take();
+  CodecHeader h{};
+  ASSERT_TRUE(zep::codec::header_from_hvcc(hvcc.data(), uint32_t(hvcc.size()), &h));
+  EXPECT_EQ(h.nalLengthSize, 4u);
+  const Bytes expected = {0, 0, 0, 1, 0x40, 1, 2, 0, 0, 0, 1, 0x42, 7, 0, 0, 0, 1, 0x44, 5};
+  EXPECT_EQ(Bytes(h.bytes, h.bytes + h.size), expected);
+  EXPECT_FALSE(zep::codec::header_from_hvcc(hvcc.data(), 23, &h));
+  // Counts that run past the record stop the walk.
+  Bytes cut(hvcc.begin(), hvcc.begin() + 34);
+  ASSERT_TRUE(zep::codec::header_from_hvcc(cut.data(), uint32_t(cut.size()), &h));
+  EXPECT_EQ(Bytes(h.bytes, h.bytes + h.size), Bytes({0, 0, 0, 1, 0x40, 1, 2}));
+}
+
+TEST(CodecHeader, FromMpegVideoFirstBlocks) {
+  CodecHeader h{};
+  const Bytes mpeg2 = {0xAA, 0, 0, 1, 0xB3, 1, 2, 0, 0, 1, 0xB5, 0x14, 3, 0, 0, 1, 0xB8, 9};
+  ASSERT_TRUE(zep::codec::header_from_first_block(3, mpeg2.data(), uint32_t(mpeg2.size()), 0, 0,
+                                                  &h));
+  EXPECT_EQ(Bytes(h.bytes, h.bytes + h.size), Bytes(mpeg2.begin() + 1, mpeg2.begin() + 13));
+  // A picture-coding extension (id 8) is not part of the header.
+  Bytes other = mpeg2;
+  other[11] = 0x84;
+  ASSERT_TRUE(zep::codec::header_from_first_block(3, other.data(), uint32_t(other.size()), 0, 0,
+                                                  &h));
+  EXPECT_EQ(h.size, 6u);
+  const Bytes noEnd = {0, 0, 1, 0xB3, 1, 2};
+  EXPECT_FALSE(zep::codec::header_from_first_block(3, noEnd.data(), 6, 0, 0, &h));
+  const Bytes mpeg4 = {0, 0, 1, 0xB0, 1, 0, 0, 1, 0x20, 5, 0, 0, 1, 0xB6, 7};
+  ASSERT_TRUE(zep::codec::header_from_first_block(4, mpeg4.data(), uint32_t(mpeg4.size()), 0, 0,
+                                                  &h));
+  EXPECT_EQ(h.size, 10u);
+  EXPECT_FALSE(zep::codec::header_from_first_block(4, mpeg4.data(), 12, 0, 0, &h));
+}
+
+class FramingDeliveryTest : public ApiTest {
+ protected:
+  void TearDown() override {
+    ApiTest::TearDown();
+    test_output_free(&out);
+  }
+  int32_t start(int16_t stream, bool addHeader) {
+    if (!open()) return 0;
+    const int32_t p = new_parser();
+    test_output_init(&out, 1 << 20);
+    return add_stream(p, stream, &out, addHeader) == 0 ? p : 0;
+  }
+  Bytes delivered(size_t i) const {
+    return Bytes(out.data + out.blocks[i].offset,
+                 out.data + out.blocks[i].offset + out.blocks[i].size);
+  }
+  test_output out{};
+};
+
+TEST_F(FramingDeliveryTest, H264HeaderGoesFirstThenStartCodes) {
+  FakeTitle t;
+  FakeVideo v;
+  v.format = fake_video_format("H264", 25, 1, 64, 64);
+  v.privateData = {1, 0x64, 0, 0x1F, 0xFF, 0xE1, 0, 2, 0x67, 0x64, 1, 0, 2, 0x68, 0xEE};
+  t.video.push_back(v);
+  const Bytes picture = length_prefixed(4, {10, 20});
+  t.blocks.push_back(block(ZEP_BLOCK_VIDEO, 0, picture, 0));
+  t.blocks.push_back(block(ZEP_BLOCK_VIDEO, 0, length_prefixed(4, {5}), 400000, 400000, false));
+  scenario.containerType = 2;
+  scenario.titles.push_back(t);
+  const int32_t p = start(0, true);
+  ASSERT_NE(p, 0) << last_message();
+  EXPECT_EQ(zepDemuxPush(demux, p), 38);
+  EXPECT_EQ(zepDemuxPush(demux, p), 38);
+  EXPECT_EQ(zepDemuxPush(demux, p), 9);
+  EXPECT_EQ(zepDemuxPush(demux, p), 0);
+  ASSERT_EQ(out.block_count, 3u);
+  EXPECT_EQ(delivered(0), Bytes({0, 0, 0, 1, 0x67, 0x64, 0, 0, 0, 1, 0x68, 0xEE}));
+  EXPECT_EQ(out.blocks[0].info.start_time, 0);
+  EXPECT_EQ(delivered(1), annex_b(picture, 4));
+  EXPECT_EQ(delivered(2), annex_b(length_prefixed(4, {5}), 4));
+  // After a seek the header goes first again.
+  zepdmux_seek_info_t seek{};
+  seek.parser_num = p;
+  ASSERT_EQ(zepDemuxSeek(demux, &seek), 0);
+  EXPECT_GT(zepDemuxPush(demux, p), 0);
+  EXPECT_EQ(delivered(3), delivered(0));
+}
+
+TEST_F(FramingDeliveryTest, H264WithoutAddHeaderIsDeliveredAsStored) {
+  FakeTitle t;
+  FakeVideo v;
+  v.format = fake_video_format("H264", 25, 1, 64, 64);
+  v.privateData = {1, 0x64, 0, 0x1F, 0xFD, 0xE1, 0, 2, 0x67, 0x64, 1, 0, 2, 0x68, 0xEE};
+  t.video.push_back(v);
+  const Bytes picture = length_prefixed(2, {5, 6});
+  t.blocks.push_back(block(ZEP_BLOCK_VIDEO, 0, picture, 0));
+  scenario.titles.push_back(t);
+  const int32_t p = start(0, false);
+  ASSERT_NE(p, 0);
+  EXPECT_EQ(zepDemuxPush(demux, p), 15);
+  ASSERT_EQ(out.block_count, 1u);
+  EXPECT_EQ(delivered(0), picture);
+}
+
+TEST_F(FramingDeliveryTest, TwoByteLengthsWithHeaderThatMatchesTheFirstUnit) {
+  FakeTitle t;
+  FakeVideo v;
+  v.format = fake_video_format("H264", 25, 1, 64, 64);
+  v.privateData = {1, 0x64, 0, 0x1F, 0xFD, 0xE1, 0, 2, 0x67, 0x64, 1, 0, 2, 0x68, 0xEE};
+  t.video.push_back(v);
+  Bytes picture = length_prefixed(2, {5, 6});
+  picture[2] = 0x67;  // the block begins with its own SPS
+  t.blocks.push_back(block(ZEP_BLOCK_VIDEO, 0, picture, 0));
+  scenario.titles.push_back(t);
+  const int32_t p = start(0, true);
+  ASSERT_NE(p, 0);
+  EXPECT_EQ(zepDemuxPush(demux, p), 15);
+  ASSERT_EQ(out.block_count, 1u);
+  EXPECT_EQ(delivered(0).size(), 19u);
+  EXPECT_EQ(delivered(0), annex_b(picture, 2));
+}
+
+TEST_F(FramingDeliveryTest, H264AddHeaderNeedsAHeader) {
+  FakeTitle t;
+  FakeVideo v;
+  v.format = fake_video_format("H264", 25, 1, 64, 64);
+  t.video.push_back(v);  // no private data and no block: no header
+  scenario.titles.push_back(t);
+  ASSERT_TRUE(open());
+  const int32_t p = new_parser();
+  test_output_init(&out, 100);
+  zep_stream_info_t s;
+  ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 0, &s), 0);
+  EXPECT_EQ(s.codec_id, 0u);
+  // The stream is no longer H.264 to the API, so adding it works.
+  EXPECT_EQ(add_stream(p, 0, &out, true), 0);
+}
+
+TEST_F(FramingDeliveryTest, AacInMatroskaGetsAdtsHeaders) {
+  FakeTitle t;
+  FakeAudio a;
+  a.format = fake_audio_format(255, 2, 48000, 16);
+  a.privateData = {0x11, 0x90};  // AAC LC, 48 kHz, stereo
+  t.audio.push_back(a);
+  t.blocks.push_back(block(ZEP_BLOCK_AUDIO, 0, pattern(200), 0));
+  scenario.containerType = 2;
+  scenario.titles.push_back(t);
+  const int32_t p = start(0, true);
+  ASSERT_NE(p, 0);
+  EXPECT_EQ(zepDemuxPush(demux, p), 200);
+  ASSERT_EQ(out.block_count, 1u);
+  Bytes expected = {0xFF, 0xF1, 0x4C, 0x80, 0x19, 0xFF, 0xFC};
+  const Bytes payload = pattern(200);
+  expected.insert(expected.end(), payload.begin(), payload.end());
+  EXPECT_EQ(delivered(0), expected);
+}
+
+TEST_F(FramingDeliveryTest, AacAtAnUnknownRateFails) {
+  FakeTitle t;
+  FakeAudio a;
+  a.format = fake_audio_format(255, 2, 7350, 16);
+  a.privateData = {0x01};  // too short to be a configuration
+  t.audio.push_back(a);
+  t.blocks.push_back(block(ZEP_BLOCK_AUDIO, 0, pattern(100), 0));
+  scenario.containerType = 2;
+  scenario.titles.push_back(t);
+  const int32_t p = start(0, true);
+  ASSERT_NE(p, 0);
+  EXPECT_EQ(zepDemuxPush(demux, p), -1);
+  EXPECT_EQ(last_message(), "Unknown AAC sample rate: 7350");
+}
+
+TEST_F(FramingDeliveryTest, LargeAacFrameKeepsAllItsBytes) {
+  FakeTitle t;
+  FakeAudio a;
+  a.format = fake_audio_format(255, 2, 48000, 16);
+  a.privateData = {0x11, 0x90};
+  t.audio.push_back(a);
+  t.blocks.push_back(block(ZEP_BLOCK_AUDIO, 0, pattern(70000), 0));
+  scenario.containerType = 2;
+  scenario.titles.push_back(t);
+  const int32_t p = start(0, true);
+  ASSERT_NE(p, 0);
+  EXPECT_EQ(zepDemuxPush(demux, p), 70000);
+  ASSERT_EQ(out.block_count, 1u);
+  EXPECT_EQ(out.blocks[0].size, 70007u);
+}
+
+TEST_F(FramingDeliveryTest, Ac3SyncWordOnlyWhenMissing) {
+  FakeTitle t;
+  FakeAudio a;
+  a.format = fake_audio_format(0x2000, 2, 48000, 16);
+  a.privateData = pattern(20);
+  t.audio.push_back(a);
+  const Bytes swapped = {0x77, 0x0B, 1, 2, 3};
+  const Bytes bare = {5, 6, 7};
+  t.blocks.push_back(block(ZEP_BLOCK_AUDIO, 0, swapped, 0));
+  t.blocks.push_back(block(ZEP_BLOCK_AUDIO, 0, bare, 320000));
+  scenario.containerType = 2;
+  scenario.titles.push_back(t);
+  const int32_t p = start(0, true);
+  ASSERT_NE(p, 0);
+  EXPECT_EQ(zepDemuxPush(demux, p), 5);
+  EXPECT_EQ(zepDemuxPush(demux, p), 3);
+  ASSERT_EQ(out.block_count, 2u);
+  EXPECT_EQ(delivered(0), swapped);
+  EXPECT_EQ(delivered(1), Bytes({0x0B, 0x77, 5, 6, 7}));
+}
+
+TEST_F(FramingDeliveryTest, AudioFramingOnlyForMatroska) {
+  FakeTitle t;
+  FakeAudio a;
+  a.format = fake_audio_format(255, 2, 48000, 16);
+  a.privateData = {0x11, 0x90};
+  t.audio.push_back(a);
+  t.blocks.push_back(block(ZEP_BLOCK_AUDIO, 0, pattern(50), 0));
+  scenario.containerType = 1;  // AVI 2.0
+  scenario.titles.push_back(t);
+  const int32_t p = start(0, true);
+  ASSERT_NE(p, 0);
+  EXPECT_EQ(zepDemuxPush(demux, p), 50);
+  EXPECT_EQ(delivered(0), pattern(50));
+}
+
+}  // namespace
+}  // namespace zeptest

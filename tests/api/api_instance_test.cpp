@@ -1,0 +1,348 @@
+// The instance, the host callbacks, open and the information calls.
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include "api_fixture.h"
+
+namespace zeptest {
+namespace {
+
+class InstanceTest : public ApiTest {};
+
+// avcC with one SPS (67 ...) and one PPS (68 ...), 4-byte NAL lengths.
+std::vector<uint8_t> avcc_record() {
+  return {1, 0x64, 0, 0x1F, 0xFF, 0xE1, 0, 4, 0x67, 0x64, 0x00, 0x1F, 1, 0, 3, 0x68, 0xEE, 0x3C};
+}
+
+FakeTitle rich_title() {
+  FakeTitle t;
+  t.duration = 50000000;
+  FakeVideo v;
+  v.format = fake_video_format("H264", 25, 1, 320, 240);
+  v.privateData = avcc_record();
+  t.video.push_back(v);
+  FakeAudio aac;
+  aac.format = fake_audio_format(255, 2, 48000, 0);
+  aac.prop.language[0] = u'e';
+  aac.prop.language[1] = u'n';
+  t.audio.push_back(aac);
+  FakeAudio pcm;  // WAVE_FORMAT_EXTENSIBLE carrying PCM, 24 bits
+  pcm.format = fake_audio_format(0xFFFE, 6, 48000, 24);
+  pcm.format.extraSize = 22;
+  const uint8_t guid[16] = {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+  std::memcpy(pcm.format.extra + 6, guid, 16);
+  t.audio.push_back(pcm);
+  FakeSubtitle sub;
+  std::memcpy(&sub.format.fourcc, "NRSB", 4);
+  sub.format.compression = 77;
+  sub.prop.text2[0] = u'x';
+  t.subtitle.push_back(sub);
+  // The AAC stream has no private data: its header comes from its first block.
+  t.blocks.push_back(block(ZEP_BLOCK_VIDEO, 0, {0, 0, 0, 2, 0x65, 0x88}, 0));
+  t.blocks.push_back(block(ZEP_BLOCK_AUDIO, 0, pattern(200), 0));
+  t.blocks.push_back(block(ZEP_BLOCK_AUDIO, 1, pattern(36), 0));
+  t.blocks.push_back(block(ZEP_BLOCK_SUBTITLE, 0, pattern(10), 0));
+  return t;
+}
+
+TEST_F(InstanceTest, AsksForTheCallbacksInOrderAndUsesHostMemory) {
+  ASSERT_NE(create(), nullptr);
+  const char* expected[] = {"malloc_ex",     "free_ex",       "err_printf_ex",
+                            "wrn_printf_ex", "inf_printf_ex", "prg_printf_ex"};
+  ASSERT_EQ(host.asked_count, 6);
+  for (int i = 0; i < 6; ++i) EXPECT_STREQ(host.asked[i], expected[i]);
+  EXPECT_GE(host.allocations, 1);
+}
+
+TEST_F(InstanceTest, MissingFreeFallsBackToTheCHeapForBoth) {
+  host.offer_free = 0;
+  ASSERT_NE(create(), nullptr);
+  scenario.titles.push_back(rich_title());
+  ASSERT_TRUE(open());
+  EXPECT_EQ(host.allocations, 0);
+}
+
+TEST_F(InstanceTest, WithoutLookupUsesTheCHeapAndPrintsNothing) {
+  zepdmux_t* d = zepDemuxNew(nullptr, nullptr, nullptr);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(zepDemuxOpen(d, nullptr, ""), 1);
+  EXPECT_EQ(zepDemuxOpen(d, nullptr, (dir.path() + "/missing.fake").c_str()), 1);
+  zepDemuxFree(d);
+  EXPECT_EQ(host.message_count, 0);
+}
+
+TEST_F(InstanceTest, MissingMessageCallbacksAreSilent) {
+  host.offer_err = 0;
+  ASSERT_NE(create(), nullptr);
+  EXPECT_EQ(zepDemuxOpen(demux, nullptr, ""), 1);
+  EXPECT_EQ(host.message_count, 0);
+}
+
+TEST_F(InstanceTest, NullArgumentsAreRefused) {
+  EXPECT_EQ(zepDemuxOpen(nullptr, nullptr, path.c_str()), 1);
+  EXPECT_EQ(zepDemuxGetFileInfo(nullptr, nullptr), 1);
+  zepDemuxClose(nullptr);
+  zepDemuxFree(nullptr);
+  ASSERT_NE(create(), nullptr);
+  EXPECT_EQ(zepDemuxOpen(demux, nullptr, nullptr), 1);
+  EXPECT_EQ(last_message(), "Invalid filename parameter");
+  EXPECT_EQ(zepDemuxOpen(demux, nullptr, ""), 1);
+  EXPECT_EQ(last_message(), "Invalid filename parameter");
+  EXPECT_EQ(zepDemuxOpenW(demux, nullptr, L""), 1);
+  EXPECT_EQ(last_message(), "Invalid filename parameter");
+  EXPECT_EQ(zepDemuxGetFileInfo(demux, nullptr), 1);
+  EXPECT_EQ(last_message(), "Invalid zep_file_info_t parameter");
+  EXPECT_EQ(zepDemuxGetTitleInfo(demux, 0, nullptr), 1);
+  EXPECT_EQ(last_message(), "Invalid zep_title_info_t parameter");
+  EXPECT_EQ(zepDemuxGetStreamInfo(demux, 0, 0, nullptr), 1);
+  EXPECT_EQ(last_message(), "Invalid zep_stream_info_t parameter");
+}
+
+TEST_F(InstanceTest, FileNameLengthLimitIs32767Characters) {
+  ASSERT_NE(create(), nullptr);
+  const std::string fits(32767, 'a');
+  EXPECT_EQ(zepDemuxOpen(demux, nullptr, fits.c_str()), 1);
+  EXPECT_EQ(last_message(), "Unable to get the size of input file");
+  const std::string tooLong(32768, 'a');
+  EXPECT_EQ(zepDemuxOpen(demux, nullptr, tooLong.c_str()), 1);
+  EXPECT_EQ(last_message(), "Unable to handle filename length");
+  const std::wstring wideFits(32767, L'a');
+  EXPECT_EQ(zepDemuxOpenW(demux, nullptr, wideFits.c_str()), 1);
+  EXPECT_EQ(last_message(), "Unable to get the size of input file");
+  const std::wstring wideTooLong(32768, L'a');
+  EXPECT_EQ(zepDemuxOpenW(demux, nullptr, wideTooLong.c_str()), 1);
+  EXPECT_EQ(last_message(), "Unable to handle filename length");
+  // Characters outside the BMP take two UTF-16 units each.
+  const std::wstring pairs(16384, L'\U0001F600');
+  EXPECT_EQ(zepDemuxOpenW(demux, nullptr, pairs.c_str()), 1);
+  EXPECT_EQ(last_message(), "Unable to handle filename length");
+  const std::string huge(200000, 'b');
+  EXPECT_EQ(zepDemuxOpen(demux, nullptr, huge.c_str()), 1);
+  EXPECT_EQ(last_message(), "Unable to handle filename length");
+}
+
+TEST_F(InstanceTest, NonAsciiNamesOpenInUtf8AndWide) {
+  scenario.titles.push_back(rich_title());
+  const std::string name = dir.write("caf\xC3\xA9-\xE2\x82\xAC.fake", std::string("FAKE data here"));
+  ASSERT_NE(create(), nullptr);
+  EXPECT_EQ(zepDemuxOpen(demux, nullptr, name.c_str()), 0) << last_message();
+  std::wstring wide(dir.path().begin(), dir.path().end());
+  wide += L"/caf\u00E9-\u20AC.fake";
+  EXPECT_EQ(zepDemuxOpenW(demux, nullptr, wide.c_str()), 0) << last_message();
+  zep_file_info_t info;
+  ASSERT_EQ(zepDemuxGetFileInfo(demux, &info), 0);
+  EXPECT_EQ(info.file_size, 14);
+}
+
+TEST_F(InstanceTest, ContainerTypeIsRequired) {
+  scenario.answerContainerType = false;
+  scenario.titles.push_back(rich_title());
+  EXPECT_FALSE(open());
+  EXPECT_EQ(last_message(), "Unable to get the container type");
+}
+
+TEST_F(InstanceTest, UnknownFileKindFailsToOpen) {
+  const std::string other = dir.write("data.bin", std::string("nothing anyone reads"));
+  ASSERT_NE(create(), nullptr);
+  EXPECT_EQ(zepDemuxOpen(demux, nullptr, other.c_str()), 1);
+  EXPECT_EQ(last_message(), "Unable to open input file with ZEP demuxer");
+}
+
+TEST_F(InstanceTest, FileWithoutTitlesOpens) {
+  ASSERT_TRUE(open()) << last_message();
+  zep_file_info_t info;
+  ASSERT_EQ(zepDemuxGetFileInfo(demux, &info), 0);
+  EXPECT_EQ(info.num_titles, 0);
+  zep_title_info_t title;
+  EXPECT_EQ(zepDemuxGetTitleInfo(demux, 0, &title), 1);
+  EXPECT_EQ(last_message(), "Invalid title_num parameter");
+}
+
+TEST_F(InstanceTest, FileTitleAndStreamRecords) {
+  scenario.containerType = 2;
+  scenario.titles.push_back(rich_title());
+  scenario.titles.push_back(FakeTitle{});
+  ASSERT_TRUE(open()) << last_message();
+
+  zep_file_info_t file;
+  ASSERT_EQ(zepDemuxGetFileInfo(demux, &file), 0);
+  EXPECT_EQ(file.num_titles, 2);
+  EXPECT_EQ(file.container_type, ZEP_CONTAINER_MKV);
+  EXPECT_EQ(file.file_size, 32);
+
+  zep_title_info_t title;
+  ASSERT_EQ(zepDemuxGetTitleInfo(demux, 0, &title), 0);
+  EXPECT_EQ(title.num_video_streams, 1);
+  EXPECT_EQ(title.num_audio_streams, 2);
+  EXPECT_EQ(title.num_subtitle_streams, 1);
+  EXPECT_EQ(zepDemuxGetTitleInfo(demux, 2, &title), 1);
+  EXPECT_EQ(last_message(), "Invalid title_num parameter");
+  EXPECT_EQ(zepDemuxGetTitleInfo(demux, -1, &title), 1);
+
+  zep_stream_info_t s;
+  ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 0, &s), 0);
+  EXPECT_EQ(s.media_type, ZEP_MEDIA_VIDEO);
+  EXPECT_EQ(s.stream_index, 0);
+  EXPECT_EQ(s.codec_id, ZEP_CODEC_H264);
+  EXPECT_EQ(s.format_a, 0x1234u);
+  EXPECT_EQ(std::memcmp(&s.format_b, "H264", 4), 0);
+  EXPECT_EQ(s.duration, 50000000);
+  auto* video = static_cast<zep_video_details_t*>(s.details);
+  EXPECT_EQ(video->frame_duration, 400000);
+  EXPECT_EQ(video->width, 320u);
+  EXPECT_EQ(video->display_height, 240u);
+  ASSERT_EQ(s.private_data_size, avcc_record().size());
+  EXPECT_EQ(std::memcmp(s.private_data, avcc_record().data(), s.private_data_size), 0);
+  const uint8_t header[] = {0, 0, 0, 1, 0x67, 0x64, 0x00, 0x1F, 0, 0, 0, 1, 0x68, 0xEE, 0x3C};
+  ASSERT_EQ(s.codec_header_size, sizeof header);
+  EXPECT_EQ(std::memcmp(s.codec_header, header, sizeof header), 0);
+
+  ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 1, &s), 0);
+  EXPECT_EQ(s.media_type, ZEP_MEDIA_AUDIO);
+  EXPECT_EQ(s.codec_id, ZEP_CODEC_AAC);
+  EXPECT_EQ(s.format_a, 0u);
+  auto* aac = static_cast<zep_audio_details_t*>(s.details);
+  EXPECT_EQ(aac->bits_per_sample, 16u);  // 0 becomes 16 for AAC
+  EXPECT_EQ(aac->language[0], u'e');
+  EXPECT_EQ(aac->sample_rate, 48000u);
+  // Derived from the first block: ADTS for 200 bytes, 48 kHz, stereo.
+  const uint8_t adts[] = {0xFF, 0xF1, 0x4C, 0x80, 0x19, 0xFF, 0xFC};
+  ASSERT_EQ(s.codec_header_size, 7);
+  EXPECT_EQ(std::memcmp(s.codec_header, adts, 7), 0);
+
+  ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 2, &s), 0);
+  EXPECT_EQ(s.format_tag, 1u);  // extensible resolved to PCM
+  EXPECT_EQ(s.codec_id, ZEP_CODEC_PCM);
+  auto* pcm = static_cast<zep_audio_details_t*>(s.details);
+  EXPECT_EQ(pcm->flags, ZEP_AUDIO_FLAG_WIDE_SAMPLES);
+  EXPECT_EQ(pcm->channels, 6);
+  EXPECT_EQ(s.codec_header_size, 0);
+
+  ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 3, &s), 0);
+  EXPECT_EQ(s.media_type, ZEP_MEDIA_SUBTITLE);
+  EXPECT_EQ(s.codec_id, ZEP_CODEC_SUB_NRSB);
+  EXPECT_EQ(s.format_a, 77u);
+  auto* sub = static_cast<zep_subtitle_details_t*>(s.details);
+  EXPECT_EQ(sub->text2[0], u'x');
+
+  EXPECT_EQ(zepDemuxGetStreamInfo(demux, 0, 4, &s), 1);
+  EXPECT_EQ(last_message(), "Invalid stream_num parameter");
+  EXPECT_EQ(zepDemuxGetStreamInfo(demux, 0, -1, &s), 1);
+  EXPECT_EQ(last_message(), "Invalid stream_num parameter");
+  EXPECT_EQ(zepDemuxGetStreamInfo(demux, 1, 0, &s), 1);
+  EXPECT_EQ(last_message(), "Stream number out of range");
+  EXPECT_EQ(zepDemuxGetStreamInfo(demux, 2, 0, &s), 1);
+  EXPECT_EQ(last_message(), "Invalid title_num parameter");
+  // Every stream was made inactive again after its header was derived.
+  EXPECT_EQ(scenario.opens, scenario.closes);
+}
+
+TEST_F(InstanceTest, CodecIdsFromFourccsAndTags) {
+  FakeTitle t;
+  for (const char* cc : {"h264", "HEVC", "MPG2", "XVID", "3iv2", "NOR3", "NOR4", "MJPG", "DIVX"}) {
+    FakeVideo v;
+    v.format = fake_video_format(cc, 30000, 1001, 64, 64);
+    v.privateData = pattern(30);
+    t.video.push_back(v);
+  }
+  for (uint16_t tag : {3, 2, 6, 7, 17, 39, 80, 0x2000, 0x2001, 0x1234}) {
+    FakeAudio a;
+    a.format = fake_audio_format(tag, 2, 44100, tag == 3 ? 32 : 0);
+    a.privateData = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
+    t.audio.push_back(a);
+  }
+  for (const char* cc : {"UTF8", "ASS\0", "SSA\0", "QQQQ"}) {
+    FakeSubtitle s;
+    std::memcpy(&s.format.fourcc, cc, 4);
+    t.subtitle.push_back(s);
+  }
+  scenario.titles.push_back(t);
+  ASSERT_TRUE(open()) << last_message();
+  const uint32_t expected[] = {10,  13,  3,   4,   4,   35,  36,  26,  1,   201, 233, 241, 242,
+                               232, 151, 131, 150, 172, 130, 282, 284, 283, 0};
+  for (int16_t i = 0; i < int16_t(sizeof expected / sizeof expected[0]); ++i) {
+    zep_stream_info_t s;
+    ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, i, &s), 0);
+    EXPECT_EQ(s.codec_id, expected[i]) << "stream " << i;
+  }
+  zep_stream_info_t s;
+  ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 8, &s), 0);  // 30000/1001
+  EXPECT_EQ(static_cast<zep_video_details_t*>(s.details)->frame_duration, 333666);
+  ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 9, &s), 0);  // float PCM
+  EXPECT_EQ(static_cast<zep_audio_details_t*>(s.details)->flags, ZEP_AUDIO_FLAG_FLOAT);
+  ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 16, &s), 0);  // AC-3: header = private data
+  EXPECT_EQ(s.codec_header, s.private_data);
+  EXPECT_EQ(s.codec_header_size, 20);
+  ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 15, &s), 0);
+  EXPECT_EQ(static_cast<zep_audio_details_t*>(s.details)->mpeg_layer, 2);
+}
+
+TEST_F(InstanceTest, HeadersDerivedFromFirstBlocks) {
+  FakeTitle t;
+  FakeVideo h264;
+  h264.format = fake_video_format("H264", 25, 1, 64, 64);
+  t.video.push_back(h264);
+  FakeAudio mp3;
+  mp3.format = fake_audio_format(85, 2, 44100, 0);
+  t.audio.push_back(mp3);
+  FakeAudio shortMp3 = mp3;
+  t.audio.push_back(shortMp3);
+  FakeAudio ac3;
+  ac3.format = fake_audio_format(0x2000, 2, 48000, 0);
+  t.audio.push_back(ac3);
+  const std::vector<uint8_t> annexB = {0, 0, 0, 1, 0x09, 0x10, 0, 0, 0, 1, 0x67, 1, 2,
+                                       0, 0, 1, 0x68, 3, 0, 0, 0, 1, 0x65, 0x88, 0x84};
+  t.blocks.push_back(block(ZEP_BLOCK_AUDIO, 0, {0xFF, 0xFB, 0x90, 0x64, 1, 2, 3}, 0));
+  t.blocks.push_back(block(ZEP_BLOCK_AUDIO, 1, {0xFF, 0xFB, 0x90}, 0));
+  t.blocks.push_back(block(ZEP_BLOCK_AUDIO, 2, pattern(12), 0));  // too short for AC-3
+  t.blocks.push_back(block(ZEP_BLOCK_VIDEO, 0, annexB, 0));
+  scenario.titles.push_back(t);
+  ASSERT_TRUE(open()) << last_message();
+  zep_stream_info_t s;
+  ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 0, &s), 0);
+  EXPECT_EQ(s.codec_id, ZEP_CODEC_H264);
+  ASSERT_EQ(s.codec_header_size, 18);  // up to the start code of the slice
+  EXPECT_EQ(std::memcmp(s.codec_header, annexB.data(), 18), 0);
+  ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 1, &s), 0);
+  EXPECT_EQ(s.codec_id, ZEP_CODEC_MPEG_AUDIO);
+  ASSERT_EQ(s.codec_header_size, 4);
+  EXPECT_EQ(s.codec_header[3], 0x64);
+  ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 2, &s), 0);
+  EXPECT_EQ(s.codec_id, 0u);  // fewer than 4 bytes
+  ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 3, &s), 0);
+  EXPECT_EQ(s.codec_id, 0u);  // fewer than 20 bytes
+}
+
+TEST_F(InstanceTest, ReopeningReleasesTheEarlierFile) {
+  scenario.titles.push_back(rich_title());
+  ASSERT_TRUE(open());
+  const long opened = host.allocations - host.releases;
+  ASSERT_GT(new_parser(), 0);
+  ASSERT_TRUE(open());
+  EXPECT_EQ(host.allocations - host.releases, opened) << "records of the first open leaked";
+  zepDemuxClose(demux);
+  EXPECT_EQ(host.allocations - host.releases, 1);  // the instance itself
+}
+
+TEST_F(InstanceTest, VersionFunction) {
+  EXPECT_EQ(zepDemuxGetAPIExt(0), nullptr);
+  EXPECT_EQ(zepDemuxGetAPIExt(2), nullptr);
+  auto version = reinterpret_cast<zepdmux_version_fn_t>(zepDemuxGetAPIExt(ZEP_API_EXT_VERSION));
+  ASSERT_NE(version, nullptr);
+  EXPECT_EQ(version(4, nullptr), 1);
+  uint32_t api = 0;
+  EXPECT_EQ(version(3, &api), 0);
+  EXPECT_EQ(api, 1u);
+  char text[16];
+  std::memset(text, '#', sizeof text);
+  EXPECT_EQ(version(4, text), 0);
+  EXPECT_EQ(std::string(text, 13), "10.3.16.2760#");
+  std::memset(text, '#', sizeof text);
+  EXPECT_EQ(version(5, text), 0);
+  EXPECT_EQ(std::string(text, 15), "RSPLATFORM_X64#");
+  EXPECT_EQ(version(6, text), 1);
+}
+
+}  // namespace
+}  // namespace zeptest

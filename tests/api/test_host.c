@@ -1,0 +1,163 @@
+#include "test_host.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static void* host_malloc(void* context, size_t size) {
+  test_host* host = (test_host*)context;
+  if (host->fail_allocations_larger_than > 0 && (long)size > host->fail_allocations_larger_than) {
+    return NULL;
+  }
+  host->allocations++;
+  return malloc(size);
+}
+
+static void host_free(void* context, void* pointer) {
+  test_host* host = (test_host*)context;
+  if (pointer != NULL) host->releases++;
+  free(pointer);
+}
+
+static void host_err(void* context, const char* format, ...) {
+  test_host* host = (test_host*)context;
+  va_list args;
+  if (host->message_count >= TEST_HOST_MAX_MESSAGES) return;
+  va_start(args, format);
+  vsnprintf(host->messages[host->message_count], sizeof host->messages[0], format, args);
+  va_end(args);
+  host->message_count++;
+}
+
+static void host_other(void* context, const char* format, ...) {
+  (void)format;
+  ((test_host*)context)->other_messages++;
+}
+
+void test_host_init(test_host* host) {
+  memset(host, 0, sizeof *host);
+  host->offer_malloc = host->offer_free = host->offer_err = 1;
+  host->offer_wrn = host->offer_inf = host->offer_prg = 1;
+}
+
+zepdmux_func_t test_host_get_rc(void* context, const char* name) {
+  test_host* host = (test_host*)context;
+  if (host->asked_count < TEST_HOST_MAX_NAMES) host->asked[host->asked_count++] = name;
+  if (strcmp(name, "malloc_ex") == 0 && host->offer_malloc) return (zepdmux_func_t)host_malloc;
+  if (strcmp(name, "free_ex") == 0 && host->offer_free) return (zepdmux_func_t)host_free;
+  if (strcmp(name, "err_printf_ex") == 0 && host->offer_err) return (zepdmux_func_t)host_err;
+  if (strcmp(name, "wrn_printf_ex") == 0 && host->offer_wrn) return (zepdmux_func_t)host_other;
+  if (strcmp(name, "inf_printf_ex") == 0 && host->offer_inf) return (zepdmux_func_t)host_other;
+  if (strcmp(name, "prg_printf_ex") == 0 && host->offer_prg) return (zepdmux_func_t)host_other;
+  return NULL;
+}
+
+const char* test_host_last_message(const test_host* host) {
+  return host->message_count > 0 ? host->messages[host->message_count - 1] : "";
+}
+
+void test_host_clear_messages(test_host* host) { host->message_count = 0; }
+
+static void* grow(void* array, size_t* capacity, size_t needed, size_t item) {
+  size_t next;
+  if (needed <= *capacity) return array;
+  next = *capacity ? *capacity * 2 : 64;
+  while (next < needed) next *= 2;
+  array = realloc(array, next * item);
+  if (array == NULL) abort();
+  *capacity = next;
+  return array;
+}
+
+static void add_event(test_output* out, uint32_t kind, uint32_t size) {
+  out->events = (test_output_event*)grow(out->events, &out->event_capacity, out->event_count + 1,
+                                         sizeof *out->events);
+  out->events[out->event_count].kind = kind;
+  out->events[out->event_count].size = size;
+  out->event_count++;
+}
+
+static void append_bytes(test_output* out, const uint8_t* data, uint32_t count) {
+  out->data = (uint8_t*)grow(out->data, &out->capacity, out->size + count, 1);
+  if (count) memcpy(out->data + out->size, data, count);
+  out->size += count;
+}
+
+static uint32_t output_copybytes(bufstream* self, const uint8_t* data, uint32_t count) {
+  test_output* out = (test_output*)self->host_context;
+  uint32_t take = count;
+  if (out->refuse_after >= 0) {
+    long room = out->refuse_after - (long)out->size;
+    if (room < (long)take) take = room > 0 ? (uint32_t)room : 0;
+  }
+  add_event(out, 0, take);
+  append_bytes(out, data, take);
+  return take;
+}
+
+static uint32_t output_chunksize(bufstream* self) {
+  return ((test_output*)self->host_context)->chunk;
+}
+
+static void add_block(test_output* out, size_t offset, uint32_t size) {
+  out->blocks = (test_output_block*)grow(out->blocks, &out->block_capacity, out->block_count + 1,
+                                         sizeof *out->blocks);
+  memset(&out->blocks[out->block_count], 0, sizeof out->blocks[0]);
+  out->blocks[out->block_count].offset = offset;
+  out->blocks[out->block_count].size = size;
+  out->block_count++;
+}
+
+static int32_t output_auxinfo(bufstream* self, uint32_t offset, uint32_t id, void* ptr,
+                              uint32_t size) {
+  test_output* out = (test_output*)self->host_context;
+  (void)offset;
+  add_event(out, id, size);
+  if (id == ZEP_INFO_BLOCK && size == sizeof(zep_block_info_t)) {
+    add_block(out, out->pending_offset, (uint32_t)(out->size - out->pending_offset));
+    memcpy(&out->blocks[out->block_count - 1].info, ptr, sizeof(zep_block_info_t));
+    out->pending_offset = out->size;
+  } else if (id == ZEP_INFO_TIME && size == sizeof(zep_time_info_t) && out->block_count > 0) {
+    memcpy(&out->blocks[out->block_count - 1].time, ptr, sizeof(zep_time_info_t));
+  }
+  return out->info_answer;
+}
+
+void test_output_init(test_output* out, uint32_t chunk) {
+  memset(out, 0, sizeof *out);
+  out->base.host_context = out;
+  out->base.copybytes = output_copybytes;
+  out->base.chunksize = output_chunksize;
+  out->base.auxinfo = output_auxinfo;
+  out->chunk = chunk;
+  out->refuse_after = -1;
+}
+
+void test_output_free(test_output* out) {
+  free(out->data);
+  free(out->events);
+  free(out->blocks);
+  memset(out, 0, sizeof *out);
+}
+
+int32_t test_output_pull(test_output* out, int* end, const uint8_t** data) {
+  zep_block_info_t info;
+  zep_time_info_t time;
+  int32_t answer;
+  *end = 0;
+  memset(&info, 0, sizeof info);
+  answer = out->base.auxinfo(&out->base, 0, ZEP_INFO_BLOCK, &info, sizeof info);
+  if (answer != 0) return answer;
+  if (info.end_of_stream) {
+    *end = 1;
+    return 0;
+  }
+  if (data != NULL) *data = info.data;
+  add_block(out, out->size, info.size);
+  append_bytes(out, info.data, info.size);
+  out->blocks[out->block_count - 1].info = info;
+  answer = out->base.auxinfo(&out->base, 0, ZEP_INFO_TIME, &time, sizeof time);
+  out->blocks[out->block_count - 1].time = time;
+  return answer;
+}
