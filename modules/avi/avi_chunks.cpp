@@ -1,0 +1,99 @@
+#include "modules/avi/avi_chunks.h"
+
+#include <cstring>
+
+#include "layer1/zep_module.h"
+#include "modules/avi/avi_reader.h"
+
+namespace avi {
+
+ZEP_STATUS FileView::read_at(uint64_t pos, void* buffer, uint32_t count, uint32_t* got) {
+  *got = 0;
+  if (!file) return ZEP_E_READ_NULL_FILE;
+  if (pos >= size) return ZEP_OK;
+  if (uint64_t(count) > size - pos) count = uint32_t(size - pos);
+  if (pos > uint64_t(INT64_MAX)) return ZEP_E_SEEK;
+  ZEP_STATUS status = zep_file_seek(file, int64_t(pos), 0, nullptr);
+  if (status < 0) return status;
+  return zep_file_read(file, buffer, count, got);
+}
+
+ZEP_STATUS FileView::read_exact(uint64_t pos, void* buffer, uint32_t count) {
+  uint32_t got = 0;
+  ZEP_STATUS status = read_at(pos, buffer, count, &got);
+  if (status < 0) return status;
+  return got == count ? ZEP_OK : ZEP_FAIL;
+}
+
+uint64_t FileView::tell() const { return file ? file->position : 0; }
+
+ZEP_STATUS read_header(FileView& file, uint64_t pos, ChunkHeader* out) {
+  uint8_t raw[12];
+  uint32_t got = 0;
+  ZEP_STATUS status = file.read_at(pos, raw, sizeof raw, &got);
+  if (status < 0) return status;
+  if (got < 8) return ZEP_FAIL;
+  LeReader r(raw, got);
+  out->position = pos;
+  out->id = r.u32();
+  out->size = r.u32();
+  out->hasForm = got == 12 && is_list_id(out->id);
+  out->form = out->hasForm ? r.u32() : 0;
+  return ZEP_OK;
+}
+
+bool ChildWalker::next(ChunkHeader* out) {
+  if (pos_ >= end_ || end_ - pos_ < 8) return false;
+  status_ = read_header(file_, pos_, out);
+  if (status_ < 0) return false;
+  pos_ = out->next();
+  return true;
+}
+
+uint32_t clamp_size(const ChunkHeader& chunk, uint64_t parentEnd, uint64_t fileSize) {
+  uint64_t limit = parentEnd < fileSize ? parentEnd : fileSize;
+  if (chunk.data() >= limit) return 0;
+  uint64_t room = limit - chunk.data();
+  return chunk.size <= room ? chunk.size : uint32_t(room);
+}
+
+namespace {
+
+bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }
+
+// Leading decimal digits of two characters: "0a" reads as 0, "ab" as 0.
+uint32_t two_digit_number(uint8_t a, uint8_t b) {
+  if (!is_digit(a)) return 0;
+  if (!is_digit(b)) return uint32_t(a - '0');
+  return uint32_t(a - '0') * 10 + uint32_t(b - '0');
+}
+
+}  // namespace
+
+StreamChunkId classify_chunk(FourCC id) {
+  uint8_t c[4] = {uint8_t(id), uint8_t(id >> 8), uint8_t(id >> 16), uint8_t(id >> 24)};
+  auto pair = [](uint8_t a, uint8_t b, const char* s) { return a == uint8_t(s[0]) && b == uint8_t(s[1]); };
+  StreamChunkId out;
+  if (pair(c[2], c[3], "dc") || pair(c[2], c[3], "db") || pair(c[2], c[3], "xx")) {
+    out.blockType = ZEP_BLOCK_VIDEO;
+  } else if (pair(c[2], c[3], "wb")) {
+    out.blockType = ZEP_BLOCK_AUDIO;
+  } else if (pair(c[2], c[3], "sb")) {
+    out.blockType = ZEP_BLOCK_SUBTITLE;
+  }
+  if (out.blockType) {
+    out.number = two_digit_number(c[0], c[1]);
+    return out;
+  }
+  if (pair(c[0], c[1], "dc") || pair(c[0], c[1], "db")) {
+    out.blockType = ZEP_BLOCK_VIDEO;
+  } else if (pair(c[0], c[1], "wb")) {
+    out.blockType = ZEP_BLOCK_AUDIO;
+  } else if (pair(c[0], c[1], "sb")) {
+    out.blockType = ZEP_BLOCK_SUBTITLE;
+  }
+  if (out.blockType) out.number = two_digit_number(c[2], c[3]);
+  return out;
+}
+
+}  // namespace avi

@@ -1,0 +1,66 @@
+// Container-level access to an AVI file for the AVI module's tests.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "layer1/zep_module.h"
+#include "tests/support/byte_writer.h"
+#include "tests/support/riff_builder.h"
+
+namespace avitest {
+
+using zeptest::Bytes;
+
+struct Block {
+  uint32_t type = 0;
+  uint32_t stream = 0;
+  Bytes data;
+  int64_t time = 0;
+  int64_t duration = 0;
+  uint32_t flags = 0;
+  bool key() const { return (flags & ZEP_BLOCK_FLAG_KEYFRAME) != 0; }
+};
+
+class AviFile {
+ public:
+  explicit AviFile(const std::string& path, bool setTitle = true);
+  ~AviFile();
+  AviFile(const AviFile&) = delete;
+  AviFile& operator=(const AviFile&) = delete;
+
+  ZepContainer* container() const { return container_; }
+  ZEP_STATUS open_status() const { return openStatus_; }
+  ZEP_STATUS title_status() const { return titleStatus_; }
+  bool ok() const { return container_ && openStatus_ >= 0 && titleStatus_ >= 0; }
+
+  uint32_t count(uint32_t qid, uint32_t index = 0);
+  int64_t value64(uint32_t qid, int64_t in, ZEP_STATUS* status = nullptr);
+  ZEP_STATUS set(uint32_t qid, uint32_t value);
+  void activate_all();
+  ZEP_STATUS read(Block* out);
+  ZEP_STATUS read_stream(uint32_t type, uint32_t stream, Block* out);
+  // Reads until the end (or a failure, returned in *last).
+  std::vector<Block> read_all(ZEP_STATUS* last = nullptr, size_t limit = 1000000);
+  ZEP_STATUS seek(uint32_t type, uint32_t stream, int64_t* time);
+
+ private:
+  ZepContainer* container_ = nullptr;
+  ZEP_STATUS openStatus_ = ZEP_FAIL;
+  ZEP_STATUS titleStatus_ = ZEP_FAIL;
+  ZepBlock block_{};
+};
+
+// A title of `frames` MPEG-4 video frames at 25 fps (key every `keyEvery`)
+// interleaved with 8 kHz 8-bit mono PCM, 320 bytes (40 ms) per chunk.
+zeptest::AviFileSpec basic_spec(uint32_t frames, uint32_t keyEvery, bool audio = true);
+// Writes the spec to a file in `dir` and returns its path.
+std::string write_avi(const zeptest::TempDir& dir, const std::string& name,
+                      const zeptest::AviFileSpec& spec);
+
+// Concatenated payload per (type, stream).
+std::map<std::pair<uint32_t, uint32_t>, Bytes> payloads(const std::vector<Block>& blocks);
+
+}  // namespace avitest

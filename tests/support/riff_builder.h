@@ -1,0 +1,97 @@
+// Builders for crafted RIFF/AVI files: a RIFF writer that nests chunks and
+// lists and patches their sizes when they close, and an AVI file builder
+// driven by a description of streams and chunks, with every index layout the
+// AVI module reads (idx1 relative or absolute, OpenDML super and standard
+// indexes, AVIX segments, LIST rec groups).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tests/support/byte_writer.h"
+
+namespace zeptest {
+
+class RiffWriter {
+ public:
+  RiffWriter& u8(uint8_t v);
+  RiffWriter& le16(uint16_t v);
+  RiffWriter& le32(uint32_t v);
+  RiffWriter& le64(uint64_t v);
+  RiffWriter& text(std::string_view s);
+  RiffWriter& bytes(const Bytes& b);
+  RiffWriter& zeros(size_t n);
+
+  // RIFF/LIST header with a size placeholder; end_list patches it.
+  RiffWriter& begin_list(std::string_view id, std::string_view form);
+  RiffWriter& end_list();
+  // A chunk with its data and the pad byte of an odd size.
+  RiffWriter& chunk(std::string_view id, const Bytes& data);
+  // Chunk header with a size placeholder; end_chunk patches it and pads.
+  RiffWriter& begin_chunk(std::string_view id);
+  RiffWriter& end_chunk();
+
+  void patch_le32(size_t offset, uint32_t v);
+  void patch_le64(size_t offset, uint64_t v);
+  size_t size() const { return data_.size(); }
+  Bytes& data() { return data_; }
+
+ private:
+  Bytes data_;
+  std::vector<size_t> open_;
+};
+
+struct AviStreamSpec {
+  enum Kind { kVideo, kAudio, kSubtitle, kOther } kind = kVideo;
+  std::string handler = "XVID";
+  std::string compression = "XVID";  // video/subtitle biCompression
+  uint32_t scale = 1, rate = 25, sampleSize = 0, length = 0, suggestedBufferSize = 0;
+  uint16_t formatTag = 1, channels = 2, blockAlign = 4, bitsPerSample = 16;
+  uint32_t samplesPerSec = 44100, avgBytesPerSec = 176400;
+  Bytes waveExtra;   // cbSize and extra bytes follow when not empty
+  bool shortWave = false;  // 16-byte WAVEFORMAT without cbSize
+  std::string name;  // strn, empty: none
+  int width = 160, height = 120;
+};
+
+struct AviChunkSpec {
+  uint32_t stream = 0;  // strl position
+  std::string suffix = "dc";
+  Bytes data;
+  bool key = true;
+  uint32_t segment = 0;  // 0: first RIFF, k: k-th AVIX
+};
+
+struct AviFileSpec {
+  std::vector<AviStreamSpec> streams;
+  std::vector<AviChunkSpec> chunks;
+  enum Index { kNone, kIdx1Relative, kIdx1Absolute, kOdml, kOdmlType1 } index = kIdx1Relative;
+  bool idx1BeforeMovi = false;
+  bool idx1OneEntry = false;  // keep only the first idx1 entry
+  bool idx1Empty = false;     // an idx1 chunk without entries
+  bool recLists = false;      // wrap every chunk of segment 0 in LIST rec
+  size_t odmlChunksPerIx = 0; // OpenDML: chunks per ix## (0: one ix## per segment)
+  uint32_t segments = 0;      // AVIX segments after the first RIFF
+  std::vector<std::pair<std::string, Bytes>> info;  // LIST INFO sub-chunks
+  Bytes cover;  // a RIFF META with a dpic after the title when not empty
+  uint32_t avihFlags = 0x10;
+};
+
+Bytes build_avi(const AviFileSpec& spec);
+
+// Payloads that the bitstream key-frame tests recognise; `tag` makes every
+// frame distinct.
+Bytes mpeg4_frame(bool key, uint32_t tag, size_t size = 64);
+Bytes h264_frame(bool idr, uint32_t tag, size_t size = 64);
+Bytes mpeg2_frame(bool intra, uint32_t tag, size_t size = 64);
+Bytes pattern_bytes(uint32_t tag, size_t size);
+// A bitmap-subtitle chunk with its 27-byte time header and `extra` bytes.
+Bytes subtitle_packet(const std::string& start, const std::string& end, size_t extra = 16);
+
+// Rewrites an AVI file without its idx1 chunk (the RIFF size is fixed up and
+// the has-index flag of avih cleared).
+Bytes strip_idx1(const Bytes& avi);
+
+}  // namespace zeptest
