@@ -1,0 +1,95 @@
+// The shared library as built and installed: its dynamic symbol table, its
+// soname, the install tree and the example host linked against it.
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "api_fixture.h"
+
+namespace zeptest {
+namespace {
+
+const char* const kExports[] = {
+    "zepDemuxAddStream",     "zepDemuxClose",       "zepDemuxFree",        "zepDemuxFreeParser",
+    "zepDemuxGetAPIExt",     "zepDemuxGetFileInfo", "zepDemuxGetStreamInfo",
+    "zepDemuxGetTitleInfo",  "zepDemuxNew",         "zepDemuxNewParser",   "zepDemuxOpen",
+    "zepDemuxOpenW",         "zepDemuxPush",        "zepDemuxSeek",        "zepDemuxSleepParser",
+    "zepDemuxWakeParser"};
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty()) out.push_back(line);
+  }
+  return out;
+}
+
+TEST(SharedLibrary, ExportsExactlyTheSixteenFunctions) {
+  if (!have_tool("nm")) GTEST_SKIP() << "nm is missing";
+  const std::string table =
+      command_output(std::string("nm -D --defined-only '") + ZEP_LIBRARY_FILE + "'");
+  std::vector<std::string> names;
+  for (const std::string& line : lines(table)) {
+    const size_t space = line.rfind(' ');
+    names.push_back(line.substr(space + 1));
+  }
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> expected(std::begin(kExports), std::end(kExports));
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(names, expected) << table;
+}
+
+TEST(SharedLibrary, HasAVersionedSoname) {
+  if (!have_tool("objdump")) GTEST_SKIP() << "objdump is missing";
+  const std::string dynamic =
+      command_output(std::string("objdump -p '") + ZEP_LIBRARY_FILE + "' | grep SONAME");
+  EXPECT_NE(dynamic.find("libzepdemux.so.10"), std::string::npos) << dynamic;
+}
+
+TEST(SharedLibrary, HeaderCompilesAsC99AndCxx) {
+  if (!have_tool("cc") || !have_tool("c++")) GTEST_SKIP() << "no compiler";
+  TempDir dir;
+  const std::string src = dir.write("probe.c", std::string("#include \"zep_demux.h\"\n"
+                                                           "int main(void) { return 0; }\n"));
+  const std::string inc = std::string(" -I'") + ZEP_SOURCE_DIR + "/api'";
+  EXPECT_EQ(run_command("cc -std=c99 -Wall -Wextra -Wpedantic -Werror" + inc + " -c '" + src +
+                        "' -o '" + dir.path() + "/a.o'"),
+            0);
+  EXPECT_EQ(run_command("c++ -x c++ -std=c++11 -Wall -Wextra -Wpedantic -Werror" + inc + " -c '" +
+                        src + "' -o '" + dir.path() + "/b.o'"),
+            0);
+}
+
+TEST(SharedLibrary, InstallsHeaderLibraryAndPackageFiles) {
+  if (!have_tool("cmake") || !have_tool("cc") || !have_tool("pkg-config")) {
+    GTEST_SKIP() << "cmake, cc or pkg-config is missing";
+  }
+  TempDir prefix;
+  ASSERT_EQ(run_command(std::string("cmake --install '") + ZEP_API_BINARY_DIR + "' --prefix '" +
+                        prefix.path() + "' > /dev/null"),
+            0);
+  const std::string lib = prefix.path() + "/" + ZEP_INSTALL_LIBDIR;
+  for (const std::string& file :
+       {prefix.path() + "/include/zep_demux.h", lib + "/libzepdemux.so.10",
+        lib + "/pkgconfig/zepdemux.pc", lib + "/cmake/zepdemux/zepdemuxConfig.cmake",
+        lib + "/cmake/zepdemux/zepdemuxTargets.cmake"}) {
+    EXPECT_EQ(run_command("test -f '" + file + "'"), 0) << file;
+  }
+  // A host program built only from the installed files.
+  const std::string build = "PKG_CONFIG_PATH='" + lib + "/pkgconfig' cc -std=c99 '" +
+                            ZEP_SOURCE_DIR + "/examples/list_and_extract.c' -o '" +
+                            prefix.path() + "/host' $(PKG_CONFIG_PATH='" + lib +
+                            "/pkgconfig' pkg-config --cflags --libs zepdemux)";
+  ASSERT_EQ(run_command(build), 0) << build;
+#ifdef ZEP_SANITIZED
+  GTEST_SKIP() << "an instrumented library needs an instrumented host";
+#endif
+  EXPECT_EQ(run_command("LD_LIBRARY_PATH='" + lib + "' '" + prefix.path() + "/host' 2>/dev/null"),
+            2)
+      << "the usage message exits with 2";
+}
+
+}  // namespace
+}  // namespace zeptest
