@@ -353,7 +353,7 @@ ZEP_STATUS render(ZepSubtitleRenderer* renderer, uint32_t maxWidth, uint32_t max
     if (face == nullptr) face = session.face(firstStyle);
     const bool slant = ch.style.italic && (face->style_flags & FT_STYLE_FLAG_ITALIC) == 0;
     GlyphImages glyph;
-    if (!glyph.load(face, session.stroker(), ch.code, slant)) continue;  // nothing to draw
+    if (!glyph.load(face, session.stroker(), ch.code, slant)) return ZEP_FAIL;  // a damaged font
     if (x + glyph.advance() >= rightLimit) {
       x = lineStart;
       baseline += lineStep;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -189,6 +190,28 @@ TEST_F(SubtitleRenderTest, MissingFontFails) {
   ZepSubtitlePicture p;
   EXPECT_EQ(zep_subtitle_render_entry(renderer_, 640, 480, "text", 0, 1, &p), ZEP_FAIL);
   EXPECT_EQ(zep_subtitle_render_entry(renderer_, 640, 480, nullptr, 0, 1, &p), ZEP_E_NULL_ARG);
+}
+
+TEST_F(SubtitleRenderTest, DamagedFontFilesFailOrDrawWithoutHarm) {
+  std::FILE* in = std::fopen(kFontFile, "rb");
+  ASSERT_NE(in, nullptr);
+  std::vector<char> font(1 << 20);
+  font.resize(std::fread(font.data(), 1, font.size(), in));
+  std::fclose(in);
+  const std::string path = testing::TempDir() + "/damaged_font.ttf";
+  for (const size_t keep : {size_t{0}, size_t{12}, size_t{400}, font.size() / 2, font.size() - 1000}) {
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    std::fwrite(font.data(), 1, keep, out);
+    std::fclose(out);
+    const std::u16string name = zep::utf8_to_u16(path);
+    ASSERT_EQ(zep_subtitle_renderer_set_font(renderer_, name.c_str()), ZEP_OK);
+    ZepSubtitlePicture p;
+    const ZEP_STATUS status = zep_subtitle_render_entry(renderer_, 640, 480, "Hello \xE2\x82\xAC", 0, 1, &p);
+    EXPECT_TRUE(status == ZEP_OK || status == ZEP_FAIL) << keep << ": " << status;
+    EXPECT_EQ(p.pixels.size(), static_cast<size_t>(p.width) * p.height);
+  }
+  std::remove(path.c_str());
 }
 
 TEST_F(SubtitleRenderTest, DefaultFontIsFoundWithoutAName) {
