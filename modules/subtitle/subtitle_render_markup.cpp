@@ -76,9 +76,8 @@ bool parse_color(const std::u32string& value, uint32_t* color) {
 
 bool is_space(char32_t c) { return c == U' ' || c == U'\t'; }
 
-// The attributes of a "font ..." tag, name="value" (a value without quotes
-// runs to the next space). Only a valid color counts; face and size change
-// nothing.
+// The attributes of a "font ..." tag, each of the form name="value". Only a
+// valid color counts; face and size change nothing.
 bool find_font_color(const std::u32string& tag, uint32_t* color) {
   size_t i = 5;  // behind "font "
   bool found = false;
@@ -93,18 +92,19 @@ bool find_font_color(const std::u32string& tag, uint32_t* color) {
     }
     ++i;  // '='
     std::u32string value;
+    bool quoted = false;
     if (i < tag.size() && tag[i] == U'"') {
       const size_t close = tag.find(U'"', i + 1);
-      const size_t stop = (close == std::u32string::npos) ? tag.size() : close;
+      quoted = close != std::u32string::npos;
+      const size_t stop = quoted ? close : tag.size();
       value = tag.substr(i + 1, stop - i - 1);
       i = stop + 1;
     } else {
-      const size_t valueStart = i;
+      // Not of the form name="value": skipped.
       while (i < tag.size() && !is_space(tag[i])) ++i;
-      value = tag.substr(valueStart, i - valueStart);
     }
     uint32_t parsed = 0;
-    if (name == U"color" && parse_color(value, &parsed)) {
+    if (quoted && name == U"color" && parse_color(value, &parsed)) {
       *color = parsed;
       found = true;
     }

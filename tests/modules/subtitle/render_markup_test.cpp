@@ -52,8 +52,10 @@ TEST(SubtitleMarkup, FontColor) {
   EXPECT_EQ(chars[2].style.color, 0xFFFFFFu);
   EXPECT_EQ(chars[3].style.color, 0xFFFFFFu);
 
-  chars = parse("<font face=\"x\" color=\"#00FF00\">a</font>b<font color=\"#12345\">c<font color=\"red\">d");
-  ASSERT_EQ(codes(chars), U"abcd");
+  chars = parse("<font face=\"x\" color=\"#00FF00\">a</font>b<font color=\"#12345\">c<font color=\"red\">d"
+                "<font color=#FF0000>e");
+  ASSERT_EQ(codes(chars), U"abcde");
+  EXPECT_EQ(chars[4].style.color, 0xFFFFFFu);  // attribute values are quoted
   EXPECT_EQ(chars[0].style.color, 0x00FF00u);
   EXPECT_EQ(chars[1].style.color, 0xFFFFFFu);
   EXPECT_EQ(chars[2].style.color, 0xFFFFFFu);
