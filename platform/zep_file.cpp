@@ -219,6 +219,10 @@ ZEP_STATUS zep_file_seek(ZepFile* file, int64_t offset, int origin, uint64_t* ne
     }
   }
   const int error = errno;
+  // A failed seek leaves the tracked position 0; the stream is put there too,
+  // or a later seek to 0 (answered from the tracked position without touching
+  // the stream) would leave reads at the old place.
+  fseeko(file->stream, 0, SEEK_SET);
   file->position = 0;
   return error == EINVAL ? ZEP_E_SEEK_INVALID : ZEP_E_SEEK;
 }

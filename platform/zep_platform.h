@@ -74,8 +74,8 @@ ZEP_STATUS zep_file_write(ZepFile* file, const void* buffer, uint32_t count,
                           uint32_t* countWritten);
 /* origin 0 start, 1 current, 2 end. Origin 0 to the tracked position returns 0
  * at once without touching the stream or *newPosition. -2 null object, -8
- * console, -31 origin, -33 EINVAL, -32 other failure (the tracked position is
- * then 0). */
+ * console, -31 origin, -33 EINVAL, -32 other failure (the tracked position and
+ * the stream are then at 0). */
 ZEP_STATUS zep_file_seek(ZepFile* file, int64_t offset, int origin, uint64_t* newPosition);
 /* -2 null argument, -8 console, else the tracked position. */
 ZEP_STATUS zep_file_tell(ZepFile* file, uint64_t* position);

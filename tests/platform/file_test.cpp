@@ -177,6 +177,10 @@ TEST(FileSeek, OriginsAndFailures) {
   uint64_t position = 99;
   EXPECT_EQ(zep_file_tell(file, &position), ZEP_OK);
   EXPECT_EQ(position, 0u);
+  // The stream stands where the tracked position says.
+  EXPECT_EQ(zep_file_seek(file, 0, 0, &out), ZEP_OK);
+  EXPECT_EQ(zep_file_read(file, &c, 1, &count), ZEP_OK);
+  EXPECT_EQ(c, 'a');
   EXPECT_EQ(zep_file_seek(file, 2, 0, nullptr), ZEP_OK);
   EXPECT_EQ(zep_file_seek(nullptr, 2, 0, &out), ZEP_E_NULL_ARG);
   EXPECT_EQ(zep_file_close(file), ZEP_OK);
