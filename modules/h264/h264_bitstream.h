@@ -206,8 +206,8 @@ typedef struct ZepAvcPps {
 } ZepAvcPps;
 
 /* The leading fields of a slice header; fields the slice does not carry are
- * 0. delta_pic_order_cnt_0 is read for pic_order_cnt_type 1 when the SPS does
- * not set delta_pic_order_always_zero_flag. */
+ * 0. The picture-order-count deltas behind pic_order_cnt_lsb are read only by
+ * zep_avc_parse_slice_header_poc, which knows the PPS. */
 typedef struct ZepAvcSliceHeader {
   uint32_t first_mb_in_slice;
   uint32_t slice_type;
@@ -218,7 +218,9 @@ typedef struct ZepAvcSliceHeader {
   uint32_t bottom_field_flag;
   uint32_t idr_pic_id;
   uint32_t pic_order_cnt_lsb;
+  int32_t delta_pic_order_cnt_bottom;
   int32_t delta_pic_order_cnt_0;
+  int32_t delta_pic_order_cnt_1;
 } ZepAvcSliceHeader;
 
 /* Each parser takes a NAL unit that begins with its one-byte header and
@@ -242,6 +244,16 @@ ZEP_STATUS zep_avc_parse_pps(ZepAvcPps* pps, const uint8_t* nal, uint32_t length
  * ZEP_E_NULL_ARG. */
 ZEP_STATUS zep_avc_parse_slice_header(const ZepAvcSps* sps, const uint8_t* nal, uint32_t length,
                                       uint32_t nal_unit_type, ZepAvcSliceHeader* header);
+
+/* The same, going on to the deltas that complete the picture order count:
+ * delta_pic_order_cnt_bottom (type 0) when the PPS sets
+ * bottom_field_pic_order_in_frame_present_flag and the slice is a frame;
+ * delta_pic_order_cnt_0 and, under the same condition, delta_pic_order_cnt_1
+ * (type 1) unless the SPS sets delta_pic_order_always_zero_flag. A null `pps`
+ * reads no PPS-dependent field. */
+ZEP_STATUS zep_avc_parse_slice_header_poc(const ZepAvcSps* sps, const ZepAvcPps* pps,
+                                          const uint8_t* nal, uint32_t length,
+                                          uint32_t nal_unit_type, ZepAvcSliceHeader* header);
 
 #ifdef __cplusplus
 }

@@ -246,7 +246,7 @@ ZEP_STATUS parse_pps_payload(Bits& bits, ZepAvcPps& pps) {
 
 // The fields read from a slice header fit in the first bytes of the payload:
 // three ue(v) of at most 63 bits, colour_plane_id, a 16-bit frame_num, two
-// flags, idr_pic_id, a 16-bit lsb and one se(v) make 380 bits. 96 escaped
+// flags, idr_pic_id, a 16-bit lsb and two se(v) make 443 bits. 96 escaped
 // bytes always unescape to more than that, so only they are copied.
 constexpr uint32_t kSliceHeaderBytes = 96;
 
@@ -270,9 +270,14 @@ extern "C" ZEP_STATUS zep_avc_parse_pps(ZepAvcPps* pps, const uint8_t* nal, uint
   return parse_pps_payload(bits, *pps);
 }
 
-extern "C" ZEP_STATUS zep_avc_parse_slice_header(const ZepAvcSps* sps, const uint8_t* nal,
-                                                 uint32_t length, uint32_t nal_unit_type,
-                                                 ZepAvcSliceHeader* header) {
+namespace {
+
+// The leading slice-header fields; with `deltas`, also the deltas that
+// complete the picture order count (those that depend on the PPS only when
+// one is given).
+ZEP_STATUS parse_slice(const ZepAvcSps* sps, const ZepAvcPps* pps, bool deltas,
+                       const uint8_t* nal, uint32_t length, uint32_t nal_unit_type,
+                       ZepAvcSliceHeader* header) {
   if (!sps || !nal || length == 0 || !header) return ZEP_E_NULL_ARG;
   std::memset(header, 0, sizeof(*header));
   if (sps->log2_max_frame_num_minus4 > ZEP_AVC_MAX_LOG2_MINUS4 ||
@@ -293,10 +298,30 @@ extern "C" ZEP_STATUS zep_avc_parse_slice_header(const ZepAvcSps* sps, const uin
     if (header->field_pic_flag) header->bottom_field_flag = bits.u(1);
   }
   if (nal_unit_type == ZEP_AVC_NAL_IDR) header->idr_pic_id = bits.ue();
+  // Only a frame carries the bottom field's offset from the top field.
+  const bool bottom_delta =
+      pps && pps->bottom_field_pic_order_in_frame_present_flag && !header->field_pic_flag;
   if (sps->pic_order_cnt_type == 0) {
     header->pic_order_cnt_lsb = bits.u(sps->log2_max_pic_order_cnt_lsb_minus4 + 4u);
-  } else if (sps->pic_order_cnt_type == 1 && !sps->delta_pic_order_always_zero_flag) {
+    if (deltas && bottom_delta) header->delta_pic_order_cnt_bottom = bits.se();
+  } else if (deltas && sps->pic_order_cnt_type == 1 && !sps->delta_pic_order_always_zero_flag) {
     header->delta_pic_order_cnt_0 = bits.se();
+    if (bottom_delta) header->delta_pic_order_cnt_1 = bits.se();
   }
   return bits.failed() ? ZEP_FAIL : ZEP_OK;
+}
+
+}  // namespace
+
+extern "C" ZEP_STATUS zep_avc_parse_slice_header(const ZepAvcSps* sps, const uint8_t* nal,
+                                                 uint32_t length, uint32_t nal_unit_type,
+                                                 ZepAvcSliceHeader* header) {
+  return parse_slice(sps, nullptr, false, nal, length, nal_unit_type, header);
+}
+
+extern "C" ZEP_STATUS zep_avc_parse_slice_header_poc(const ZepAvcSps* sps, const ZepAvcPps* pps,
+                                                     const uint8_t* nal, uint32_t length,
+                                                     uint32_t nal_unit_type,
+                                                     ZepAvcSliceHeader* header) {
+  return parse_slice(sps, pps, true, nal, length, nal_unit_type, header);
 }

@@ -48,7 +48,12 @@ int64_t PictureOrder::count_type0(const ZepAvcSliceHeader& header) {
   }
   prev_lsb_ = lsb;
   prev_msb_ = msb;
-  return msb + lsb;
+  // A frame's count is the earlier of its two fields'.
+  const int64_t top = msb + lsb;
+  if (!header.field_pic_flag && header.delta_pic_order_cnt_bottom < 0) {
+    return top + header.delta_pic_order_cnt_bottom;
+  }
+  return top;
 }
 
 int64_t PictureOrder::count_from_frame_num(const ZepAvcSliceHeader& header, bool idr,
@@ -88,7 +93,8 @@ int64_t PictureOrder::count_from_frame_num(const ZepAvcSliceHeader& header, bool
                                                       header.delta_pic_order_cnt_0
                                                 : top);
   }
-  const Int128 bottom = top + sps_->offset_for_top_to_bottom_field;
+  const Int128 bottom =
+      top + sps_->offset_for_top_to_bottom_field + header.delta_pic_order_cnt_1;
   return clamp_count(top < bottom ? top : bottom);
 }
 

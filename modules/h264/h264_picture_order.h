@@ -5,7 +5,8 @@
 // IDR period starts right behind the largest count of the previous one.
 // Type 0 follows the lsb/msb decoding of H.264 clause 8.2.1.1 (with the
 // previous picture of any kind as reference); types 1 and 2 follow clauses
-// 8.2.1.2 and 8.2.1.3 from frame_num.
+// 8.2.1.2 and 8.2.1.3 from frame_num. A frame's count is that of its earlier
+// field.
 #pragma once
 
 #include <cstdint>

@@ -134,6 +134,7 @@ ZEP_STATUS reader_set_title(AvcReader& reader, uint32_t title) {
   }
 
   const ZEP_STATUS pps_status = zep_avc_parse_pps(&reader.pps, reader.pps_copy, reader.pps_size);
+  reader.have_pps = pps_status == ZEP_OK;
 
   reader.access_units = 0;
   reader.order.reset(reader.sps);
@@ -192,7 +193,8 @@ ZEP_STATUS reader_read_access_unit(AvcReader& reader, ZepBlock* block) {
       ZepAvcSliceHeader header;
       // A slice whose header is cut short keeps the fields read before the
       // cut, the others 0.
-      zep_avc_parse_slice_header(&reader.sps, nal, length, type, &header);
+      zep_avc_parse_slice_header_poc(&reader.sps, reader.have_pps ? &reader.pps : nullptr, nal,
+                                     length, type, &header);
       if (header.first_mb_in_slice == 0) {
         if (picture_started) break;  // it opens the next access unit
         picture_started = true;

@@ -28,6 +28,7 @@ struct AvcReader {
 
   ZepAvcSps sps{};
   ZepAvcPps pps{};
+  bool have_pps = false;  // the PPS parsed: slice headers can be read to the end of the POC
   PictureOrder order;
   int64_t last_time = 0;
 

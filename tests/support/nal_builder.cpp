@@ -141,9 +141,9 @@ Bytes sps_rbsp(const SpsOptions& o) {
 
 Bytes make_sps(const SpsOptions& o) { return make_nal(3, 7, sps_rbsp(o)); }
 
-Bytes make_pps(uint32_t pps_id, uint32_t sps_id) {
+Bytes make_pps(uint32_t pps_id, uint32_t sps_id, bool bottom_field_pic_order) {
   BitWriter w;
-  w.ue(pps_id).ue(sps_id).flag(false).flag(false).ue(0);  // one slice group
+  w.ue(pps_id).ue(sps_id).flag(false).flag(bottom_field_pic_order).ue(0);  // one slice group
   w.ue(0).ue(0).flag(false).u(2, 0).se(0).se(0).se(0).flag(true).flag(false).flag(false);
   w.trailing();
   return make_nal(3, 8, w.bytes());
@@ -159,10 +159,13 @@ Bytes make_slice(const SpsOptions& sps, const SliceOptions& s) {
     if (s.field_pic) w.flag(s.bottom_field);
   }
   if (s.nal_unit_type == 5) w.ue(s.idr_pic_id);
+  const bool bottom = s.with_bottom_delta && !s.field_pic;
   if (sps.poc_type == 0) {
     w.u(sps.log2_max_poc_lsb_minus4 + 4, s.poc_lsb);
+    if (bottom) w.se(s.delta_pic_order_cnt_bottom);
   } else if (sps.poc_type == 1 && !sps.delta_pic_order_always_zero) {
     w.se(s.delta_pic_order_cnt_0);
+    if (bottom) w.se(s.delta_pic_order_cnt_1);
   }
   w.trailing();
   Bytes rbsp = w.bytes();

@@ -94,7 +94,7 @@ struct SpsOptions {
 // The RBSP of an SPS (with trailing bits) and the whole NAL unit.
 Bytes sps_rbsp(const SpsOptions& o);
 Bytes make_sps(const SpsOptions& o);
-Bytes make_pps(uint32_t pps_id = 0, uint32_t sps_id = 0);
+Bytes make_pps(uint32_t pps_id = 0, uint32_t sps_id = 0, bool bottom_field_pic_order = false);
 
 struct SliceOptions {
   uint8_t nal_unit_type = 5;  // 5 IDR, 1 other
@@ -107,6 +107,11 @@ struct SliceOptions {
   uint32_t idr_pic_id = 0;
   uint32_t poc_lsb = 0;
   int32_t delta_pic_order_cnt_0 = 0;
+  // Present when the PPS sets bottom_field_pic_order_in_frame_present_flag
+  // and the slice is a frame.
+  bool with_bottom_delta = false;
+  int32_t delta_pic_order_cnt_bottom = 0;
+  int32_t delta_pic_order_cnt_1 = 0;
   size_t payload_bytes = 8;  // filler bytes behind the header fields
 };
 

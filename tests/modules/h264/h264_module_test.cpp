@@ -186,6 +186,27 @@ TEST(H264Module, SecondIdrStartsBehindTheLargestOrderCount) {
   EXPECT_EQ(units[7].time, 14 * 200000);
 }
 
+// Interlaced frames whose bottom field comes first: each frame counts from
+// its earlier field, so frames stay a whole frame apart.
+TEST(H264Module, FrameCountsFromItsEarlierField) {
+  TempDir dir;
+  SpsOptions sps = timed_sps();
+  sps.frame_mbs_only = false;
+  sps.mbaff = true;
+  std::vector<Bytes> nals = {zeptest::make_sps(sps), zeptest::make_pps(0, 0, true)};
+  for (uint32_t k = 0; k < 4; ++k) {
+    SliceOptions s = k == 0 ? idr(1) : non_idr(2 * k + 1, k);
+    s.with_bottom_delta = true;
+    s.delta_pic_order_cnt_bottom = -1;
+    nals.push_back(zeptest::make_slice(sps, s));
+  }
+  H264File file(dir.write("bff.h264", zeptest::annexb(nals)));
+  ASSERT_EQ(file.set_title(), ZEP_OK);
+  const std::vector<AccessUnit> units = file.read_all(nullptr);
+  EXPECT_EQ(times_of(units), (std::vector<int64_t>{0, 400000, 800000, 1200000}));
+  EXPECT_EQ(units[1].duration, 400000);
+}
+
 TEST(H264Module, PocTypeTwoCountsFromFrameNum) {
   TempDir dir;
   SpsOptions sps = timed_sps();

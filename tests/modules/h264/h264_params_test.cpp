@@ -326,6 +326,47 @@ TEST(H264Slice, LeadingFieldsFollowTheSps) {
   EXPECT_EQ(h.pic_order_cnt_lsb, 0u);
 }
 
+TEST(H264Slice, PictureOrderDeltasNeedThePps) {
+  SpsOptions o;
+  o.frame_mbs_only = false;
+  ZepAvcSps sps;
+  ASSERT_EQ(parse(zeptest::make_sps(o), &sps), ZEP_OK);
+  const Bytes pps_nal = zeptest::make_pps(0, 0, true);
+  auto pps = std::make_unique<ZepAvcPps>();
+  ASSERT_EQ(zep_avc_parse_pps(pps.get(), pps_nal.data(), uint32_t(pps_nal.size())), ZEP_OK);
+  EXPECT_EQ(pps->bottom_field_pic_order_in_frame_present_flag, 1u);
+
+  zeptest::SliceOptions s;
+  s.nal_unit_type = 1;
+  s.poc_lsb = 9;
+  s.with_bottom_delta = true;
+  s.delta_pic_order_cnt_bottom = -1;
+  Bytes nal = zeptest::make_slice(o, s);
+  ZepAvcSliceHeader h;
+  ASSERT_EQ(zep_avc_parse_slice_header_poc(&sps, pps.get(), nal.data(), uint32_t(nal.size()), 1,
+                                           &h),
+            ZEP_OK);
+  EXPECT_EQ(h.pic_order_cnt_lsb, 9u);
+  EXPECT_EQ(h.delta_pic_order_cnt_bottom, -1);
+  // The plain parser stops at the lsb.
+  ASSERT_EQ(zep_avc_parse_slice_header(&sps, nal.data(), uint32_t(nal.size()), 1, &h), ZEP_OK);
+  EXPECT_EQ(h.delta_pic_order_cnt_bottom, 0);
+
+  // Type 1: delta_pic_order_cnt[0] always, [1] with the PPS flag on frames.
+  o.poc_type = 1;
+  o.offset_for_ref_frame = {2};
+  ASSERT_EQ(parse(zeptest::make_sps(o), &sps), ZEP_OK);
+  s.delta_pic_order_cnt_0 = -7;
+  s.delta_pic_order_cnt_1 = 3;
+  nal = zeptest::make_slice(o, s);
+  ASSERT_EQ(zep_avc_parse_slice_header_poc(&sps, pps.get(), nal.data(), uint32_t(nal.size()), 1,
+                                           &h),
+            ZEP_OK);
+  EXPECT_EQ(h.delta_pic_order_cnt_0, -7);
+  EXPECT_EQ(h.delta_pic_order_cnt_1, 3);
+  EXPECT_EQ(h.pic_order_cnt_lsb, 0u);
+}
+
 TEST(H264Slice, ShortSlicesAndBadSpsFail) {
   SpsOptions o;
   ZepAvcSps sps;
