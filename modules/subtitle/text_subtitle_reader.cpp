@@ -47,7 +47,7 @@ ZEP_STATUS ITextSubtitleRead::DetectEncoding(const zep_wchar_t* name) {
 
 void ZepFillEntry(ZepTextSubtitleEntry* entry, std::string_view text, uint64_t start, uint64_t end) {
   const size_t length = zep::subtitle::Utf8PrefixLength(text, zep::subtitle::kMaxTextBytes);
-  std::memcpy(entry->text, text.data(), length);
+  if (length > 0) std::memcpy(entry->text, text.data(), length);
   std::memset(entry->text + length, 0, sizeof entry->text - length);
   entry->start = start;
   entry->end = end;
