@@ -286,4 +286,28 @@ TEST(FileConsole, ReadsStandardInputAndRefusesSeeking) {
   EXPECT_EQ(zep_file_close(file), ZEP_OK);
 }
 
+TEST(FileConsole, WritesStandardOutput) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  fflush(stdout);
+  const int saved = dup(1);
+  dup2(fds[1], 1);
+  close(fds[1]);
+  ZepFile* file = nullptr;
+  const ZEP_STATUS opened = zep_file_open(u"ignored", 0x82, &file, nullptr);
+  uint32_t count = 0;
+  const ZEP_STATUS wrote = opened == ZEP_OK ? zep_file_write(file, "out", 3, &count) : opened;
+  const ZEP_STATUS closed = opened == ZEP_OK ? zep_file_close(file) : opened;
+  fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+  char buffer[8] = {};
+  const ssize_t got = read(fds[0], buffer, sizeof buffer);
+  close(fds[0]);
+  EXPECT_EQ(wrote, ZEP_OK);
+  EXPECT_EQ(closed, ZEP_OK);
+  EXPECT_EQ(count, 3u);
+  EXPECT_EQ(std::string(buffer, got > 0 ? static_cast<size_t>(got) : 0), "out");
+}
+
 }  // namespace
