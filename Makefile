@@ -65,8 +65,10 @@ bench: deps
 	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DZEP_BENCH=ON -DZEP_BUILD_TESTS=OFF >/dev/null
 	cmake --build build/bench -j $(JOBS)
 
+# The bundled sample (samples/make-samples.sh made it) through the CLI.
 run: build
-	@echo "The zepdemux command-line tool is not built yet; 'make test' runs the test suite."
+	$(BUILD)/tools/zepdemux/zepdemux info samples/sample.avi
+	$(BUILD)/tools/zepdemux/zepdemux packets samples/sample.avi | head -n 12
 
 format:
 	git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format -i

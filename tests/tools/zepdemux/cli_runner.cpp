@@ -1,0 +1,107 @@
+#include "cli_runner.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "tests/support/byte_writer.h"
+
+namespace clitest {
+namespace {
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string media_dir() {
+  const std::string dir = "cli_media";
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+}  // namespace
+
+std::string shell_quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'')
+      quoted += "'\\''";
+    else
+      quoted += c;
+  }
+  return quoted + "'";
+}
+
+CliResult run_cli(const std::vector<std::string>& args) {
+  zeptest::TempDir dir;
+  const std::string out = dir.path() + "/out";
+  const std::string err = dir.path() + "/err";
+  std::string command = shell_quote(ZEPDEMUX_CLI);
+  for (const auto& arg : args) command += " " + shell_quote(arg);
+  command += " >" + shell_quote(out) + " 2>" + shell_quote(err) + " </dev/null";
+  CliResult result;
+  result.status = zeptest::run_command(command);
+  result.out = slurp(out);
+  result.err = slurp(err);
+  return result;
+}
+
+std::string media_file(const std::string& name, const std::string& ffmpeg_args) {
+  // The arguments are part of the name, so a changed recipe makes a new file.
+  const std::filesystem::path base(name);
+  const std::string path = media_dir() + "/" + base.stem().string() + "-" +
+                           std::to_string(std::hash<std::string>{}(ffmpeg_args) % 1000000007u) +
+                           base.extension().string();
+  if (std::filesystem::exists(path)) return path;
+  // Written under a private name and renamed: another test process may be
+  // making the same file.
+  const std::string ext = std::filesystem::path(name).extension().string();
+  const std::string partial = path + ".part" + std::to_string(getpid()) + ext;
+  const std::string command = "ffmpeg -hide_banner -loglevel error -y " + ffmpeg_args + " " +
+                              shell_quote(partial) + " </dev/null";
+  if (zeptest::run_command(command) != 0) {
+    std::filesystem::remove(partial);
+    return "";
+  }
+  std::filesystem::rename(partial, path);
+  return path;
+}
+
+int decoded_frames(const std::string& path, const std::string& input_format) {
+  const std::string format = input_format.empty() ? "" : "-f " + input_format + " ";
+  const std::string text =
+      zeptest::command_output("ffprobe -v error " + format +
+                              "-count_frames -select_streams v:0 -show_entries "
+                              "stream=nb_read_frames -of csv=p=0 " +
+                              shell_quote(path) + " 2>/dev/null");
+  try {
+    return std::stoi(text);
+  } catch (...) {
+    return -1;
+  }
+}
+
+std::string ffmpeg_stream_bytes(const std::string& path, int stream, const std::string& scratch) {
+  const std::string out = scratch + "/ffmpeg_stream_" + std::to_string(stream);
+  zeptest::run_command("ffmpeg -hide_banner -loglevel error -y -i " + shell_quote(path) +
+                       " -map 0:" + std::to_string(stream) + " -c copy -f data " +
+                       shell_quote(out) + " </dev/null");
+  return slurp(out);
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace clitest

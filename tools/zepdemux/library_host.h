@@ -1,0 +1,39 @@
+// The CLI as a host of libzepdemux: the lookup function with the memory and
+// message callbacks, and an owning handle of a library instance.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "api/zep_demux.h"
+
+namespace zepcli {
+
+// Receives the library's messages. While `hold` is set, errors are kept
+// rather than printed, so that a refused open can fall back quietly.
+struct HostMessages {
+  bool hold = false;
+  bool verbose = false;
+  std::vector<std::string> held;
+  void print_held();
+};
+
+// The process-wide message sink (one instance of the CLI, one thread).
+HostMessages& host_messages();
+
+// The lookup function handed to zepDemuxNew; its context is unused.
+zepdmux_func_t host_get_rc(void* context, const char* name);
+
+class Library {
+ public:
+  Library();  // throws Failure when the library cannot start
+  ~Library();
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+  zepdmux_t* get() const { return demux_; }
+
+ private:
+  zepdmux_t* demux_ = nullptr;
+};
+
+}  // namespace zepcli
