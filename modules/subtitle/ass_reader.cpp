@@ -223,17 +223,21 @@ ZEP_STATUS CASSReader::ReadEntry(ZepTextSubtitleEntry* entry) {
   const EventRecord& event = events_[cursor_];
   // The entry text: the event's list position, then every Format field
   // other than Start and End, each after a comma.
-  std::string text = std::to_string(cursor_);
-  for (const int kind : eventFormat_) {
-    if (kind < 0 || kind == static_cast<int>(ZepAssEventField::kStart) ||
-        kind == static_cast<int>(ZepAssEventField::kEnd)) {
-      continue;
+  try {
+    std::string text = std::to_string(cursor_);
+    for (const int kind : eventFormat_) {
+      if (kind < 0 || kind == static_cast<int>(ZepAssEventField::kStart) ||
+          kind == static_cast<int>(ZepAssEventField::kEnd)) {
+        continue;
+      }
+      if (text.size() > zep::subtitle::kMaxTextBytes) break;
+      text.push_back(',');
+      text.append(event.Get(static_cast<size_t>(kind)));
     }
-    if (text.size() > zep::subtitle::kMaxTextBytes) break;
-    text.push_back(',');
-    text.append(event.Get(static_cast<size_t>(kind)));
+    ZepFillEntry(entry, text, start, end);
+  } catch (const std::bad_alloc&) {
+    return ZEP_E_NO_MEMORY;
   }
-  ZepFillEntry(entry, text, start, end);
   ++cursor_;
   return ZEP_OK;
 }
