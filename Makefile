@@ -11,7 +11,7 @@ CMAKE_FLAGS ?=
 PACKAGES := cmake make g++ clang lld libclang-rt-14-dev pkg-config \
   zlib1g-dev libfreetype-dev libfontconfig-dev libpng-dev fonts-dejavu-core \
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev \
-  ffmpeg mkvtoolnix
+  ffmpeg mkvtoolnix time
 
 .PHONY: all deps configure build test test-sanitize fuzz fuzz-regress run bench test-large format clean
 

@@ -80,29 +80,103 @@ class Parser {
   std::vector<std::unique_ptr<HostOutput>> outputs_;
 };
 
+// Holds the one block a parser delivered until the merge takes it.
+class PendingBlock : public Consumer {
+ public:
+  void bytes(int, const uint8_t* data, size_t size) override {
+    payload.insert(payload.end(), data, data + size);
+  }
+  bool block(const BlockEvent& e) override {
+    event = e;
+    ready = true;
+    return true;
+  }
+  std::vector<uint8_t> payload;
+  BlockEvent event;
+  bool ready = false;
+  bool ended = false;
+};
+
+// Push mode. A seek of a parser positions its first stream only, so after a
+// seek every stream gets a parser of its own, positioned at the time the
+// first one reached, and their blocks are merged in time order.
 class PushSession : public Session {
  public:
   PushSession(zepdmux_t* demux, const TitleDesc& title, const SessionOptions& options)
-      : demux_(demux), parser_(demux, title, options.streams, options.add_header, kPushChunkSize) {}
+      : demux_(demux), title_(title), options_(options) {
+    parsers_.push_back(make_parser(options.streams));
+  }
 
-  int64_t seek(int64_t time, SyncMode sync) override { return parser_.seek(time, sync); }
+  int64_t seek(int64_t time, SyncMode sync) override {
+    const auto& streams = options_.streams;
+    if (streams.size() < 2 || streams.size() > ZEP_MAX_PARSERS)
+      return parsers_[0]->seek(time, sync);
+    parsers_.clear();
+    pending_.clear();
+    int64_t reached = time;
+    for (size_t i = 0; i < streams.size(); ++i) {
+      parsers_.push_back(make_parser({streams[i]}));
+      if (i == 0)
+        reached = parsers_[0]->seek(time, sync);
+      else
+        parsers_[i]->seek(reached, SyncMode::none);
+      pending_.push_back(std::make_unique<PendingBlock>());
+      parsers_[i]->set_consumer(pending_[i].get());
+    }
+    return reached;
+  }
 
   uint64_t run(Consumer& consumer, uint64_t limit) override {
-    parser_.set_consumer(&consumer);
-    const uint64_t before = parser_.blocks();
-    while (limit == 0 || parser_.blocks() - before < limit) {
-      const int64_t result = zepDemuxPush(demux_, parser_.number());
-      if (result == 0) break;
-      if (result < 0) throw Failure("");
-      if (parser_.stopped()) break;
-    }
-    parser_.set_consumer(nullptr);
-    return parser_.blocks() - before;
+    return pending_.empty() ? run_single(consumer, limit) : run_merged(consumer, limit);
   }
 
  private:
+  std::unique_ptr<Parser> make_parser(const std::vector<int>& streams) {
+    return std::make_unique<Parser>(demux_, title_, streams, options_.add_header, kPushChunkSize);
+  }
+
+  // One push, one block: false at the end.
+  bool push(Parser& parser) {
+    const int64_t result = zepDemuxPush(demux_, parser.number());
+    if (result < 0) throw Failure("");
+    return result > 0;
+  }
+
+  uint64_t run_single(Consumer& consumer, uint64_t limit) {
+    Parser& parser = *parsers_[0];
+    parser.set_consumer(&consumer);
+    const uint64_t before = parser.blocks();
+    while ((limit == 0 || parser.blocks() - before < limit) && push(parser) && !parser.stopped()) {
+    }
+    parser.set_consumer(nullptr);
+    return parser.blocks() - before;
+  }
+
+  uint64_t run_merged(Consumer& consumer, uint64_t limit) {
+    uint64_t delivered = 0;
+    while (limit == 0 || delivered < limit) {
+      PendingBlock* next = nullptr;
+      for (size_t i = 0; i < parsers_.size(); ++i) {
+        PendingBlock& p = *pending_[i];
+        if (!p.ready && !p.ended && !push(*parsers_[i])) p.ended = true;
+        if (p.ready && (next == nullptr || p.event.start27 < next->event.start27)) next = &p;
+      }
+      if (next == nullptr) break;
+      if (!next->payload.empty())
+        consumer.bytes(next->event.stream, next->payload.data(), next->payload.size());
+      next->payload.clear();
+      next->ready = false;
+      ++delivered;
+      if (!consumer.block(next->event)) break;
+    }
+    return delivered;
+  }
+
   zepdmux_t* demux_;
-  Parser parser_;
+  const TitleDesc& title_;
+  SessionOptions options_;
+  std::vector<std::unique_ptr<Parser>> parsers_;
+  std::vector<std::unique_ptr<PendingBlock>> pending_;  // one per parser after a seek
 };
 
 // Pull mode. A pull consumer gets the blocks of its own stream only (the

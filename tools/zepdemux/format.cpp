@@ -83,9 +83,12 @@ std::string stream_line(const StreamDesc& s) {
     line += ", FourCC " + fourcc_text(s.format_b) + "/" + fourcc_text(s.format_a);
   }
   if (s.type == kVideo) {
-    std::snprintf(buffer, sizeof buffer, ", %ux%u (display %ux%u)", s.width, s.height,
-                  s.display_width, s.display_height);
+    std::snprintf(buffer, sizeof buffer, ", %ux%u", s.width, s.height);
     line += buffer;
+    if (s.display_width != 0 && s.display_height != 0) {
+      std::snprintf(buffer, sizeof buffer, " (display %ux%u)", s.display_width, s.display_height);
+      line += buffer;
+    }
     if (s.frame_duration > 0) {
       std::snprintf(buffer, sizeof buffer, ", frame %.6f s (%.3f fps)",
                     seconds_100ns(s.frame_duration), 1e7 / double(s.frame_duration));

@@ -1,0 +1,156 @@
+// The CLI's own byte handling: Annex B conversion for files read through the
+// container layer, the H.264 codec header from a configuration record, the
+// codec id tables, and the QSUB decoder behind `subs --png`.
+#include <gtest/gtest.h>
+
+#include "tests/support/byte_writer.h"
+#include "tools/zepdemux/annexb.h"
+#include "tools/zepdemux/codec_tables.h"
+#include "tools/zepdemux/qsub_picture.h"
+
+namespace {
+
+using zeptest::Bytes;
+using zeptest::ByteWriter;
+
+Bytes units_with_lengths(int length_size, const std::vector<size_t>& sizes) {
+  ByteWriter w;
+  uint8_t fill = 0x41;
+  for (size_t size : sizes) {
+    if (length_size == 4) w.be32(uint32_t(size));
+    if (length_size == 2) w.be16(uint16_t(size));
+    w.u8(0x65).fill(fill++, size - 1);
+  }
+  return w.take();
+}
+
+TEST(CliAnnexB, FourByteLengthsBecomeStartCodes) {
+  zepcli::AnnexBFramer framer({}, 4);
+  Bytes block = units_with_lengths(4, {10, 20});
+  ASSERT_EQ(block.size(), 38u);
+  std::vector<uint8_t> out;
+  ASSERT_TRUE(framer.convert(block.data(), block.size(), out));
+  ASSERT_EQ(out.size(), 38u);
+  EXPECT_EQ(Bytes(out.begin(), out.begin() + 4), (Bytes{0, 0, 0, 1}));
+  EXPECT_EQ(Bytes(out.begin() + 14, out.begin() + 18), (Bytes{0, 0, 0, 1}));
+  EXPECT_EQ(Bytes(out.begin() + 18, out.end()), Bytes(block.begin() + 18, block.end()));
+
+  // Stray bytes after the last whole unit are not delivered.
+  block.insert(block.end(), {7, 7, 7});
+  ASSERT_TRUE(framer.convert(block.data(), block.size(), out));
+  EXPECT_EQ(out.size(), 38u);
+}
+
+TEST(CliAnnexB, ShortLengthsGrowAndDamageFails) {
+  zepcli::AnnexBFramer framer({}, 2);
+  const Bytes block = units_with_lengths(2, {5, 6});
+  ASSERT_EQ(block.size(), 15u);
+  std::vector<uint8_t> out;
+  ASSERT_TRUE(framer.convert(block.data(), block.size(), out));
+  EXPECT_EQ(out.size(), 19u);
+
+  // A first unit longer than the block.
+  zepcli::AnnexBFramer four({}, 4);
+  const Bytes damaged = {0, 0, 0, 50, 0x65, 1, 2};
+  EXPECT_FALSE(four.convert(damaged.data(), damaged.size(), out));
+  // Start codes already: unchanged.
+  const Bytes annexb = {0, 0, 0, 1, 0x67, 1, 2, 3};
+  ASSERT_TRUE(four.convert(annexb.data(), annexb.size(), out));
+  EXPECT_EQ(out, annexb);
+}
+
+TEST(CliAnnexB, CodecHeaderGoesFirstOnlyWhenTheBlockLacksIt) {
+  const std::vector<uint8_t> header = {0, 0, 0, 1, 0x67, 0x42, 0, 0, 0, 1, 0x68, 0xCE};
+  zepcli::AnnexBFramer framer(header, 4);
+  const Bytes with_sps = {0, 0, 0, 2, 0x67, 0x42};
+  EXPECT_FALSE(framer.header_first(with_sps.data(), with_sps.size()));
+  const Bytes slice = {0, 0, 0, 2, 0x65, 0x88};
+  EXPECT_FALSE(framer.header_first(slice.data(), slice.size())) << "only the first block";
+  framer.restart();
+  EXPECT_TRUE(framer.header_first(slice.data(), slice.size()));
+}
+
+TEST(CliCodecTables, AvcConfigurationRecordToHeader) {
+  ByteWriter record;
+  record.u8(1).u8(0x64).u8(0).u8(0x1F).u8(0xFF).u8(0xE1);
+  record.be16(4).bytes(Bytes{0x67, 0x64, 0x00, 0x1F});
+  record.u8(1).be16(3).bytes(Bytes{0x68, 0xEB, 0xE3});
+  const Bytes avcc = record.take();
+  const std::vector<uint8_t> header = zepcli::avc_codec_header(avcc);
+  EXPECT_EQ(header, (std::vector<uint8_t>{0, 0, 0, 1, 0x67, 0x64, 0x00, 0x1F, 0, 0, 0, 1, 0x68,
+                                          0xEB, 0xE3}));
+  EXPECT_EQ(zepcli::avc_length_size(avcc), 4);
+  // A set longer than the record gives no header.
+  Bytes cut = avcc;
+  cut.resize(10);
+  EXPECT_TRUE(zepcli::avc_codec_header(cut).empty());
+}
+
+TEST(CliCodecTables, IdsFromFourccsAndTags) {
+  const auto fcc = [](const char* s) {
+    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
+           uint32_t(uint8_t(s[3])) << 24;
+  };
+  EXPECT_EQ(zepcli::video_codec_id(fcc("H264")), 10u);
+  EXPECT_EQ(zepcli::video_codec_id(fcc("XVID")), 4u);
+  EXPECT_EQ(zepcli::video_codec_id(fcc("x264")), 1u);
+  EXPECT_EQ(zepcli::subtitle_codec_id(fcc("NRSB")), 281u);
+  EXPECT_EQ(zepcli::subtitle_codec_id(0x00535341u), 284u);  // "ASS\0"
+  EXPECT_EQ(zepcli::audio_codec_id(0x55, nullptr, 0), 131u);
+  EXPECT_EQ(zepcli::audio_codec_id(0x2000, nullptr, 0), 150u);
+  // Extensible format whose sub-format is PCM.
+  ByteWriter extra;
+  // Valid bits, channel mask, then 00000001-0000-0010-8000-00AA00389B71.
+  extra.le16(16).le32(3).le32(1).le16(0).le16(0x10);
+  extra.bytes(Bytes{0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
+  ASSERT_EQ(extra.size(), 22u);
+  EXPECT_EQ(zepcli::audio_codec_id(0xFFFE, extra.data().data(), 22), 201u);
+  EXPECT_EQ(zepcli::audio_codec_id(0xFFFE, extra.data().data(), 20), 130u);
+  EXPECT_EQ(zepcli::fourcc_text(0x00535341u), "ASS\\x00");
+}
+
+// A 640 × 480 packet (data at 53) of a 4 × 3 picture.
+Bytes qsub_packet(const Bytes& first_field, const Bytes& second_field, bool trailer = true) {
+  ByteWriter w;
+  w.text("[00:00:01.000-00:00:02.500]");
+  w.le16(4).le16(3).le16(100).le16(400).le16(103).le16(402);
+  w.le16(uint16_t(first_field.size()));
+  w.bytes(Bytes{0, 0, 0, 0, 0, 0, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE});
+  w.bytes(first_field).bytes(second_field);
+  if (trailer) w.zeros(4);
+  return w.take();
+}
+
+TEST(CliQsub, DecodesBothFieldsAndTheHeader) {
+  // Rows 0 and 2: four pixels of 2 (two nibbles: 4 × 4 + 2), then a fill to
+  // the end of the row with 1 (0 0 0 1). Row 1: 1 × 0, 1 × 1, 2 × 2.
+  const Bytes first = {0x12, 0x00, 0x01};
+  const Bytes second = {0x45, 0xA0};
+  const Bytes packet = qsub_packet(first, second);
+  const auto picture = zepcli::decode_qsub(packet.data(), packet.size());
+  ASSERT_TRUE(picture.has_value());
+  EXPECT_EQ(picture->time_text, "[00:00:01.000-00:00:02.500]");
+  EXPECT_EQ(picture->width, 4u);
+  EXPECT_EQ(picture->height, 3u);
+  EXPECT_EQ(picture->left, 100u);
+  EXPECT_EQ(picture->top, 400u);
+  EXPECT_EQ(picture->palette[2][0], 0xFE);
+  EXPECT_EQ(picture->pixels, (std::vector<uint8_t>{2, 2, 2, 2, 0, 1, 2, 2, 1, 1, 1, 1}));
+}
+
+TEST(CliQsub, DamagedPacketsAreRefused) {
+  const Bytes packet = qsub_packet({0x12, 0x12}, {0x12});
+  EXPECT_TRUE(zepcli::decode_qsub(packet.data(), packet.size()).has_value());
+  Bytes bad_offset = packet;
+  bad_offset[39] = 0xFF;
+  bad_offset[40] = 0x7F;
+  EXPECT_FALSE(zepcli::decode_qsub(bad_offset.data(), bad_offset.size()).has_value());
+  // Data that end before the second field's row.
+  const Bytes cut = qsub_packet({0x12, 0x12, 0x12, 0x12}, {}, false);
+  ASSERT_EQ(cut.size(), 57u);
+  EXPECT_FALSE(zepcli::decode_qsub(cut.data(), cut.size()).has_value());
+  EXPECT_FALSE(zepcli::decode_qsub(packet.data(), 20).has_value());
+  EXPECT_FALSE(zepcli::decode_qsub(nullptr, 0).has_value());
+}
+
+}  // namespace
