@@ -292,3 +292,56 @@ TEST(AviIndex, DamagedIndexDataIsClampedOrSkipped) {
 }
 
 }  // namespace
+
+namespace {
+
+// A subtitle stream resumes from the last subtitle chunk before the key frame
+// (idx1 and OpenDML alike).
+class AviSubtitleSeek : public ::testing::TestWithParam<AviFileSpec::Index> {};
+
+TEST_P(AviSubtitleSeek, ResumesFromTheLastSubtitleBeforeTheKeyFrame) {
+  TempDir dir;
+  AviFileSpec spec = basic_spec(0, 1, false);
+  spec.index = GetParam();
+  AviStreamSpec sub;
+  sub.compression = sub.handler = "NRSA";
+  spec.streams.push_back(sub);
+  std::vector<size_t> subtitleChunks;
+  for (uint32_t f = 0; f < 40; ++f) {
+    spec.chunks.push_back({0, "dc", mpeg4_frame(f % 10 == 0, f), f % 10 == 0, 0});
+    if (f % 7 == 3) {
+      char stamp[16];
+      std::snprintf(stamp, sizeof stamp, "00:00:%02u.%03u", f * 40 / 1000, f * 40 % 1000);
+      spec.chunks.push_back({1, "sb", subtitle_packet(stamp, "00:00:59.000"), true, 0});
+      subtitleChunks.push_back(spec.chunks.size() - 1);
+    }
+  }
+  AviFile f(write_avi(dir, "sub.avi", spec));
+  ASSERT_TRUE(f.ok()) << std::hex << f.title_status();
+  f.activate_all();
+  int64_t t = 25 * kFrame;
+  ASSERT_EQ(f.seek(ZEP_BLOCK_VIDEO, 0, &t), 0);
+  EXPECT_EQ(t, 20 * kFrame);
+  int64_t st = t;
+  ASSERT_EQ(f.seek(ZEP_BLOCK_SUBTITLE, 0, &st), 0);
+  EXPECT_EQ(st, 20 * kFrame);
+  // Subtitles at frames 3, 10, 17, 24, ...: the one at 17 is the last before 20.
+  Block b;
+  std::vector<Block> got;
+  while (f.read(&b) == 0) got.push_back(b);
+  ASSERT_FALSE(got.empty());
+  const Block* firstSub = nullptr;
+  for (auto& g : got)
+    if (g.type == ZEP_BLOCK_SUBTITLE) {
+      firstSub = &g;
+      break;
+    }
+  ASSERT_NE(firstSub, nullptr);
+  EXPECT_EQ(firstSub->data, spec.chunks[subtitleChunks[2]].data);
+  EXPECT_EQ(firstSub->time, 17 * kFrame);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, AviSubtitleSeek,
+                         ::testing::Values(AviFileSpec::kIdx1Relative, AviFileSpec::kOdml));
+
+}  // namespace
