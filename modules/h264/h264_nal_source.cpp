@@ -27,7 +27,10 @@ ZEP_STATUS NalSource::open(const zep_wchar_t* name, void* context) {
     close();
     return ZEP_FAIL;
   }
-  chunk_ = static_cast<uint8_t*>(zep_mem_alloc(kChunkSize, context));
+  // A file shorter than a chunk is held whole in a buffer of its own size.
+  chunk_capacity_ = file_size_ < kChunkSize ? uint32_t(file_size_) : kChunkSize;
+  if (chunk_capacity_ < kMinChunk) chunk_capacity_ = kMinChunk;
+  chunk_ = static_cast<uint8_t*>(zep_mem_alloc(chunk_capacity_, context));
   if (!chunk_) {
     close();
     return ZEP_E_NO_MEMORY;
@@ -41,6 +44,7 @@ void NalSource::close() {
   file_ = nullptr;
   if (chunk_) zep_mem_free(chunk_, nullptr);
   chunk_ = nullptr;
+  chunk_capacity_ = 0;
   file_size_ = 0;
   rewind();
 }
@@ -73,7 +77,7 @@ ZEP_STATUS NalSource::load(uint64_t base) {
   const ZEP_STATUS seek = zep_file_seek(file_, int64_t(base), 0, &reached);
   if (seek < 0) return seek;
   const uint64_t left = base < file_size_ ? file_size_ - base : 0;
-  const uint32_t wanted = left < kChunkSize ? uint32_t(left) : kChunkSize;
+  const uint32_t wanted = left < chunk_capacity_ ? uint32_t(left) : chunk_capacity_;
   uint32_t got = 0;
   const ZEP_STATUS read = zep_file_read(file_, chunk_, wanted, &got);
   if (read < 0) return read;

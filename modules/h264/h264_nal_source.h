@@ -13,6 +13,7 @@
 namespace zep::h264 {
 
 constexpr uint32_t kChunkSize = 10000000;
+constexpr uint32_t kMinChunk = 16;
 
 // Answer of NalSource::next when nothing but zero bytes (trailing_zero_8bits)
 // remains up to the end of the file: the stream has ended cleanly.
@@ -56,6 +57,7 @@ class NalSource {
   ZepFile* file_ = nullptr;
   uint64_t file_size_ = 0;
   uint8_t* chunk_ = nullptr;
+  uint32_t chunk_capacity_ = 0;  // kChunkSize, or less for a shorter file
   uint64_t base_ = 0;
   uint32_t fill_ = 0;
   uint32_t cursor_ = 0;

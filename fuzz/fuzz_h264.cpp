@@ -1,0 +1,82 @@
+// Fuzz target for the raw H.264 read module: the input is written to a file
+// and opened as a raw stream; the title is set, every access unit read (into a
+// growing block, or, by the input's last byte, into a small fixed one that
+// cannot grow), and the stream queries are asked.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "modules/h264/h264_module.h"
+
+namespace {
+
+const std::string& scratch_path() {
+  static const std::string path = "/tmp/fuzz_h264_" + std::to_string(getpid()) + ".h264";
+  return path;
+}
+
+constexpr int kMaxBlocks = 20000;
+
+void ask(const ZepModuleOps* ops, ZepModuleHandle h, uint32_t size_qid, uint32_t data_qid) {
+  ZepQueryData q{};
+  if (ops->GetInfo(h, size_qid, &q, 0) < 0) return;
+  std::vector<uint8_t> buffer(q.value.u32);
+  ZepQueryData d{};
+  d.size = uint32_t(buffer.size());
+  d.value.ptr = buffer.data();
+  ops->GetInfo(h, data_qid, &d, 0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FILE* out = std::fopen(scratch_path().c_str(), "wb");
+  if (!out) return 0;
+  std::fwrite(data, 1, size, out);
+  std::fclose(out);
+  const std::u16string name = zep::utf8_to_u16(scratch_path());
+  const ZepModuleOps* ops = zepH264Module.ops;
+  ZepModuleHandle h = nullptr;
+  if (ops->OpenContainer(&h, name.c_str(), nullptr) < 0 || !h) return 0;
+  // Blocks are read even when SetTitle fails: the module must refuse them.
+  ops->SetTitle(h, 0);
+  {
+    ops->SetTitleActiveStream(h, ZEP_BLOCK_VIDEO, 0, 1);
+    const bool fixed = size > 0 && (data[size - 1] & 1);
+    std::vector<uint8_t> small(64);
+    ZepBlock block;
+    zep_heap_block_init(&block);
+    if (fixed) {
+      block = ZepBlock{};
+      block.data = small.data();
+      block.capacity = uint32_t(small.size());
+    }
+    uint32_t type = 0, stream = 0;
+    for (int n = 0; n < kMaxBlocks; ++n) {
+      const ZEP_STATUS status = ops->ReadNextBlock(h, &type, &stream, &block, 0);
+      if (status == ZEP_ERR_BLOCK_BUFFER_TOO_SMALL && fixed && small.size() < 4096) {
+        small.resize(small.size() * 2);
+        block.data = small.data();
+        block.capacity = uint32_t(small.size());
+        continue;
+      }
+      if (status != ZEP_OK) break;
+    }
+    if (!fixed) zep_heap_block_free(&block);
+    int64_t time = 0;
+    ops->SetPosition(h, ZEP_BLOCK_VIDEO, 0, &time);
+    ZepVideoStreamFormat format{};
+    ZepQueryData q{};
+    q.size = sizeof(format);
+    q.value.ptr = &format;
+    ops->GetInfo(h, ZEP_QID_VID_STREAM_FORMAT, &q, 0);
+    ask(ops, h, ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE, ZEP_QID_VIDEO_CODEC_PRIVATE_DATA);
+    ask(ops, h, ZEP_QID_SPS_SIZE, ZEP_QID_SPS_DATA);
+    ask(ops, h, ZEP_QID_PPS_SIZE, ZEP_QID_PPS_DATA);
+  }
+  ops->CloseContainer(h);
+  return 0;
+}
