@@ -149,6 +149,11 @@ typedef int32_t (*bufstream_auxinfo_t)(bufstream* self, uint32_t offset, uint32_
  * block_info.size describe the block, which lives in the parser's own buffer
  * (no copy) and stays valid until the parser reads its next block; at the end
  * block_info.end_of_stream is 1. ZEP_INFO_TIME then gives its time record.
+ * A pull consumer receives only its own stream's blocks: blocks of the same
+ * parser's push-mode streams are delivered to their outputs on the way, blocks
+ * of its other pull-mode streams are passed over (use one parser per pulled
+ * stream). After zepDemuxFreeParser or zepDemuxClose the installed auxinfo
+ * must not be called again.
  * The member offsets below hold on 64-bit builds. */
 struct bufstream {
   void* host_context;              /* 0: the host's own */
@@ -388,8 +393,11 @@ ZEPDEMUX_API int32_t zepDemuxAddStream(zepdmux_t* demux, int32_t parser_num,
 ZEPDEMUX_API int64_t zepDemuxPush(zepdmux_t* demux, int32_t parser_num);
 
 /* Moves the parser info->parser_num to info->seek_time (below the title's
- * duration) or, with a negative time, to the next or previous sync point;
- * stores the time reached in info->resolved_time. Returns 0 or 1. */
+ * duration) or, with a negative time, to the next (next_sync) or previous
+ * (prev_sync) sync point after or before the block the parser delivered last;
+ * stores the time reached in info->resolved_time. The first H.264/HEVC block
+ * after a seek is preceded by the codec header when add_header is set.
+ * Returns 0 or 1. */
 ZEPDEMUX_API int32_t zepDemuxSeek(zepdmux_t* demux, zepdmux_seek_info_t* info);
 
 /* Closes the parser's file and releases its buffers; its streams stay.

@@ -20,7 +20,7 @@ struct Stream {
   uint32_t blockType;      // ZEP_BLOCK_* of the container
   int16_t streamOfType;    // number within its block type
   uint8_t pcmMark;
-  union {
+  alignas(8) union {
     zep_video_details_t video;
     zep_audio_details_t audio;
     zep_subtitle_details_t subtitle;

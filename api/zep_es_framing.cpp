@@ -23,7 +23,12 @@ static uint32_t effective_length_size(uint32_t lengthSize) {
 
 bool begins_with_start_code(const uint8_t* data, uint32_t size, uint32_t lengthSize) {
   if (lengthSize == 4) return size >= 4 && read_nal_length(data, 4) == 1;
-  if (lengthSize == 3) return size >= 3 && read_nal_length(data, 3) == 1;
+  if (lengthSize == 3) {
+    // Streams whose units were seen behind 3-byte start codes may still
+    // begin a block with the 4-byte form.
+    return (size >= 3 && read_nal_length(data, 3) == 1) ||
+           (size >= 4 && read_nal_length(data, 4) == 1);
+  }
   return false;
 }
 

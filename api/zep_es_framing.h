@@ -12,7 +12,8 @@ namespace zep::framing {
 uint32_t read_nal_length(const uint8_t* p, uint32_t lengthSize);
 
 // True when data begins with the 4-byte (00 00 00 01) or, for lengthSize 3,
-// the 3-byte (00 00 01) start code, i.e. the block is already Annex B.
+// either start code (00 00 01 or 00 00 00 01), i.e. the block is already
+// Annex B.
 bool begins_with_start_code(const uint8_t* data, uint32_t size, uint32_t lengthSize);
 
 // Bytes the units of a length-prefixed block take with a 4-byte start code

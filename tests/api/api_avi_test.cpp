@@ -133,25 +133,25 @@ TEST_F(AviEndToEnd, StreamRecordsDescribeTheFile) {
   ASSERT_EQ(zepDemuxOpen(demux_, nullptr, h264_.c_str()), 0);
   zep_file_info_t file;
   ASSERT_EQ(zepDemuxGetFileInfo(demux_, &file), 0);
-  EXPECT_EQ(file.num_titles, 1);
-  EXPECT_EQ(file.file_size, int64_t(read_file(h264_).size()));
-  EXPECT_TRUE(file.container_type == ZEP_CONTAINER_AVI || file.container_type == ZEP_CONTAINER_AVI_ODML);
+  EXPECT_EQ(get(file.num_titles), 1);
+  EXPECT_EQ(get(file.file_size), int64_t(read_file(h264_).size()));
+  EXPECT_TRUE(get(file.container_type) == ZEP_CONTAINER_AVI || get(file.container_type) == ZEP_CONTAINER_AVI_ODML);
   zep_stream_info_t s;
   ASSERT_EQ(zepDemuxGetStreamInfo(demux_, 0, 0, &s), 0);
-  EXPECT_EQ(s.codec_id, ZEP_CODEC_H264);
+  EXPECT_EQ(get(s.codec_id), ZEP_CODEC_H264);
   auto* v = static_cast<zep_video_details_t*>(s.details);
-  EXPECT_EQ(v->width, 160u);
-  EXPECT_EQ(v->frame_duration, 400000);
-  ASSERT_GT(s.codec_header_size, 8);
-  EXPECT_EQ(std::memcmp(s.codec_header, "\0\0\0\1", 4), 0);
-  EXPECT_EQ(s.codec_header[4] & 0x1F, 7) << "the header begins with the SPS";
+  EXPECT_EQ(get(v->width), 160u);
+  EXPECT_EQ(get(v->frame_duration), 400000);
+  ASSERT_GT(get(s.codec_header_size), 8);
+  EXPECT_EQ(std::memcmp(get(s.codec_header), "\0\0\0\1", 4), 0);
+  EXPECT_EQ(get(s.codec_header)[4] & 0x1F, 7) << "the header begins with the SPS";
   ASSERT_EQ(zepDemuxGetStreamInfo(demux_, 0, 1, &s), 0);
-  EXPECT_EQ(s.codec_id, ZEP_CODEC_AAC);
-  EXPECT_EQ(static_cast<zep_audio_details_t*>(s.details)->sample_rate, 48000u);
-  EXPECT_EQ(s.codec_header_size, 7);
+  EXPECT_EQ(get(s.codec_id), ZEP_CODEC_AAC);
+  EXPECT_EQ(get(static_cast<zep_audio_details_t*>(s.details)->sample_rate), 48000u);
+  EXPECT_EQ(get(s.codec_header_size), 7);
   ASSERT_EQ(zepDemuxGetStreamInfo(demux_, 0, 2, &s), 0);
-  EXPECT_EQ(s.codec_id, ZEP_CODEC_MPEG_AUDIO);
-  EXPECT_EQ(static_cast<zep_audio_details_t*>(s.details)->mpeg_layer, 3);
+  EXPECT_EQ(get(s.codec_id), ZEP_CODEC_MPEG_AUDIO);
+  EXPECT_EQ(get(static_cast<zep_audio_details_t*>(s.details)->mpeg_layer), 3);
 }
 
 int decoded_frames(const std::string& file, const std::string& format) {
@@ -187,7 +187,7 @@ TEST_F(AviEndToEnd, SeekThenExtractStartsWithParameterSets) {
   seek.parser_num = p;
   seek.seek_time = 15000000;  // 1.5 s: the key frame at 1 s or 2 s
   ASSERT_EQ(zepDemuxSeek(demux_, &seek), 0) << test_host_last_message(&host_);
-  EXPECT_EQ(seek.resolved_time % 10000000, 0) << seek.resolved_time;
+  EXPECT_EQ(get(seek.resolved_time) % 10000000, 0) << get(seek.resolved_time);
   const size_t from = out.size;
   while (zepDemuxPush(demux_, p) > 0) {
   }
@@ -200,7 +200,7 @@ TEST_F(AviEndToEnd, SeekThenExtractStartsWithParameterSets) {
   const std::string es = write("seek.h264", after);
   const int frames = decoded_frames(es, "h264");
   EXPECT_GT(frames, 0);
-  EXPECT_EQ(frames, 75 - int(seek.resolved_time / 400000));
+  EXPECT_EQ(frames, 75 - int(get(seek.resolved_time) / 400000));
   const std::string errors =
       command_output("ffmpeg -hide_banner -v error -f h264 -i '" + es + "' -f null - 2>&1");
   EXPECT_EQ(errors, "");
@@ -218,13 +218,13 @@ TEST_F(AviEndToEnd, SyncPointSeeksLandOnKeyFrames) {
   seek.seek_time = -1;
   seek.next_sync = 1;
   ASSERT_EQ(zepDemuxSeek(demux_, &seek), 0) << test_host_last_message(&host_);
-  EXPECT_EQ(seek.resolved_time, 20000000);
+  EXPECT_EQ(get(seek.resolved_time), 20000000);
   ASSERT_GT(zepDemuxPush(demux_, p), 0);
-  EXPECT_EQ(out.blocks[out.block_count - 1].info.flags, 13u);
+  EXPECT_EQ(get(out.blocks[out.block_count - 1].info.flags), 13u);
   seek.next_sync = 0;
   seek.prev_sync = 1;
   ASSERT_EQ(zepDemuxSeek(demux_, &seek), 0) << test_host_last_message(&host_);
-  EXPECT_EQ(seek.resolved_time, 10000000);
+  EXPECT_EQ(get(seek.resolved_time), 10000000);
   test_output_free(&out);
 }
 

@@ -58,6 +58,13 @@ class ApiTest : public ::testing::Test {
   zepdmux_t* demux = nullptr;
 };
 
+// Reads a member of a packed record by value (gtest binds references, which a
+// packed member cannot carry).
+template <typename T>
+T get(T value) {
+  return value;
+}
+
 inline FakeBlock block(uint32_t type, uint32_t stream, std::vector<uint8_t> bytes, int64_t time,
                        int64_t duration = 400000, bool key = true) {
   FakeBlock b;

@@ -76,6 +76,10 @@ TEST(Framing, ShortLengthsGoThroughAnotherBuffer) {
   const uint8_t threeByteStart[] = {0, 0, 1, 0x65};
   EXPECT_TRUE(begins_with_start_code(threeByteStart, 4, 3));
   EXPECT_FALSE(begins_with_start_code(threeByteStart, 4, 4));
+  // A stream read with 3-byte start codes keeps blocks in the 4-byte form.
+  const uint8_t fourByteStart[] = {0, 0, 0, 1, 0x65, 0x88};
+  EXPECT_TRUE(begins_with_start_code(fourByteStart, 6, 3));
+  EXPECT_FALSE(begins_with_start_code(fourByteStart, 6, 2));
 }
 
 TEST(Framing, AdtsHeaderFromRateAndChannels) {
@@ -212,7 +216,7 @@ TEST_F(FramingDeliveryTest, H264HeaderGoesFirstThenStartCodes) {
   EXPECT_EQ(zepDemuxPush(demux, p), 0);
   ASSERT_EQ(out.block_count, 3u);
   EXPECT_EQ(delivered(0), Bytes({0, 0, 0, 1, 0x67, 0x64, 0, 0, 0, 1, 0x68, 0xEE}));
-  EXPECT_EQ(out.blocks[0].info.start_time, 0);
+  EXPECT_EQ(get(out.blocks[0].info.start_time), 0);
   EXPECT_EQ(delivered(1), annex_b(picture, 4));
   EXPECT_EQ(delivered(2), annex_b(length_prefixed(4, {5}), 4));
   // After a seek the header goes first again.
@@ -268,7 +272,7 @@ TEST_F(FramingDeliveryTest, H264AddHeaderNeedsAHeader) {
   test_output_init(&out, 100);
   zep_stream_info_t s;
   ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 0, &s), 0);
-  EXPECT_EQ(s.codec_id, 0u);
+  EXPECT_EQ(get(s.codec_id), 0u);
   // The stream is no longer H.264 to the API, so adding it works.
   EXPECT_EQ(add_stream(p, 0, &out, true), 0);
 }

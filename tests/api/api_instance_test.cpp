@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <string>
 
+#include "api/zep_codec_header.h"
 #include "api_fixture.h"
 
 namespace zeptest {
@@ -132,7 +133,7 @@ TEST_F(InstanceTest, NonAsciiNamesOpenInUtf8AndWide) {
   EXPECT_EQ(zepDemuxOpenW(demux, nullptr, wide.c_str()), 0) << last_message();
   zep_file_info_t info;
   ASSERT_EQ(zepDemuxGetFileInfo(demux, &info), 0);
-  EXPECT_EQ(info.file_size, 14);
+  EXPECT_EQ(get(info.file_size), 14);
 }
 
 TEST_F(InstanceTest, ContainerTypeIsRequired) {
@@ -153,7 +154,7 @@ TEST_F(InstanceTest, FileWithoutTitlesOpens) {
   ASSERT_TRUE(open()) << last_message();
   zep_file_info_t info;
   ASSERT_EQ(zepDemuxGetFileInfo(demux, &info), 0);
-  EXPECT_EQ(info.num_titles, 0);
+  EXPECT_EQ(get(info.num_titles), 0);
   zep_title_info_t title;
   EXPECT_EQ(zepDemuxGetTitleInfo(demux, 0, &title), 1);
   EXPECT_EQ(last_message(), "Invalid title_num parameter");
@@ -167,64 +168,64 @@ TEST_F(InstanceTest, FileTitleAndStreamRecords) {
 
   zep_file_info_t file;
   ASSERT_EQ(zepDemuxGetFileInfo(demux, &file), 0);
-  EXPECT_EQ(file.num_titles, 2);
-  EXPECT_EQ(file.container_type, ZEP_CONTAINER_MKV);
-  EXPECT_EQ(file.file_size, 32);
+  EXPECT_EQ(get(file.num_titles), 2);
+  EXPECT_EQ(get(file.container_type), ZEP_CONTAINER_MKV);
+  EXPECT_EQ(get(file.file_size), 32);
 
   zep_title_info_t title;
   ASSERT_EQ(zepDemuxGetTitleInfo(demux, 0, &title), 0);
-  EXPECT_EQ(title.num_video_streams, 1);
-  EXPECT_EQ(title.num_audio_streams, 2);
-  EXPECT_EQ(title.num_subtitle_streams, 1);
+  EXPECT_EQ(get(title.num_video_streams), 1);
+  EXPECT_EQ(get(title.num_audio_streams), 2);
+  EXPECT_EQ(get(title.num_subtitle_streams), 1);
   EXPECT_EQ(zepDemuxGetTitleInfo(demux, 2, &title), 1);
   EXPECT_EQ(last_message(), "Invalid title_num parameter");
   EXPECT_EQ(zepDemuxGetTitleInfo(demux, -1, &title), 1);
 
   zep_stream_info_t s;
   ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 0, &s), 0);
-  EXPECT_EQ(s.media_type, ZEP_MEDIA_VIDEO);
-  EXPECT_EQ(s.stream_index, 0);
-  EXPECT_EQ(s.codec_id, ZEP_CODEC_H264);
-  EXPECT_EQ(s.format_a, 0x1234u);
-  EXPECT_EQ(std::memcmp(&s.format_b, "H264", 4), 0);
-  EXPECT_EQ(s.duration, 50000000);
+  EXPECT_EQ(get(s.media_type), ZEP_MEDIA_VIDEO);
+  EXPECT_EQ(get(s.stream_index), 0);
+  EXPECT_EQ(get(s.codec_id), ZEP_CODEC_H264);
+  EXPECT_EQ(get(s.format_a), 0x1234u);
+  EXPECT_EQ(get(s.format_b), zep::codec::fourcc("H264"));
+  EXPECT_EQ(get(s.duration), 50000000);
   auto* video = static_cast<zep_video_details_t*>(s.details);
-  EXPECT_EQ(video->frame_duration, 400000);
-  EXPECT_EQ(video->width, 320u);
-  EXPECT_EQ(video->display_height, 240u);
-  ASSERT_EQ(s.private_data_size, avcc_record().size());
-  EXPECT_EQ(std::memcmp(s.private_data, avcc_record().data(), s.private_data_size), 0);
+  EXPECT_EQ(get(video->frame_duration), 400000);
+  EXPECT_EQ(get(video->width), 320u);
+  EXPECT_EQ(get(video->display_height), 240u);
+  ASSERT_EQ(get(s.private_data_size), avcc_record().size());
+  EXPECT_EQ(std::memcmp(get(s.private_data), avcc_record().data(), get(s.private_data_size)), 0);
   const uint8_t header[] = {0, 0, 0, 1, 0x67, 0x64, 0x00, 0x1F, 0, 0, 0, 1, 0x68, 0xEE, 0x3C};
-  ASSERT_EQ(s.codec_header_size, sizeof header);
-  EXPECT_EQ(std::memcmp(s.codec_header, header, sizeof header), 0);
+  ASSERT_EQ(get(s.codec_header_size), sizeof header);
+  EXPECT_EQ(std::memcmp(get(s.codec_header), header, sizeof header), 0);
 
   ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 1, &s), 0);
-  EXPECT_EQ(s.media_type, ZEP_MEDIA_AUDIO);
-  EXPECT_EQ(s.codec_id, ZEP_CODEC_AAC);
-  EXPECT_EQ(s.format_a, 0u);
+  EXPECT_EQ(get(s.media_type), ZEP_MEDIA_AUDIO);
+  EXPECT_EQ(get(s.codec_id), ZEP_CODEC_AAC);
+  EXPECT_EQ(get(s.format_a), 0u);
   auto* aac = static_cast<zep_audio_details_t*>(s.details);
-  EXPECT_EQ(aac->bits_per_sample, 16u);  // 0 becomes 16 for AAC
-  EXPECT_EQ(aac->language[0], u'e');
-  EXPECT_EQ(aac->sample_rate, 48000u);
+  EXPECT_EQ(get(aac->bits_per_sample), 16u);  // 0 becomes 16 for AAC
+  EXPECT_EQ(get(aac->language)[0], u'e');
+  EXPECT_EQ(get(aac->sample_rate), 48000u);
   // Derived from the first block: ADTS for 200 bytes, 48 kHz, stereo.
   const uint8_t adts[] = {0xFF, 0xF1, 0x4C, 0x80, 0x19, 0xFF, 0xFC};
-  ASSERT_EQ(s.codec_header_size, 7);
-  EXPECT_EQ(std::memcmp(s.codec_header, adts, 7), 0);
+  ASSERT_EQ(get(s.codec_header_size), 7);
+  EXPECT_EQ(std::memcmp(get(s.codec_header), adts, 7), 0);
 
   ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 2, &s), 0);
-  EXPECT_EQ(s.format_tag, 1u);  // extensible resolved to PCM
-  EXPECT_EQ(s.codec_id, ZEP_CODEC_PCM);
+  EXPECT_EQ(get(s.format_tag), 1u);  // extensible resolved to PCM
+  EXPECT_EQ(get(s.codec_id), ZEP_CODEC_PCM);
   auto* pcm = static_cast<zep_audio_details_t*>(s.details);
-  EXPECT_EQ(pcm->flags, ZEP_AUDIO_FLAG_WIDE_SAMPLES);
-  EXPECT_EQ(pcm->channels, 6);
-  EXPECT_EQ(s.codec_header_size, 0);
+  EXPECT_EQ(get(pcm->flags), ZEP_AUDIO_FLAG_WIDE_SAMPLES);
+  EXPECT_EQ(get(pcm->channels), 6);
+  EXPECT_EQ(get(s.codec_header_size), 0);
 
   ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 3, &s), 0);
-  EXPECT_EQ(s.media_type, ZEP_MEDIA_SUBTITLE);
-  EXPECT_EQ(s.codec_id, ZEP_CODEC_SUB_NRSB);
-  EXPECT_EQ(s.format_a, 77u);
+  EXPECT_EQ(get(s.media_type), ZEP_MEDIA_SUBTITLE);
+  EXPECT_EQ(get(s.codec_id), ZEP_CODEC_SUB_NRSB);
+  EXPECT_EQ(get(s.format_a), 77u);
   auto* sub = static_cast<zep_subtitle_details_t*>(s.details);
-  EXPECT_EQ(sub->text2[0], u'x');
+  EXPECT_EQ(get(sub->text2)[0], u'x');
 
   EXPECT_EQ(zepDemuxGetStreamInfo(demux, 0, 4, &s), 1);
   EXPECT_EQ(last_message(), "Invalid stream_num parameter");
@@ -264,18 +265,18 @@ TEST_F(InstanceTest, CodecIdsFromFourccsAndTags) {
   for (int16_t i = 0; i < int16_t(sizeof expected / sizeof expected[0]); ++i) {
     zep_stream_info_t s;
     ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, i, &s), 0);
-    EXPECT_EQ(s.codec_id, expected[i]) << "stream " << i;
+    EXPECT_EQ(get(s.codec_id), expected[i]) << "stream " << i;
   }
   zep_stream_info_t s;
   ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 8, &s), 0);  // 30000/1001
-  EXPECT_EQ(static_cast<zep_video_details_t*>(s.details)->frame_duration, 333666);
+  EXPECT_EQ(get(static_cast<zep_video_details_t*>(s.details)->frame_duration), 333666);
   ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 9, &s), 0);  // float PCM
-  EXPECT_EQ(static_cast<zep_audio_details_t*>(s.details)->flags, ZEP_AUDIO_FLAG_FLOAT);
+  EXPECT_EQ(get(static_cast<zep_audio_details_t*>(s.details)->flags), ZEP_AUDIO_FLAG_FLOAT);
   ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 16, &s), 0);  // AC-3: header = private data
-  EXPECT_EQ(s.codec_header, s.private_data);
-  EXPECT_EQ(s.codec_header_size, 20);
+  EXPECT_EQ(get(s.codec_header), get(s.private_data));
+  EXPECT_EQ(get(s.codec_header_size), 20);
   ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 15, &s), 0);
-  EXPECT_EQ(static_cast<zep_audio_details_t*>(s.details)->mpeg_layer, 2);
+  EXPECT_EQ(get(static_cast<zep_audio_details_t*>(s.details)->mpeg_layer), 2);
 }
 
 TEST_F(InstanceTest, HeadersDerivedFromFirstBlocks) {
@@ -301,17 +302,17 @@ TEST_F(InstanceTest, HeadersDerivedFromFirstBlocks) {
   ASSERT_TRUE(open()) << last_message();
   zep_stream_info_t s;
   ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 0, &s), 0);
-  EXPECT_EQ(s.codec_id, ZEP_CODEC_H264);
-  ASSERT_EQ(s.codec_header_size, 18);  // up to the start code of the slice
-  EXPECT_EQ(std::memcmp(s.codec_header, annexB.data(), 18), 0);
+  EXPECT_EQ(get(s.codec_id), ZEP_CODEC_H264);
+  ASSERT_EQ(get(s.codec_header_size), 18);  // up to the start code of the slice
+  EXPECT_EQ(std::memcmp(get(s.codec_header), annexB.data(), 18), 0);
   ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 1, &s), 0);
-  EXPECT_EQ(s.codec_id, ZEP_CODEC_MPEG_AUDIO);
-  ASSERT_EQ(s.codec_header_size, 4);
-  EXPECT_EQ(s.codec_header[3], 0x64);
+  EXPECT_EQ(get(s.codec_id), ZEP_CODEC_MPEG_AUDIO);
+  ASSERT_EQ(get(s.codec_header_size), 4);
+  EXPECT_EQ(get(s.codec_header)[3], 0x64);
   ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 2, &s), 0);
-  EXPECT_EQ(s.codec_id, 0u);  // fewer than 4 bytes
+  EXPECT_EQ(get(s.codec_id), 0u);  // fewer than 4 bytes
   ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 3, &s), 0);
-  EXPECT_EQ(s.codec_id, 0u);  // fewer than 20 bytes
+  EXPECT_EQ(get(s.codec_id), 0u);  // fewer than 20 bytes
 }
 
 TEST_F(InstanceTest, ReopeningReleasesTheEarlierFile) {

@@ -114,20 +114,20 @@ TEST_F(ParserTest, PushCopiesInChunksThenAnnouncesTheBlock) {
     EXPECT_EQ(video.events[i].size, sizes[i]) << i;
   }
   ASSERT_EQ(video.block_count, 1u);
-  EXPECT_EQ(video.blocks[0].info.size, 10000u);
-  EXPECT_EQ(video.blocks[0].info.flags, 13u);
-  EXPECT_EQ(video.blocks[0].info.data, nullptr);
-  EXPECT_EQ(video.blocks[0].time.size, 10000u);
-  EXPECT_EQ(video.blocks[0].time.valid, 1);
-  EXPECT_EQ(video.blocks[0].time.start_time_valid, 1);
-  EXPECT_EQ(video.blocks[0].time.end_time, 1080000);  // 40 ms at 27 MHz
+  EXPECT_EQ(get(video.blocks[0].info.size), 10000u);
+  EXPECT_EQ(get(video.blocks[0].info.flags), 13u);
+  EXPECT_EQ(get(video.blocks[0].info.data), nullptr);
+  EXPECT_EQ(get(video.blocks[0].time.size), 10000u);
+  EXPECT_EQ(get(video.blocks[0].time.valid), 1);
+  EXPECT_EQ(get(video.blocks[0].time.start_time_valid), 1);
+  EXPECT_EQ(get(video.blocks[0].time.end_time), 1080000);  // 40 ms at 27 MHz
   EXPECT_EQ(std::vector<uint8_t>(video.data, video.data + video.size), pattern(10000, 3));
 
   EXPECT_EQ(zepDemuxPush(demux, p), 300);
   EXPECT_EQ(zepDemuxPush(demux, p), 500);
   ASSERT_EQ(video.block_count, 2u);
-  EXPECT_EQ(video.blocks[1].info.flags, 5u);
-  EXPECT_EQ(video.blocks[1].info.start_time, 1080000);
+  EXPECT_EQ(get(video.blocks[1].info.flags), 5u);
+  EXPECT_EQ(get(video.blocks[1].info.start_time), 1080000);
   EXPECT_EQ(zepDemuxPush(demux, p), 300);
   EXPECT_EQ(zepDemuxPush(demux, p), 700);
   EXPECT_EQ(audio.block_count, 2u);
@@ -186,7 +186,7 @@ TEST_F(ParserTest, SeekChecksAndPositions) {
   EXPECT_EQ(last_message(), "Invalid seek time");
   seek.seek_time = 500000;
   ASSERT_EQ(zepDemuxSeek(demux, &seek), 0);
-  EXPECT_EQ(seek.resolved_time, 800000);  // the next key frame the module found
+  EXPECT_EQ(get(seek.resolved_time), 800000);  // the next key frame the module found
   ASSERT_EQ(scenario.positions.size(), 1u);
   EXPECT_EQ(scenario.positions[0].type, ZEP_BLOCK_VIDEO);
   EXPECT_EQ(scenario.positions[0].time, 500000);
@@ -211,7 +211,7 @@ TEST_F(ParserTest, SyncPointSeeksAskForTimes) {
   ASSERT_EQ(scenario.syncQueries.size(), 1u);
   EXPECT_EQ(scenario.syncQueries[0].qid, ZEP_QID_TITLEMEDIA_NEXT_SYNC_TIME);
   EXPECT_EQ(scenario.syncQueries[0].value, 400000);  // the time delivered last
-  EXPECT_EQ(seek.resolved_time, 800000);
+  EXPECT_EQ(get(seek.resolved_time), 800000);
   EXPECT_EQ(zepDemuxPush(demux, p), 700);
   scenario.prevSyncTime = 0;
   seek.next_sync = 0;
@@ -219,7 +219,7 @@ TEST_F(ParserTest, SyncPointSeeksAskForTimes) {
   ASSERT_EQ(zepDemuxSeek(demux, &seek), 0);
   EXPECT_EQ(scenario.syncQueries.back().qid, ZEP_QID_TITLEMEDIA_PREV_SYNC_TIME);
   EXPECT_EQ(scenario.syncQueries.back().value, 800000);
-  EXPECT_EQ(seek.resolved_time, 0);
+  EXPECT_EQ(get(seek.resolved_time), 0);
   EXPECT_EQ(zepDemuxPush(demux, p), 10000);
 }
 
@@ -272,11 +272,11 @@ TEST_F(ParserTest, PullModeHandsOutTheParsersBuffer) {
   EXPECT_EQ(audio.block_count, 1u);
   EXPECT_EQ(first, second) << "both blocks come from the parser's own buffer";
   ASSERT_EQ(pulled.block_count, 2u);
-  EXPECT_EQ(pulled.blocks[0].info.size, 10000u);
-  EXPECT_EQ(pulled.blocks[0].info.flags, 13u);
-  EXPECT_EQ(pulled.blocks[1].info.size, 500u);
-  EXPECT_EQ(pulled.blocks[1].time.start_time, 1080000);
-  EXPECT_EQ(pulled.blocks[1].time.size, 500u);
+  EXPECT_EQ(get(pulled.blocks[0].info.size), 10000u);
+  EXPECT_EQ(get(pulled.blocks[0].info.flags), 13u);
+  EXPECT_EQ(get(pulled.blocks[1].info.size), 500u);
+  EXPECT_EQ(get(pulled.blocks[1].time.start_time), 1080000);
+  EXPECT_EQ(get(pulled.blocks[1].time.size), 500u);
   ASSERT_EQ(test_output_pull(&pulled, &end, nullptr), 0);
   EXPECT_EQ(end, 0);
   ASSERT_EQ(test_output_pull(&pulled, &end, nullptr), 0);
@@ -353,8 +353,8 @@ TEST_F(ParserTest, EmptyMpeg4PictureRepeatsThePreviousOne) {
   ASSERT_NE(p, 0) << last_message();
   zep_stream_info_t s;
   ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 0, &s), 0);
-  EXPECT_EQ(s.codec_id, ZEP_CODEC_MPEG4_VISUAL);
-  EXPECT_EQ(s.codec_header_size, 5);
+  EXPECT_EQ(get(s.codec_id), ZEP_CODEC_MPEG4_VISUAL);
+  EXPECT_EQ(get(s.codec_header_size), 5);
   EXPECT_EQ(zepDemuxPush(demux, p), 11);
   EXPECT_EQ(zepDemuxPush(demux, p), 300);
   EXPECT_EQ(zepDemuxPush(demux, p), 11);  // 0 read + the repeated 11
