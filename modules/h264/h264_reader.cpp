@@ -118,7 +118,11 @@ ZEP_STATUS reader_set_title(AvcReader& reader, uint32_t title) {
   }
 
   const ZEP_STATUS sps_status = zep_avc_parse_sps(&reader.sps, reader.sps_copy, reader.sps_size);
-  if (sps_status < 0) return sps_status;
+  if (sps_status < 0) {
+    // The record no longer describes what an earlier SetTitle found.
+    reader.title_set = 0;
+    return sps_status;
+  }
 
   reader.width = saturate_u32((uint64_t(reader.sps.pic_width_in_mbs_minus1) + 1) * 16);
   reader.height = saturate_u32((uint64_t(reader.sps.pic_height_in_map_units_minus1) + 1) * 16);
