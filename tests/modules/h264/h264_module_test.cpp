@@ -679,6 +679,40 @@ TEST_F(H264LargeStream, UnitStraddlingChunksIsWholeAndLongerOneFails) {
   EXPECT_EQ(units.size(), 1u);
 }
 
+TEST_F(H264LargeStream, ZeroRunLongerThanAChunkIsPassedOver) {
+  const SpsOptions sps;
+  Bytes stream = stream_of(sps, {idr()});
+  stream.insert(stream.end(), kChunk + 100, 0);  // trailing_zero_8bits
+  const Bytes p = zeptest::make_slice(sps, non_idr(2));
+  const Bytes tail = zeptest::annexb({p});
+  stream.insert(stream.end(), tail.begin(), tail.end());
+  TempDir dir;
+  H264File file(dir.write("zeros.h264", stream));
+  ASSERT_EQ(file.set_title(), ZEP_OK);
+  ZEP_STATUS status = ZEP_OK;
+  const std::vector<AccessUnit> units = file.read_all(&status, 10);
+  EXPECT_EQ(status, ZEP_ERR_END_OF_STREAM);
+  ASSERT_EQ(units.size(), 2u);
+  EXPECT_EQ(h264test::split_units(units[1].data), std::vector<Bytes>{p});
+}
+
+// A 16-bit length in the avcC record cannot describe a parameter set of
+// 65536 bytes or more: the record is refused rather than written wrong.
+TEST(H264Module, ParameterSetTooLongForTheConfigurationRecord) {
+  const SpsOptions sps;
+  Bytes pps = zeptest::make_pps();
+  pps.resize(70000, 0x55);
+  TempDir dir;
+  H264File file(dir.write("longpps.h264", zeptest::annexb({zeptest::make_sps(sps), pps,
+                                                         zeptest::make_slice(sps, idr())})));
+  ASSERT_EQ(file.set_title(), ZEP_OK);
+  ZEP_STATUS status = ZEP_OK;
+  const Bytes avcc = file.query_bytes(ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE,
+                                      ZEP_QID_VIDEO_CODEC_PRIVATE_DATA, &status);
+  EXPECT_EQ(status, ZEP_FAIL);
+  EXPECT_EQ(file.query_bytes(ZEP_QID_PPS_SIZE, ZEP_QID_PPS_DATA), pps);
+}
+
 TEST(H264AnnexB, BlocksAndConfigurationRecordToStartCodes) {
   const Bytes sps = {0x67, 0x42, 0xC0, 0x1E, 0xAB};
   const Bytes pps = {0x68, 0xCE, 0x3C, 0x80};
