@@ -83,12 +83,15 @@ typedef struct ZepAudioStreamFormat {
   uint8_t reserved1[8];
 } ZepAudioStreamFormat;
 
-/* Subtitle stream format record (ZEP_QID_SUB_STREAM_FORMAT), 48 bytes. */
+/* Subtitle stream format record (ZEP_QID_SUB_STREAM_FORMAT), 48 bytes: laid
+ * out like the first 48 bytes of the video format record. */
 typedef struct ZepSubtitleStreamFormat {
   uint32_t kind;
-  uint32_t width;
-  uint32_t height;
-  uint32_t reserved0[3];
+  uint32_t rate;
+  uint32_t scale;
+  uint32_t width;  /* offset 12: the frame the subtitles are drawn for */
+  uint32_t height; /* offset 16 */
+  uint32_t reserved0;
   uint32_t compression; /* offset 24 */
   uint32_t fourcc;      /* offset 28 */
   uint32_t reserved1[4];
@@ -127,6 +130,7 @@ static_assert(sizeof(ZepAudioStreamFormat) == 288, "audio format record");
 static_assert(offsetof(ZepAudioStreamFormat, extra) == 24, "audio extra bytes");
 static_assert(sizeof(ZepSubtitleStreamFormat) == 48, "subtitle format record");
 static_assert(offsetof(ZepSubtitleStreamFormat, fourcc) == 28, "subtitle fourcc");
+static_assert(offsetof(ZepSubtitleStreamFormat, width) == 12, "subtitle frame width");
 static_assert(sizeof(ZepAudioMediaProp) == 1060, "audio properties record");
 static_assert(offsetof(ZepAudioMediaProp, text3) == 24, "audio property texts");
 static_assert(sizeof(ZepSubtitleMediaProp) == 1056, "subtitle properties record");
