@@ -171,7 +171,8 @@ struct AviKeyEntry {
 };
 
 struct AviResumeQueue;  // avi_index.cpp
-struct AviStdIndexCache;
+struct AviProbeBuffer;
+struct AviIdx1Batch;
 
 // Key-frame index of one media set.
 struct AviIndex {
@@ -211,7 +212,8 @@ struct AviIndex {
   uint64_t idx1End;    // end of the entries
 
   AviResumeQueue* queues;  // 8 audio + 8 subtitle, allocated on first need
-  AviStdIndexCache* stdCache;
+  AviProbeBuffer* probe;   // key-frame test of chunks that are not delivered
+  AviIdx1Batch* idx1Batch;  // the idx1 entries read last
 };
 
 // Everything known about the title whose headers are loaded.

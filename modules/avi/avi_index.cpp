@@ -36,8 +36,17 @@ struct AviResumeQueue {
 };
 
 // Scratch space for the key-frame test of chunks that are not delivered.
-struct AviStdIndexCache {
-  uint8_t probe[avi::kKeyFrameProbeSize];
+struct AviProbeBuffer {
+  uint8_t bytes[avi::kKeyFrameProbeSize];
+};
+
+// idx1 entries are read in batches; the batch read last is kept so that an
+// incremental walk that stops within it does not read it again.
+struct AviIdx1Batch {
+  static constexpr uint32_t kEntries = 512;
+  uint64_t position;  // file position of the first entry held
+  uint32_t count;     // entries held
+  uint8_t bytes[kEntries * 16];
 };
 
 namespace avi {
@@ -45,7 +54,6 @@ namespace avi {
 namespace {
 
 constexpr uint32_t kQueueCount = kMaxAudioStreams + kMaxSubtitleStreams;
-constexpr uint32_t kIdx1Batch = 512;
 constexpr uint32_t kStdBatch = 512;
 constexpr uint32_t kNotKeyBit = 0x80000000u;
 
@@ -69,7 +77,8 @@ void clear_index(AviIndex& ix) {
   void* mem = ix.memoryContext;
   if (ix.entries) zep_mem_free(ix.entries, mem);
   if (ix.keyBits) zep_mem_free(ix.keyBits, mem);
-  if (ix.stdCache) zep_mem_free(ix.stdCache, mem);
+  if (ix.probe) zep_mem_free(ix.probe, mem);
+  if (ix.idx1Batch) zep_mem_free(ix.idx1Batch, mem);
   free_queues(ix);
   ix = AviIndex{};
   ix.memoryContext = mem;
@@ -276,16 +285,28 @@ ZEP_STATUS idx1_walk(AviContext& ctx, AviMediaSet& set, AviIndex& ix, const Walk
       return status;
     }
   }
-  uint8_t batch[kIdx1Batch * 16];
+  if (!ix.idx1Batch) {
+    ix.idx1Batch = static_cast<AviIdx1Batch*>(zep_mem_alloc(sizeof(AviIdx1Batch), ix.memoryContext));
+    if (!ix.idx1Batch) return ZEP_E_NO_MEMORY;
+  }
+  AviIdx1Batch& batch = *ix.idx1Batch;
   while (ix.idx1End > ix.idx1Next && ix.idx1End - ix.idx1Next >= 16) {
-    uint32_t n = uint32_t(std::min<uint64_t>((ix.idx1End - ix.idx1Next) / 16, kIdx1Batch));
-    status = ctx.file.read_exact(ix.idx1Next, batch, n * 16);
-    if (status < 0) {
-      ix.idx1Failed = true;
-      return status == ZEP_FAIL ? ZEP_ERR_PROCESS_INDEX_FAILED : status;
+    bool held = batch.count && ix.idx1Next >= batch.position &&
+                ix.idx1Next < batch.position + uint64_t(batch.count) * 16;
+    if (!held) {
+      uint32_t n = uint32_t(std::min<uint64_t>((ix.idx1End - ix.idx1Next) / 16, AviIdx1Batch::kEntries));
+      status = ctx.file.read_exact(ix.idx1Next, batch.bytes, n * 16);
+      if (status < 0) {
+        ix.idx1Failed = true;
+        batch.count = 0;
+        return status == ZEP_FAIL ? ZEP_ERR_PROCESS_INDEX_FAILED : status;
+      }
+      batch.position = ix.idx1Next;
+      batch.count = n;
     }
-    LeReader r(batch, n * 16);
-    for (uint32_t i = 0; i < n; ++i) {
+    uint32_t first = uint32_t((ix.idx1Next - batch.position) / 16);
+    LeReader r(batch.bytes + first * 16, size_t(batch.count - first) * 16);
+    for (uint32_t i = first; i < batch.count; ++i) {
       FourCC id = r.u32();
       uint32_t flags = r.u32();
       uint32_t offset = r.u32();
@@ -300,6 +321,8 @@ ZEP_STATUS idx1_walk(AviContext& ctx, AviMediaSet& set, AviIndex& ix, const Walk
   ix.idx1Done = true;
   ix.built = true;
   free_queues(ix);
+  zep_mem_free(ix.idx1Batch, ix.memoryContext);
+  ix.idx1Batch = nullptr;
   return ZEP_OK;
 }
 
@@ -685,16 +708,15 @@ ZEP_STATUS index_grow(AviContext& ctx, AviMediaSet& set, const ChunkHeader& chun
       if (data) {
         key = is_key_frame(kind, data, dataSize);
       } else {
-        if (!ix.stdCache) {
-          ix.stdCache = static_cast<AviStdIndexCache*>(
-              zep_mem_alloc(sizeof(AviStdIndexCache), ix.memoryContext));
-          if (!ix.stdCache) return ZEP_ERR_CREATE_READ_BUFFER;
+        if (!ix.probe) {
+          ix.probe = static_cast<AviProbeBuffer*>(zep_mem_alloc(sizeof(AviProbeBuffer), ix.memoryContext));
+          if (!ix.probe) return ZEP_ERR_CREATE_READ_BUFFER;
         }
         uint32_t want = std::min(chunk.size, kKeyFrameProbeSize);
         uint32_t got = 0;
-        status = ctx.file.read_at(chunk.data(), ix.stdCache->probe, want, &got);
+        status = ctx.file.read_at(chunk.data(), ix.probe->bytes, want, &got);
         if (status < 0) return status;
-        key = is_key_frame(kind, ix.stdCache->probe, got);
+        key = is_key_frame(kind, ix.probe->bytes, got);
       }
     }
     record_frame(ctx, ix, key);
