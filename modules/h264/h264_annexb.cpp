@@ -45,9 +45,8 @@ extern "C" uint32_t zep_h264_avcc_length_size(const uint8_t* avcc, uint32_t avcc
   return length_size == 3 ? 0 : length_size;
 }
 
-extern "C" ZEP_STATUS zep_h264_avcc_to_annexb(const uint8_t* avcc, uint32_t avcc_size,
-                                              uint8_t* out, uint32_t capacity,
-                                              uint32_t* out_size) {
+extern "C" ZEP_STATUS zep_h264_avcc_to_annexb(const uint8_t* avcc, uint32_t avcc_size, uint8_t* out,
+                                              uint32_t capacity, uint32_t* out_size) {
   if (!avcc || !out_size) return ZEP_E_NULL_ARG;
   *out_size = 0;
   if (avcc_size < 7) return ZEP_FAIL;
@@ -55,16 +54,15 @@ extern "C" ZEP_STATUS zep_h264_avcc_to_annexb(const uint8_t* avcc, uint32_t avcc
   for (int pass = 0; pass < 2; ++pass) {
     uint8_t* target = pass == 0 ? nullptr : out;
     uint32_t used = 0;
-    const int64_t sps = convert_units(avcc + 6, avcc_size - 6, 2, avcc[5] & 0x1Fu, target,
-                                      capacity, &used);
+    const int64_t sps =
+        convert_units(avcc + 6, avcc_size - 6, 2, avcc[5] & 0x1Fu, target, capacity, &used);
     if (sps < 0) return ZEP_FAIL;
     const uint32_t pps_at = 6 + used;
     if (pps_at >= avcc_size) return ZEP_FAIL;
     uint32_t pps_used = 0;
-    const int64_t pps =
-        convert_units(avcc + pps_at + 1, avcc_size - pps_at - 1, 2, avcc[pps_at],
-                      target ? target + sps : nullptr,
-                      capacity >= sps ? capacity - uint32_t(sps) : 0, &pps_used);
+    const int64_t pps = convert_units(avcc + pps_at + 1, avcc_size - pps_at - 1, 2, avcc[pps_at],
+                                      target ? target + sps : nullptr,
+                                      capacity >= sps ? capacity - uint32_t(sps) : 0, &pps_used);
     if (pps < 0) return ZEP_FAIL;
     const ZEP_STATUS status = finish(sps + pps, out, capacity, out_size);
     if (status != ZEP_OK) return status;

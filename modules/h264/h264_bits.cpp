@@ -120,8 +120,7 @@ extern "C" ZEP_STATUS zep_nal_find_start(const uint8_t* data, uint32_t length,
   return ZEP_FAIL;
 }
 
-extern "C" ZEP_STATUS zep_nal_find_end(const uint8_t* data, uint32_t length,
-                                       uint32_t* nal_length) {
+extern "C" ZEP_STATUS zep_nal_find_end(const uint8_t* data, uint32_t length, uint32_t* nal_length) {
   if (!nal_length) return ZEP_OK;
   *nal_length = length;
   if (!data) {
@@ -159,6 +158,7 @@ extern "C" uint32_t zep_avc_unescape(const uint8_t* nal, uint32_t length, uint8_
   return written;
 }
 
+// clang-format off
 extern "C" const char* const zep_avc_nal_type_names[32] = {
     "unspec", "non-idr slice", "partition a", "partition b", "partition c", "idr slice",
     "sei",    "sps",           "pps",         "aud",         "end seq",     "end stream",
@@ -166,3 +166,4 @@ extern "C" const char* const zep_avc_nal_type_names[32] = {
     "18",     "19",            "20",          "21",          "22",          "23",
     "24",     "25",            "26",          "27",          "28",          "29",
     "30",     "31"};
+// clang-format on

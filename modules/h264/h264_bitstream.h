@@ -109,6 +109,10 @@ typedef struct ZepAvcHrd {
   uint8_t time_offset_length;
 } ZepAvcHrd;
 
+/* 1 for the profiles whose SPS codes chroma_format_idc and the bit depths
+ * (100, 110, 122, 244, 44, 83, 86); the others code 4:2:0, 8 bits. */
+int zep_avc_profile_has_chroma_info(uint8_t profile_idc);
+
 /* A parsed sequence parameter set. A field whose syntax element is absent
  * reads 0 (chroma_format_idc too, where the standard infers 1). */
 typedef struct ZepAvcSps {

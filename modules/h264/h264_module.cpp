@@ -113,8 +113,7 @@ ZEP_STATUS set_title_active_stream(ZepModuleHandle handle, uint32_t block_type, 
   return ZEP_OK;
 }
 
-ZEP_STATUS read_next_block_by_stream(ZepModuleHandle handle, uint32_t, uint32_t,
-                                     ZepBlock* block) {
+ZEP_STATUS read_next_block_by_stream(ZepModuleHandle handle, uint32_t, uint32_t, ZepBlock* block) {
   AvcReader* reader = reader_of(handle);
   if (!reader || !block) return ZEP_E_NULL_ARG;
   return zep::h264::reader_read_access_unit(*reader, block);

@@ -49,15 +49,6 @@ class Bits {
   ZepBitReader reader_;
 };
 
-bool profile_has_chroma_info(uint8_t profile_idc) {
-  switch (profile_idc) {
-    case 100: case 110: case 122: case 244: case 44: case 83: case 86:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // Annex E.1.2. False when the stream codes more schedules than the record holds.
 bool parse_hrd(Bits& bits, ZepAvcHrd& hrd) {
   const uint32_t cpb_cnt_minus1 = bits.ue();
@@ -137,7 +128,7 @@ ZEP_STATUS parse_sps_payload(Bits& bits, ZepAvcSps& sps) {
   sps.constraint_flags = uint8_t(bits.u(8));
   sps.level_idc = uint8_t(bits.u(8));
   sps.seq_parameter_set_id = uint8_t(bits.ue());
-  if (profile_has_chroma_info(sps.profile_idc)) {
+  if (zep_avc_profile_has_chroma_info(sps.profile_idc)) {
     sps.chroma_format_idc = uint8_t(bits.ue());
     if (sps.chroma_format_idc == 3) sps.separate_colour_plane_flag = uint8_t(bits.u(1));
     sps.bit_depth_luma_minus8 = uint8_t(bits.ue());
@@ -213,7 +204,9 @@ ZEP_STATUS parse_pps_payload(Bits& bits, ZepAvcPps& pps) {
           pps.bottom_right[i] = bits.ue();
         }
         break;
-      case 3: case 4: case 5:
+      case 3:
+      case 4:
+      case 5:
         pps.slice_group_change_direction_flag = bits.u(1);
         pps.slice_group_change_rate_minus1 = bits.ue();
         break;
@@ -252,6 +245,21 @@ constexpr uint32_t kSliceHeaderBytes = 96;
 
 }  // namespace
 
+extern "C" int zep_avc_profile_has_chroma_info(uint8_t profile_idc) {
+  switch (profile_idc) {
+    case 100:
+    case 110:
+    case 122:
+    case 244:
+    case 44:
+    case 83:
+    case 86:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
 extern "C" ZEP_STATUS zep_avc_parse_sps(ZepAvcSps* sps, const uint8_t* nal, uint32_t length) {
   if (!sps || !nal || length == 0) return ZEP_E_NULL_ARG;
   std::memset(sps, 0, sizeof(*sps));
@@ -275,9 +283,8 @@ namespace {
 // The leading slice-header fields; with `deltas`, also the deltas that
 // complete the picture order count (those that depend on the PPS only when
 // one is given).
-ZEP_STATUS parse_slice(const ZepAvcSps* sps, const ZepAvcPps* pps, bool deltas,
-                       const uint8_t* nal, uint32_t length, uint32_t nal_unit_type,
-                       ZepAvcSliceHeader* header) {
+ZEP_STATUS parse_slice(const ZepAvcSps* sps, const ZepAvcPps* pps, bool deltas, const uint8_t* nal,
+                       uint32_t length, uint32_t nal_unit_type, ZepAvcSliceHeader* header) {
   if (!sps || !nal || length == 0 || !header) return ZEP_E_NULL_ARG;
   std::memset(header, 0, sizeof(*header));
   if (sps->log2_max_frame_num_minus4 > ZEP_AVC_MAX_LOG2_MINUS4 ||

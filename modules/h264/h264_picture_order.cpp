@@ -93,8 +93,7 @@ int64_t PictureOrder::count_from_frame_num(const ZepAvcSliceHeader& header, bool
                                                       header.delta_pic_order_cnt_0
                                                 : top);
   }
-  const Int128 bottom =
-      top + sps_->offset_for_top_to_bottom_field + header.delta_pic_order_cnt_1;
+  const Int128 bottom = top + sps_->offset_for_top_to_bottom_field + header.delta_pic_order_cnt_1;
   return clamp_count(top < bottom ? top : bottom);
 }
 

@@ -126,7 +126,8 @@ ZEP_STATUS reader_set_title(AvcReader& reader, uint32_t title) {
 
   reader.width = saturate_u32((uint64_t(reader.sps.pic_width_in_mbs_minus1) + 1) * 16);
   reader.height = saturate_u32((uint64_t(reader.sps.pic_height_in_map_units_minus1) + 1) * 16);
-  const bool field_pictures = !reader.sps.frame_mbs_only_flag && !reader.sps.mb_adaptive_frame_field_flag;
+  const bool field_pictures =
+      !reader.sps.frame_mbs_only_flag && !reader.sps.mb_adaptive_frame_field_flag;
   // A frame lasts two ticks; a field picture one.
   reader.rate = field_pictures ? reader.sps.time_scale : reader.sps.time_scale / 2;
   reader.time_scale = reader.sps.time_scale;

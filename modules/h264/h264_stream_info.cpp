@@ -14,12 +14,12 @@ struct SampleAspect {
   uint16_t height;
 };
 constexpr SampleAspect kSampleAspect[17] = {
-    {0, 0},   {1, 1},   {12, 11}, {10, 11}, {16, 11}, {40, 33}, {24, 11}, {20, 11}, {32, 11},
-    {80, 33}, {18, 11}, {15, 11}, {64, 33}, {160, 99}, {4, 3},  {3, 2},   {2, 1}};
+    {0, 0},   {1, 1},   {12, 11}, {10, 11}, {16, 11},  {40, 33}, {24, 11}, {20, 11}, {32, 11},
+    {80, 33}, {18, 11}, {15, 11}, {64, 33}, {160, 99}, {4, 3},   {3, 2},   {2, 1}};
 constexpr uint8_t kExtendedSar = 255;
 
-constexpr uint32_t kFourccH264 = uint32_t('H') | uint32_t('2') << 8 | uint32_t('6') << 16 |
-                                 uint32_t('4') << 24;
+constexpr uint32_t kFourccH264 =
+    uint32_t('H') | uint32_t('2') << 8 | uint32_t('6') << 16 | uint32_t('4') << 24;
 
 // Sizes of the property records this module fills.
 constexpr uint32_t kContainerPropSize = 12;
@@ -119,10 +119,7 @@ void cropped_size(const ZepAvcSps& sps, uint32_t coded_width, uint32_t coded_hei
                   uint32_t* width, uint32_t* height) {
   // Clause 7.4.2.1.1: crop units follow the chroma format; a profile without
   // chroma information codes 4:2:0.
-  const bool chroma_coded = sps.profile_idc == 100 || sps.profile_idc == 110 ||
-                            sps.profile_idc == 122 || sps.profile_idc == 244 ||
-                            sps.profile_idc == 44 || sps.profile_idc == 83 ||
-                            sps.profile_idc == 86;
+  const bool chroma_coded = zep_avc_profile_has_chroma_info(sps.profile_idc) != 0;
   const uint32_t chroma_format = chroma_coded ? sps.chroma_format_idc : 1;
   const uint32_t chroma_array_type = sps.separate_colour_plane_flag ? 0 : chroma_format;
   uint32_t unit_x = 1;
@@ -136,9 +133,9 @@ void cropped_size(const ZepAvcSps& sps, uint32_t coded_width, uint32_t coded_hei
   const uint32_t frame_factor = sps.frame_mbs_only_flag ? 1 : 2;
   const int64_t w = int64_t(coded_width) -
                     int64_t(unit_x) * (sps.frame_crop_left_offset + sps.frame_crop_right_offset);
-  const int64_t h = int64_t(coded_height) * frame_factor -
-                    int64_t(unit_y) * frame_factor *
-                        (sps.frame_crop_top_offset + sps.frame_crop_bottom_offset);
+  const int64_t h =
+      int64_t(coded_height) * frame_factor -
+      int64_t(unit_y) * frame_factor * (sps.frame_crop_top_offset + sps.frame_crop_bottom_offset);
   // Crops larger than the picture leave nothing rather than wrapping around.
   *width = w <= 0 ? 0 : w > INT64_C(0xFFFFFFFF) ? UINT32_MAX : uint32_t(w);
   *height = h <= 0 ? 0 : h > INT64_C(0xFFFFFFFF) ? UINT32_MAX : uint32_t(h);

@@ -75,7 +75,13 @@ void write_hrd(BitWriter& w, const HrdOptions& h) {
 
 bool has_chroma_info(uint8_t profile_idc) {
   switch (profile_idc) {
-    case 100: case 110: case 122: case 244: case 44: case 83: case 86:
+    case 100:
+    case 110:
+    case 122:
+    case 244:
+    case 44:
+    case 83:
+    case 86:
       return true;
     default:
       return false;

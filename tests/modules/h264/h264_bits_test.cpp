@@ -15,8 +15,8 @@ TEST(H264Bits, ReadsMostSignificantBitFirstAcrossBytes) {
   const uint8_t data[] = {0xA5, 0x3C, 0xFF, 0x01};
   EXPECT_EQ(zep_bits_read(data, 4, 0, 0), 0u);
   EXPECT_EQ(zep_bits_read(data, 4, 0, 1), 1u);
-  EXPECT_EQ(zep_bits_read(data, 4, 1, 3), 0x2u);      // 010
-  EXPECT_EQ(zep_bits_read(data, 4, 4, 8), 0x53u);     // 0101 0011
+  EXPECT_EQ(zep_bits_read(data, 4, 1, 3), 0x2u);   // 010
+  EXPECT_EQ(zep_bits_read(data, 4, 4, 8), 0x53u);  // 0101 0011
   EXPECT_EQ(zep_bits_read(data, 4, 0, 32), 0xA53CFF01u);
   EXPECT_EQ(zep_bits_read(data, 4, 3, 17), (0xA53CFFull >> 4) & 0x1FFFF);
 }

@@ -114,15 +114,14 @@ TEST_P(H264FfmpegTest, AccessUnitsMatchFfprobeAndDecodeToTheSameFrames) {
 
   // The blocks with start codes instead of lengths, parameter sets first,
   // decode to the same pictures as the original stream.
-  const Bytes avcc = file.query_bytes(ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE,
-                                      ZEP_QID_VIDEO_CODEC_PRIVATE_DATA);
+  const Bytes avcc =
+      file.query_bytes(ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE, ZEP_QID_VIDEO_CODEC_PRIVATE_DATA);
   ASSERT_EQ(zep_h264_avcc_length_size(avcc.data(), uint32_t(avcc.size())), 4u);
   uint32_t size = 0;
   ASSERT_EQ(zep_h264_avcc_to_annexb(avcc.data(), uint32_t(avcc.size()), nullptr, 0, &size),
             ZEP_ERR_BUFFER_TOO_SMALL);
   Bytes annexb(size);
-  ASSERT_EQ(zep_h264_avcc_to_annexb(avcc.data(), uint32_t(avcc.size()), annexb.data(), size,
-                                    &size),
+  ASSERT_EQ(zep_h264_avcc_to_annexb(avcc.data(), uint32_t(avcc.size()), annexb.data(), size, &size),
             ZEP_OK);
   for (const AccessUnit& unit : units) {
     zep_h264_block_to_annexb(unit.data.data(), uint32_t(unit.data.size()), 4, nullptr, 0, &size);

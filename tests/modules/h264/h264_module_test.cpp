@@ -71,8 +71,8 @@ TEST(H264Module, InformationAndProbe) {
   struct Case {
     const char16_t* name;
     uint32_t score;
-  } cases[] = {{u"clip.h264", 100}, {u"CLIP.H264", 100}, {u"a.264", 100},  {u"b.AvC", 100},
-               {u"dir.x/c.avc  ", 100}, {u"clip.mp4", 0},   {u"h264", 0},    {u".h264", 0},
+  } cases[] = {{u"clip.h264", 100},     {u"CLIP.H264", 100}, {u"a.264", 100}, {u"b.AvC", 100},
+               {u"dir.x/c.avc  ", 100}, {u"clip.mp4", 0},    {u"h264", 0},    {u".h264", 0},
                {u"clip.h264.mp4", 0},   {u"clip.h26", 0}};
   for (const Case& c : cases) {
     uint32_t score = 7;
@@ -110,8 +110,8 @@ TEST(H264Module, FirstBlockCarriesParameterSetsAndKeyPicture) {
   EXPECT_EQ(units[1].flags, 0u);
 
   // The avcC record around the two parameter sets.
-  const Bytes avcc = file.query_bytes(ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE,
-                                      ZEP_QID_VIDEO_CODEC_PRIVATE_DATA);
+  const Bytes avcc =
+      file.query_bytes(ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE, ZEP_QID_VIDEO_CODEC_PRIVATE_DATA);
   zeptest::ByteWriter expected;
   expected.u8(1).u8(sps_nal[1]).u8(sps_nal[2]).u8(sps_nal[3]).u8(0xFF).u8(0xE1);
   expected.be16(uint16_t(sps_nal.size())).bytes(sps_nal);
@@ -147,15 +147,14 @@ TEST(H264Module, TimesFollowPictureOrderWithBFrames) {
   TempDir dir;
   // Decode order I0 P6 B2 B4 P12 B8 B10; display order by POC.
   const SpsOptions sps = timed_sps();
-  H264File file(dir.write("b.h264", stream_of(sps, {idr(0), non_idr(6, 1), non_idr(2, 2, 0),
-                                                    non_idr(4, 2, 0), non_idr(12, 2),
-                                                    non_idr(8, 3, 0), non_idr(10, 3, 0)})));
+  H264File file(
+      dir.write("b.h264", stream_of(sps, {idr(0), non_idr(6, 1), non_idr(2, 2, 0), non_idr(4, 2, 0),
+                                          non_idr(12, 2), non_idr(8, 3, 0), non_idr(10, 3, 0)})));
   ASSERT_EQ(file.set_title(), ZEP_OK);
   const std::vector<AccessUnit> units = file.read_all(nullptr);
   const int64_t step = 200000;
-  EXPECT_EQ(times_of(units),
-            (std::vector<int64_t>{0, 6 * step, 2 * step, 4 * step, 12 * step, 8 * step,
-                                  10 * step}));
+  EXPECT_EQ(times_of(units), (std::vector<int64_t>{0, 6 * step, 2 * step, 4 * step, 12 * step,
+                                                   8 * step, 10 * step}));
   EXPECT_EQ(units[1].duration, 400000);
 }
 
@@ -175,9 +174,9 @@ TEST(H264Module, PocLsbWrapKeepsTimeIncreasing) {
 TEST(H264Module, SecondIdrStartsBehindTheLargestOrderCount) {
   TempDir dir;
   const SpsOptions sps = timed_sps();
-  H264File file(dir.write("i.h264", stream_of(sps, {idr(0), non_idr(2), non_idr(4, 2),
-                                                    non_idr(6, 3), non_idr(8, 4), non_idr(10, 5),
-                                                    idr(0), non_idr(2)})));
+  H264File file(
+      dir.write("i.h264", stream_of(sps, {idr(0), non_idr(2), non_idr(4, 2), non_idr(6, 3),
+                                          non_idr(8, 4), non_idr(10, 5), idr(0), non_idr(2)})));
   ASSERT_EQ(file.set_title(), ZEP_OK);
   const std::vector<AccessUnit> units = file.read_all(nullptr);
   ASSERT_EQ(units.size(), 8u);
@@ -294,8 +293,8 @@ TEST(H264Module, AccessUnitLargerThanTheFirstBufferGrowsIt) {
   big2.first_mb = 8;
   const Bytes s1 = zeptest::make_slice(sps, big);
   const Bytes s2 = zeptest::make_slice(sps, big2);
-  H264File file(dir.write("g.h264", zeptest::annexb({zeptest::make_sps(sps), zeptest::make_pps(),
-                                                     s1, s2})));
+  H264File file(
+      dir.write("g.h264", zeptest::annexb({zeptest::make_sps(sps), zeptest::make_pps(), s1, s2})));
   ASSERT_EQ(file.set_title(), ZEP_OK);
   file.ops().SetTitleActiveStream(file.handle(), ZEP_BLOCK_VIDEO, 0, 1);
   ZepBlock block;
@@ -307,7 +306,8 @@ TEST(H264Module, AccessUnitLargerThanTheFirstBufferGrowsIt) {
   EXPECT_EQ(type, ZEP_BLOCK_VIDEO);
   EXPECT_EQ(stream, 0u);
   ASSERT_GE(block.capacity, block.size);
-  const std::vector<Bytes> units = h264test::split_units(Bytes(block.data, block.data + block.size));
+  const std::vector<Bytes> units =
+      h264test::split_units(Bytes(block.data, block.data + block.size));
   ASSERT_EQ(units.size(), 4u);
   EXPECT_EQ(units[2], s1);  // bytes written before a growth survive it
   EXPECT_EQ(units[3], s2);
@@ -420,8 +420,8 @@ TEST(H264Module, ParameterSetSearch) {
   TempDir dir;
   const SpsOptions sps;
   // No PPS: SetTitle says so, but the stream can be read.
-  H264File no_pps(dir.write("nopps.h264", zeptest::annexb({zeptest::make_sps(sps),
-                                                          zeptest::make_slice(sps, idr())})));
+  H264File no_pps(dir.write(
+      "nopps.h264", zeptest::annexb({zeptest::make_sps(sps), zeptest::make_slice(sps, idr())})));
   EXPECT_EQ(no_pps.set_title(), ZEP_E_NULL_ARG);
   EXPECT_EQ(no_pps.read_all(nullptr).size(), 1u);
 
@@ -547,10 +547,10 @@ TEST(H264Module, DisplaySizeFromTheSampleAspectRatio) {
       {2, 0, 0, 44, 36, ZEP_OK, 768, 576},     // 12:11 on 704x576
       {14, 0, 0, 90, 68, ZEP_OK, 1920, 1088},  // 4:3 on 1440x1088 (uncropped)
       {1, 0, 0, 4, 4, ZEP_OK, 64, 64},
-      {3, 0, 0, 44, 36, ZEP_OK, 704, 634},     // 10:11: taller
-      {255, 4, 3, 4, 4, ZEP_OK, 85, 64},       // extended 4:3
-      {255, 3, 0, 4, 4, ZEP_OK, 64, 64},       // extended with a zero term
-      {0, 0, 0, 4, 4, ZEP_OK, 64, 64},         // unspecified
+      {3, 0, 0, 44, 36, ZEP_OK, 704, 634},  // 10:11: taller
+      {255, 4, 3, 4, 4, ZEP_OK, 85, 64},    // extended 4:3
+      {255, 3, 0, 4, 4, ZEP_OK, 64, 64},    // extended with a zero term
+      {0, 0, 0, 4, 4, ZEP_OK, 64, 64},      // unspecified
       {17, 0, 0, 4, 4, ZEP_ERR_AR_IDC_INVALID, 0, 0},
       {254, 0, 0, 4, 4, ZEP_ERR_AR_IDC_INVALID, 0, 0},
   };
@@ -581,12 +581,12 @@ TEST(H264Module, CroppingFollowsTheChromaFormat) {
     bool frame_mbs_only;
     uint32_t width, height;
   } cases[] = {
-      {66, 1, true, 64 - 2 * 3, 64 - 2 * 2},     // 4:2:0 (inferred)
+      {66, 1, true, 64 - 2 * 3, 64 - 2 * 2},  // 4:2:0 (inferred)
       {100, 1, true, 64 - 2 * 3, 64 - 2 * 2},
-      {122, 2, true, 64 - 2 * 3, 64 - 1 * 2},    // 4:2:2: rows not halved
-      {244, 3, true, 64 - 3, 64 - 2},            // 4:4:4
-      {100, 0, true, 64 - 3, 64 - 2},            // monochrome
-      {77, 1, false, 64 - 2 * 3, 128 - 4 * 2},   // interlaced 4:2:0
+      {122, 2, true, 64 - 2 * 3, 64 - 1 * 2},   // 4:2:2: rows not halved
+      {244, 3, true, 64 - 3, 64 - 2},           // 4:4:4
+      {100, 0, true, 64 - 3, 64 - 2},           // monochrome
+      {77, 1, false, 64 - 2 * 3, 128 - 4 * 2},  // interlaced 4:2:0
   };
   TempDir dir;
   for (const CropCase& c : cases) {
@@ -704,7 +704,7 @@ TEST(H264Module, ParameterSetTooLongForTheConfigurationRecord) {
   pps.resize(70000, 0x55);
   TempDir dir;
   H264File file(dir.write("longpps.h264", zeptest::annexb({zeptest::make_sps(sps), pps,
-                                                         zeptest::make_slice(sps, idr())})));
+                                                           zeptest::make_slice(sps, idr())})));
   ASSERT_EQ(file.set_title(), ZEP_OK);
   ZEP_STATUS status = ZEP_OK;
   const Bytes avcc = file.query_bytes(ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE,
@@ -726,9 +726,9 @@ TEST(H264AnnexB, BlocksAndConfigurationRecordToStartCodes) {
             ZEP_ERR_BUFFER_TOO_SMALL);
   ASSERT_EQ(size, 17u);
   Bytes out(size);
-  ASSERT_EQ(zep_h264_avcc_to_annexb(record.data(), uint32_t(record.size()), out.data(), size,
-                                    &size),
-            ZEP_OK);
+  ASSERT_EQ(
+      zep_h264_avcc_to_annexb(record.data(), uint32_t(record.size()), out.data(), size, &size),
+      ZEP_OK);
   EXPECT_EQ(out, zeptest::annexb({sps, pps}));
   EXPECT_EQ(zep_h264_avcc_to_annexb(record.data(), uint32_t(record.size()) - 1, out.data(),
                                     uint32_t(out.size()), &size),

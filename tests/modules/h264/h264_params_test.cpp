@@ -343,9 +343,9 @@ TEST(H264Slice, PictureOrderDeltasNeedThePps) {
   s.delta_pic_order_cnt_bottom = -1;
   Bytes nal = zeptest::make_slice(o, s);
   ZepAvcSliceHeader h;
-  ASSERT_EQ(zep_avc_parse_slice_header_poc(&sps, pps.get(), nal.data(), uint32_t(nal.size()), 1,
-                                           &h),
-            ZEP_OK);
+  ASSERT_EQ(
+      zep_avc_parse_slice_header_poc(&sps, pps.get(), nal.data(), uint32_t(nal.size()), 1, &h),
+      ZEP_OK);
   EXPECT_EQ(h.pic_order_cnt_lsb, 9u);
   EXPECT_EQ(h.delta_pic_order_cnt_bottom, -1);
   // The plain parser stops at the lsb.
@@ -359,9 +359,9 @@ TEST(H264Slice, PictureOrderDeltasNeedThePps) {
   s.delta_pic_order_cnt_0 = -7;
   s.delta_pic_order_cnt_1 = 3;
   nal = zeptest::make_slice(o, s);
-  ASSERT_EQ(zep_avc_parse_slice_header_poc(&sps, pps.get(), nal.data(), uint32_t(nal.size()), 1,
-                                           &h),
-            ZEP_OK);
+  ASSERT_EQ(
+      zep_avc_parse_slice_header_poc(&sps, pps.get(), nal.data(), uint32_t(nal.size()), 1, &h),
+      ZEP_OK);
   EXPECT_EQ(h.delta_pic_order_cnt_0, -7);
   EXPECT_EQ(h.delta_pic_order_cnt_1, 3);
   EXPECT_EQ(h.pic_order_cnt_lsb, 0u);
