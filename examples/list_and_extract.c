@@ -8,6 +8,9 @@
 
 #include "zep_demux.h"
 
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
 static void print_error(void* context, const char* format, ...) {
   va_list args;
   (void)context;
