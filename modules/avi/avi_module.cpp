@@ -70,6 +70,8 @@ void release_handle(AviHandle* handle) {
     if (ctx->menuBuffer) zep_mem_free(ctx->menuBuffer, mem);
     if (ctx->httpAuth) zep_mem_free(ctx->httpAuth, mem);
     zep_mem_free(ctx, mem);
+    zep_mem_free(handle, mem);
+    return;
   }
   zep_mem_free(handle, nullptr);
 }
@@ -79,11 +81,11 @@ ZEP_STATUS OpenContainerEx(ZepModuleHandle* out, const zep_wchar_t* name, void* 
   if (!out) return ZEP_E_NULL_ARG;
   *out = nullptr;
   if (!name) return ZEP_E_NULL_ARG;
-  auto* handle = static_cast<AviHandle*>(zep_mem_alloc(sizeof(AviHandle), nullptr));
+  auto* handle = static_cast<AviHandle*>(zep_mem_alloc(sizeof(AviHandle), context));
   auto* ctx = static_cast<AviContext*>(zep_mem_alloc(sizeof(AviContext), context));
   auto* menuBuffer = static_cast<uint8_t*>(zep_mem_alloc(AVI_MENU_BUFFER_SIZE, context));
   if (!handle || !ctx || !menuBuffer) {
-    if (handle) zep_mem_free(handle, nullptr);
+    if (handle) zep_mem_free(handle, context);
     if (ctx) zep_mem_free(ctx, context);
     if (menuBuffer) zep_mem_free(menuBuffer, context);
     return ZEP_E_NO_MEMORY;

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "modules/avi/avi_index.h"
 #include "tests/modules/avi/avi_test_util.h"
 
 using namespace avitest;
@@ -343,5 +344,32 @@ TEST_P(AviSubtitleSeek, ResumesFromTheLastSubtitleBeforeTheKeyFrame) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, AviSubtitleSeek,
                          ::testing::Values(AviFileSpec::kIdx1Relative, AviFileSpec::kOdml));
+
+}  // namespace
+
+namespace {
+
+TEST(AviIndexCapacity, FollowsTheVideoLength) {
+  EXPECT_EQ(avi::entry_capacity(5000000), 21600u);
+  EXPECT_EQ(avi::entry_capacity(2000), 1000u);
+  EXPECT_EQ(avi::entry_capacity(50000), 5000u);
+  EXPECT_EQ(avi::entry_capacity(0), 21600u);
+}
+
+// A title whose header claims fewer frames than it has: once the table is full
+// it is thinned, so that late key frames are still reached.
+TEST(AviIndexCapacity, FullTableIsThinnedNotCut) {
+  TempDir dir;
+  AviFileSpec spec = basic_spec(3000, 1, false);
+  spec.streams[0].length = 2000;  // capacity 1000 entries for 3000 key frames
+  AviFile f(write_avi(dir, "thin.avi", spec));
+  ASSERT_TRUE(f.ok());
+  for (int64_t frame : {2950, 1500, 10}) {
+    int64_t t = frame * kFrame;
+    ASSERT_EQ(f.seek(ZEP_BLOCK_VIDEO, 0, &t), 0);
+    EXPECT_LE(t, frame * kFrame);
+    EXPECT_GE(t, (frame - 8) * kFrame);
+  }
+}
 
 }  // namespace
