@@ -20,10 +20,11 @@ class Parser {
   Parser(zepdmux_t* demux, const TitleDesc& title, const std::vector<int>& streams, bool add_header,
          uint32_t chunk_size)
       : demux_(demux) {
+    const size_t errors = host_messages().errors;
     zepdmux_parser_settings_t settings{};
     settings.title_num = int16_t(title.index);
     number_ = zepDemuxNewParser(demux, &settings);
-    if (number_ == 0) throw Failure("");
+    if (number_ == 0) library_failed(errors, "Unable to create a parser");
     for (int index : streams) {
       const StreamDesc& stream = title.streams[size_t(index)];
       outputs_.push_back(std::make_unique<HostOutput>(index, stream.type, chunk_size));
@@ -33,7 +34,7 @@ class Parser {
       add.add_header = add_header ? 1 : 0;
       if (zepDemuxAddStream(demux, number_, &add) != 0) {
         zepDemuxFreeParser(demux_, number_);
-        throw Failure("");
+        library_failed(errors, "Unable to add stream " + std::to_string(index));
       }
     }
   }
@@ -42,10 +43,11 @@ class Parser {
   Parser& operator=(const Parser&) = delete;
 
   int64_t seek(int64_t time, SyncMode sync) {
+    const size_t errors = host_messages().errors;
     zepdmux_seek_info_t info{};
     info.parser_num = number_;
     info.seek_time = time;
-    if (zepDemuxSeek(demux_, &info) != 0) throw Failure("");
+    if (zepDemuxSeek(demux_, &info) != 0) library_failed(errors, "Unable to seek");
     if (sync != SyncMode::none) {
       // From the position reached, ask for the sync point next to it.
       info = zepdmux_seek_info_t{};
@@ -53,7 +55,9 @@ class Parser {
       info.seek_time = -1;
       info.next_sync = sync == SyncMode::next;
       info.prev_sync = sync == SyncMode::prev;
-      if (zepDemuxSeek(demux_, &info) != 0) throw Failure("");
+      if (zepDemuxSeek(demux_, &info) != 0)
+        library_failed(errors, sync == SyncMode::next ? "No sync point after this time"
+                                                      : "No sync point before this time");
     }
     return info.resolved_time;
   }
@@ -137,8 +141,9 @@ class PushSession : public Session {
 
   // One push, one block: false at the end.
   bool push(Parser& parser) {
+    const size_t errors = host_messages().errors;
     const int64_t result = zepDemuxPush(demux_, parser.number());
-    if (result < 0) throw Failure("");
+    if (result < 0) library_failed(errors, "Unable to read the next block");
     return result > 0;
   }
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "tools/zepdemux/library_host.h"
+
 namespace zepcli {
 
 HostOutput::HostOutput(int stream, uint32_t type, uint32_t chunk_size)
@@ -48,9 +50,10 @@ int32_t HostOutput::aux_info(bufstream* self, uint32_t, uint32_t id, void* recor
 }
 
 int HostOutput::pull_one() {
+  const size_t errors = host_messages().errors;
   zep_block_info_t info{};
   if (object_.auxinfo(&object_, 0, ZEP_INFO_BLOCK, &info, sizeof info) != 0)
-    throw Failure("Unable to read the next block");
+    library_failed(errors, "Unable to read the next block");
   if (info.end_of_stream) return 0;
   zep_time_info_t time{};
   if (object_.auxinfo(&object_, 0, ZEP_INFO_TIME, &time, sizeof time) != 0)

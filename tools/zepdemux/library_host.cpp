@@ -28,6 +28,7 @@ __attribute__((format(printf, 2, 3))) void host_error(void*, const char* format,
   std::string text = format_message(format, args);
   va_end(args);
   auto& messages = host_messages();
+  ++messages.errors;
   if (messages.hold)
     messages.held.push_back(std::move(text));
   else
@@ -62,6 +63,10 @@ zepdmux_func_t as_func(F f) {
 HostMessages& host_messages() {
   static HostMessages messages;
   return messages;
+}
+
+void library_failed(size_t errors_before, const std::string& what) {
+  throw Failure(host_messages().errors > errors_before ? std::string() : what);
 }
 
 void HostMessages::print_held() {

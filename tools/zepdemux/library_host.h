@@ -14,12 +14,18 @@ namespace zepcli {
 struct HostMessages {
   bool hold = false;
   bool verbose = false;
+  size_t errors = 0;  // errors reported so far
   std::vector<std::string> held;
   void print_held();
 };
 
 // The process-wide message sink (one instance of the CLI, one thread).
 HostMessages& host_messages();
+
+// Throws Failure after a library call failed: without text of its own when
+// the library reported an error since `errors_before` (it said why), else
+// with `what`.
+[[noreturn]] void library_failed(size_t errors_before, const std::string& what);
 
 // The lookup function handed to zepDemuxNew; its context is unused.
 zepdmux_func_t host_get_rc(void* context, const char* name);

@@ -218,6 +218,11 @@ TEST_F(CliAvi, SeekGoesToTheKeyFrameAtOrBeforeTheTime) {
   ASSERT_EQ(next.status, 0) << next.err;
   EXPECT_NEAR(json::parse(next.out)["reached"].get<double>(), 0.96, 1e-6);
 
+  // From the last key frame there is no next one: a failure that says so.
+  const auto last = run_cli({"seek", file, "--time", "1.95", "--sync", "next"});
+  EXPECT_EQ(last.status, 1);
+  EXPECT_NE(last.err.find("zepdemux: "), std::string::npos);
+
   const auto beyond = run_cli({"seek", file, "--time", "30"});
   EXPECT_EQ(beyond.status, 1);
   EXPECT_NE(beyond.err.find("Invalid seek time"), std::string::npos) << beyond.err;
