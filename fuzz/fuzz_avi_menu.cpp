@@ -59,7 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static uint64_t media[1000];
   uint32_t title_count = 0, media_count = 0;
   AviMenuReader* reader = nullptr;
-  const ZEP_STATUS status = AviMenuOpenSection(file, 0, nullptr, 0, 0, &reader, titles, 100,
+  // The AVI module's way, through the work buffer; below without one.
+  static uint8_t buffer[AVI_MENU_BUFFER_SIZE];
+  const ZEP_STATUS status = AviMenuOpenSection(file, 0, buffer, 0, 0, &reader, titles, 100,
                                                &title_count, media, 1000, &media_count);
   if (status == 0) {
     query_all(reader);

@@ -41,7 +41,7 @@ ZEP_STATUS add_page(AviMenuReader* reader, const Chunk& chunk, uint32_t mark) {
   page.mediaKey = 0;
   page.hasKey = 0;
   uint8_t key[4];
-  const ZEP_STATUS status = read_within(reader->file, chunk.position + 12, chunk.end, key, 4);
+  const ZEP_STATUS status = read_within(source_of(reader), chunk.position + 12, chunk.end, key, 4);
   if (status == ZEP_ERR_KILL) return status;
   if (status == 0) {
     page.mediaKey = le32(key);
@@ -56,7 +56,7 @@ ZEP_STATUS add_page(AviMenuReader* reader, const Chunk& chunk, uint32_t mark) {
 // A language group: its WMEN pages join the page list, the first of them
 // marked as the group's boundary.
 ZEP_STATUS add_group(AviMenuReader* reader, const Chunk& group) {
-  ChunkWalk walk(reader->file, add_capped(group.position, kGroupChildrenOffset), group.end);
+  ChunkWalk walk(source_of(reader), add_capped(group.position, kGroupChildrenOffset), group.end);
   Chunk child;
   bool first = true;
   ZEP_STATUS status;
@@ -74,7 +74,7 @@ ZEP_STATUS add_group(AviMenuReader* reader, const Chunk& group) {
 // read last before it.
 ZEP_STATUS collect_links(AviMenuReader* reader) {
   const uint64_t end = add_capped(add_capped(reader->mntkPosition, 8), reader->mntkSize);
-  ChunkWalk walk(reader->file, add_capped(reader->mntkPosition, kMediaListChildrenOffset), end);
+  ChunkWalk walk(source_of(reader), add_capped(reader->mntkPosition, kMediaListChildrenOffset), end);
   Chunk child;
   bool have_media = false;
   uint64_t media = 0;
@@ -82,11 +82,11 @@ ZEP_STATUS collect_links(AviMenuReader* reader) {
   while ((status = walk.next(&child)) == 1) {
     if (child.is("MEDS")) {
       ZEP_STATUS read_status = 0;
-      have_media = read_meds(reader->file, child, &media, nullptr, &read_status);
+      have_media = read_meds(source_of(reader), child, &media, nullptr, &read_status);
       if (read_status == ZEP_ERR_KILL) return read_status;
     } else if (child.is("MEDT") && have_media && reader->linkCount < AVI_MENU_MAX_LINKS) {
       uint8_t key[4];
-      const ZEP_STATUS read_status = read_within(reader->file, child.position + 8, child.end, key, 4);
+      const ZEP_STATUS read_status = read_within(source_of(reader), child.position + 8, child.end, key, 4);
       if (read_status == ZEP_ERR_KILL) return read_status;
       if (read_status != 0) continue;
       AviMenuLink& link = reader->links[reader->linkCount++];
@@ -100,7 +100,7 @@ ZEP_STATUS collect_links(AviMenuReader* reader) {
 // MDIA: remembers its first MNTK and collects the track's links.
 ZEP_STATUS scan_media_list(AviMenuReader* reader) {
   const uint64_t end = add_capped(add_capped(reader->mdiaPosition, 8), reader->mdiaSize);
-  ChunkWalk walk(reader->file, add_capped(reader->mdiaPosition, kMediaListChildrenOffset), end);
+  ChunkWalk walk(source_of(reader), add_capped(reader->mdiaPosition, kMediaListChildrenOffset), end);
   Chunk child;
   ZEP_STATUS status;
   while ((status = walk.next(&child)) == 1) {
@@ -138,12 +138,12 @@ ZEP_STATUS use_menu_chunk(AviMenuReader* reader, const Chunk& menu, const uint8_
   const uint64_t name_room = menu.end > name_at ? menu.end - name_at : 0;
   const uint32_t want = static_cast<uint32_t>(
       std::min<uint64_t>({name_length, sizeof name, name_room}));
-  ZEP_STATUS status = read_at(reader->file, name_at, name, want, &got);
+  ZEP_STATUS status = read_at(source_of(reader), name_at, name, want, &got);
   if (status == ZEP_ERR_KILL) return status;
   keep_header(reader, raw, name, got);
 
   bool first_direct_page = true;
-  ChunkWalk walk(reader->file, add_capped(name_at, name_length), menu.end);
+  ChunkWalk walk(source_of(reader), add_capped(name_at, name_length), menu.end);
   Chunk child;
   while ((status = walk.next(&child)) == 1) {
     if (child.is("MDIA")) {
@@ -173,13 +173,13 @@ ZEP_STATUS use_menu_chunk(AviMenuReader* reader, const Chunk& menu, const uint8_
 // was used, 0 when the walk went on; *other_version is set for a MENU chunk
 // of another version.
 ZEP_STATUS scan_menu_list(AviMenuReader* reader, const Chunk& list, bool* other_version) {
-  ChunkWalk walk(reader->file, list.position + 12, list.end);
+  ChunkWalk walk(source_of(reader), list.position + 12, list.end);
   Chunk child;
   ZEP_STATUS status;
   while ((status = walk.next(&child)) == 1) {
     if (!child.is("MENU")) continue;
     uint8_t raw[kMenuHeaderSize];
-    status = read_within(reader->file, child.position, child.end, raw, sizeof raw);
+    status = read_within(source_of(reader), child.position, child.end, raw, sizeof raw);
     if (status == ZEP_ERR_KILL) return status;
     if (status != 0) continue;  // too short to be a MENU chunk
     if (le32(raw + 19) != reader->acceptedVersion) {
@@ -194,10 +194,10 @@ ZEP_STATUS scan_menu_list(AviMenuReader* reader, const Chunk& list, bool* other_
 
 }  // namespace
 
-bool read_meds(ZepFile* file, const Chunk& chunk, uint64_t* position, uint32_t* values,
+bool read_meds(const Source& source, const Chunk& chunk, uint64_t* position, uint32_t* values,
                ZEP_STATUS* status) {
   uint8_t raw[kMedsRecordSize];
-  *status = read_within(file, chunk.position, chunk.end, raw, sizeof raw);
+  *status = read_within(source, chunk.position, chunk.end, raw, sizeof raw);
   if (*status != 0) return false;
   *position = le64(raw + 16);
   if (values != nullptr) {
@@ -211,7 +211,7 @@ ZEP_STATUS locate_title(AviMenuReader* reader, uint32_t title) {
   if (reader->titleValid && reader->titleIndex == title) return 0;
   if (!reader->parsed || reader->mdiaPosition == 0) return ZEP_E_NO_MORE_BLOCKS;
   const uint64_t end = add_capped(add_capped(reader->mdiaPosition, 8), reader->mdiaSize);
-  ChunkWalk walk(reader->file, add_capped(reader->mdiaPosition, kMediaListChildrenOffset), end);
+  ChunkWalk walk(source_of(reader), add_capped(reader->mdiaPosition, kMediaListChildrenOffset), end);
   Chunk child;
   uint32_t seen = 0;
   ZEP_STATUS status;
@@ -222,7 +222,7 @@ ZEP_STATUS locate_title(AviMenuReader* reader, uint32_t title) {
     const uint64_t room = child.end - child.data();
     const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(room, AVI_MENU_TITLE_RECORD_SIZE));
     std::memset(reader->titleRecord, 0, sizeof reader->titleRecord);
-    status = read_at(reader->file, child.data(), reader->titleRecord, want, &got);
+    status = read_at(source_of(reader), child.data(), reader->titleRecord, want, &got);
     if (status == ZEP_ERR_KILL) return status;
     reader->titleValid = 1;
     reader->titleIndex = title;
@@ -235,9 +235,9 @@ ZEP_STATUS locate_title(AviMenuReader* reader, uint32_t title) {
 
 namespace {
 // Walks the children of the current title.
-ChunkWalk title_children(const AviMenuReader* reader) {
+ChunkWalk title_children(AviMenuReader* reader) {
   const uint64_t end = add_capped(add_capped(reader->titlePosition, 8), reader->titleSize);
-  return ChunkWalk(reader->file, add_capped(reader->titlePosition, kTitleChildrenOffset), end);
+  return ChunkWalk(source_of(reader), add_capped(reader->titlePosition, kTitleChildrenOffset), end);
 }
 }  // namespace
 
@@ -250,7 +250,7 @@ ZEP_STATUS current_title_media(AviMenuReader* reader, uint64_t* position, uint32
     // The first MEDS counts; one too short to carry a position leaves the
     // title without media.
     ZEP_STATUS read_status = 0;
-    if (read_meds(reader->file, child, position, values, &read_status)) return 0;
+    if (read_meds(source_of(reader), child, position, values, &read_status)) return 0;
     return read_status == ZEP_ERR_KILL ? read_status : ZEP_E_NO_MORE_BLOCKS;
   }
   return status == ZEP_ERR_KILL ? status : ZEP_E_NO_MORE_BLOCKS;
@@ -272,7 +272,7 @@ ZEP_STATUS menu_media_at(AviMenuReader* reader, uint32_t media, uint64_t* positi
                          uint32_t* values) {
   if (!reader->parsed || reader->mntkPosition == 0) return ZEP_E_NULL_ARG;
   const uint64_t end = add_capped(add_capped(reader->mntkPosition, 8), reader->mntkSize);
-  ChunkWalk walk(reader->file, add_capped(reader->mntkPosition, kMediaListChildrenOffset), end);
+  ChunkWalk walk(source_of(reader), add_capped(reader->mntkPosition, kMediaListChildrenOffset), end);
   Chunk child;
   uint32_t seen = 0;
   ZEP_STATUS status;
@@ -280,7 +280,7 @@ ZEP_STATUS menu_media_at(AviMenuReader* reader, uint32_t media, uint64_t* positi
     if (!child.is("MEDS")) continue;
     ZEP_STATUS read_status = 0;
     uint64_t found = 0;
-    if (!read_meds(reader->file, child, &found, values, &read_status)) {
+    if (!read_meds(source_of(reader), child, &found, values, &read_status)) {
       if (read_status == ZEP_ERR_KILL) return read_status;
       continue;
     }
@@ -339,7 +339,7 @@ ZEP_STATUS AviMenuParse(AviMenuReader* reader) {
   reset_parse_state(reader);
   uint8_t riff[12];
   uint32_t got = 0;
-  ZEP_STATUS status = read_at(reader->file, reader->menuPosition, riff, sizeof riff, &got);
+  ZEP_STATUS status = read_at(source_of(reader), reader->menuPosition, riff, sizeof riff, &got);
   if (status == ZEP_ERR_KILL) return status;
   if (ZEP_FAILED(status) || got < sizeof riff) return ZEP_FAIL;
   const uint64_t extent = static_cast<uint64_t>(le32(riff + 4)) + 8;
@@ -347,7 +347,7 @@ ZEP_STATUS AviMenuParse(AviMenuReader* reader) {
   const uint64_t end = add_capped(reader->menuPosition, extent);
 
   bool other_version = false;
-  ChunkWalk walk(reader->file, add_capped(reader->menuPosition, 12), end);
+  ChunkWalk walk(source_of(reader), add_capped(reader->menuPosition, 12), end);
   Chunk child;
   while ((status = walk.next(&child)) == 1) {
     if (!child.is_list("LIST", "ZPNU")) continue;
@@ -396,14 +396,14 @@ ZEP_STATUS AviMenuGetMediaPositions(AviMenuReader* reader, uint64_t* positions, 
   *count = 0;
   if (!reader->parsed || reader->mntkPosition == 0) return ZEP_E_NULL_ARG;
   const uint64_t end = add_capped(add_capped(reader->mntkPosition, 8), reader->mntkSize);
-  ChunkWalk walk(reader->file, add_capped(reader->mntkPosition, kMediaListChildrenOffset), end);
+  ChunkWalk walk(source_of(reader), add_capped(reader->mntkPosition, kMediaListChildrenOffset), end);
   Chunk child;
   ZEP_STATUS status = 0;
   while (*count < capacity && (status = walk.next(&child)) == 1) {
     if (!child.is("MEDS")) continue;
     ZEP_STATUS read_status = 0;
     uint64_t position = 0;
-    if (read_meds(reader->file, child, &position, nullptr, &read_status)) {
+    if (read_meds(source_of(reader), child, &position, nullptr, &read_status)) {
       positions[(*count)++] = position;
     } else if (read_status == ZEP_ERR_KILL) {
       return read_status;

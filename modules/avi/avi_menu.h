@@ -124,9 +124,13 @@ typedef struct AviMenuReader {
   uint32_t largestPage; /* 8 + size of the largest WMEN chunk */
   uint32_t reserved2;
   uint64_t metadataOffset; /* RIFF META position once found; 0: not yet */
-  uint8_t* buffer;         /* the caller's work buffer (not owned, may be null) */
+  /* The caller's work buffer (not owned, may be null). The reader keeps in it
+   * a window of the file, so that walking many small chunks costs one file
+   * read per window rather than one per chunk header. */
+  uint8_t* buffer;
   uint32_t bufferSize;
-  uint32_t reserved3;
+  uint32_t windowLength; /* bytes of the file held; 0: none */
+  uint64_t windowStart;  /* file position of buffer[0] */
   uint64_t userValueA; /* kept, never interpreted */
   uint64_t userValueB;
   void* allocContext;

@@ -6,6 +6,17 @@
 
 namespace avimenu {
 
+// The reader's file seen through its window buffer.
+inline Source source_of(AviMenuReader* reader) {
+  Source source;
+  source.file = reader->file;
+  source.window = reader->buffer;
+  source.capacity = reader->bufferSize;
+  source.length = &reader->windowLength;
+  source.start = &reader->windowStart;
+  return source;
+}
+
 // Size of the MENU chunk's fixed header (offset of the name).
 constexpr uint32_t kMenuHeaderSize = 35;
 // A TITL's sub-chunks start after its header and its 40-byte title record.
@@ -33,7 +44,7 @@ ZEP_STATUS current_title_chapters(AviMenuReader* reader, uint32_t* count);
 
 // Reads a MEDS chunk that the walk found; false when it is too short to hold
 // the position.
-bool read_meds(ZepFile* file, const Chunk& chunk, uint64_t* position, uint32_t* values,
+bool read_meds(const Source& source, const Chunk& chunk, uint64_t* position, uint32_t* values,
                ZEP_STATUS* status);
 
 // The media MEDS `media` of MNTK (counting only complete ones): position and

@@ -3,11 +3,12 @@
 
 namespace avimenu {
 
-ZEP_STATUS read_at(ZepFile* file, uint64_t position, void* out, uint32_t count, uint32_t* got) {
+namespace {
+
+ZEP_STATUS read_file(ZepFile* file, uint64_t position, void* out, uint32_t count, uint32_t* got) {
   *got = 0;
-  std::memset(out, 0, count);
   if (file == nullptr) return ZEP_E_READ_NULL_FILE;
-  if (position > static_cast<uint64_t>(INT64_MAX)) return ZEP_E_NO_MORE_BLOCKS;
+  if (position > static_cast<uint64_t>(INT64_MAX)) return 0;  // beyond any file: nothing to read
   uint64_t reached = 0;
   ZEP_STATUS status = zep_file_seek(file, static_cast<int64_t>(position), 0, &reached);
   if (ZEP_FAILED(status)) return status;
@@ -16,14 +17,43 @@ ZEP_STATUS read_at(ZepFile* file, uint64_t position, void* out, uint32_t count, 
   return ZEP_FAILED(status) ? status : 0;
 }
 
-ZEP_STATUS read_within(ZepFile* file, uint64_t position, uint64_t limit, void* out,
+}  // namespace
+
+ZEP_STATUS read_at(const Source& source, uint64_t position, void* out, uint32_t count, uint32_t* got) {
+  std::memset(out, 0, count);
+  *got = 0;
+  if (source.window == nullptr || count > source.capacity) {
+    return read_file(source.file, position, out, count, got);
+  }
+  uint32_t& length = *source.length;
+  uint64_t& start = *source.start;
+  const bool inside = length > 0 && position >= start && position - start <= length;
+  // A window shorter than the buffer ends at the end of the file: what it
+  // lacks does not exist, so it answers without a further read.
+  const bool served = inside && (position - start + count <= length || length < source.capacity);
+  if (!served) {
+    length = 0;
+    uint32_t filled = 0;
+    const ZEP_STATUS status = read_file(source.file, position, source.window, source.capacity, &filled);
+    if (ZEP_FAILED(status)) return status;
+    start = position;
+    length = filled;
+  }
+  const uint64_t offset = position - start;
+  const uint32_t available = offset < length ? static_cast<uint32_t>(length - offset) : 0;
+  *got = available < count ? available : count;
+  std::memcpy(out, source.window + offset, *got);
+  return 0;
+}
+
+ZEP_STATUS read_within(const Source& source, uint64_t position, uint64_t limit, void* out,
                        uint32_t count) {
   if (position > limit || limit - position < count) {
     std::memset(out, 0, count);
     return ZEP_E_NO_MORE_BLOCKS;
   }
   uint32_t got = 0;
-  ZEP_STATUS status = read_at(file, position, out, count, &got);
+  ZEP_STATUS status = read_at(source, position, out, count, &got);
   if (status == ZEP_ERR_KILL) return status;
   if (ZEP_FAILED(status) || got < count) return ZEP_E_NO_MORE_BLOCKS;
   return 0;
@@ -34,7 +64,7 @@ ZEP_STATUS ChunkWalk::next(Chunk* chunk) {
   if (next_ >= end_ || end_ - next_ < 8) return 0;
   uint8_t header[12];
   uint32_t got = 0;
-  ZEP_STATUS status = read_at(file_, next_, header, sizeof header, &got);
+  ZEP_STATUS status = read_at(source_, next_, header, sizeof header, &got);
   if (status == ZEP_ERR_KILL) return status;
   if (ZEP_FAILED(status) || got < 8) {
     next_ = end_;

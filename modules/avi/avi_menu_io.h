@@ -25,15 +25,25 @@ inline bool is_fourcc(const uint8_t* p, const char* fourcc) { return std::memcmp
 // and so end every walk instead of restarting it at the front of the file.
 inline uint64_t add_capped(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
+// Where the reader's bytes come from: the file, seen through an optional
+// window buffer that holds `*length` bytes from file position `*start`.
+struct Source {
+  ZepFile* file = nullptr;
+  uint8_t* window = nullptr;
+  uint32_t capacity = 0;
+  uint32_t* length = nullptr;
+  uint64_t* start = nullptr;
+};
+
 // Reads up to `count` bytes at the absolute `position` into `out`; `*got` is
 // the number of bytes read (fewer at the end of the file). Bytes not read are
 // zeroed. Returns 0, or the file's failure status (ZEP_ERR_KILL among them).
-ZEP_STATUS read_at(ZepFile* file, uint64_t position, void* out, uint32_t count, uint32_t* got);
+ZEP_STATUS read_at(const Source& source, uint64_t position, void* out, uint32_t count, uint32_t* got);
 
 // Reads exactly `count` bytes at `position`, all of which must lie before
 // `limit`. 0; ZEP_E_NO_MORE_BLOCKS when they do not fit or the file ends
 // first; ZEP_ERR_KILL passed on.
-ZEP_STATUS read_within(ZepFile* file, uint64_t position, uint64_t limit, void* out,
+ZEP_STATUS read_within(const Source& source, uint64_t position, uint64_t limit, void* out,
                        uint32_t count);
 
 // One child chunk as found by ChunkWalk.
@@ -58,13 +68,14 @@ struct Chunk {
 // `end` is handed out cut to `end` and is the last one.
 class ChunkWalk {
  public:
-  ChunkWalk(ZepFile* file, uint64_t begin, uint64_t end) : file_(file), next_(begin), end_(end) {}
+  ChunkWalk(const Source& source, uint64_t begin, uint64_t end)
+      : source_(source), next_(begin), end_(end) {}
 
   // 1 with the next child in *chunk, 0 at the end, ZEP_ERR_KILL passed on.
   ZEP_STATUS next(Chunk* chunk);
 
  private:
-  ZepFile* file_;
+  Source source_;
   uint64_t next_;
   uint64_t end_;
 };

@@ -33,7 +33,7 @@ ZEP_STATUS count_titles(AviMenuReader* reader, uint32_t* count) {
   *count = 0;
   if (!reader->parsed || reader->mdiaPosition == 0) return 0;
   const uint64_t end = add_capped(add_capped(reader->mdiaPosition, 8), reader->mdiaSize);
-  ChunkWalk walk(reader->file, add_capped(reader->mdiaPosition, kMediaListChildrenOffset), end);
+  ChunkWalk walk(source_of(reader), add_capped(reader->mdiaPosition, kMediaListChildrenOffset), end);
   Chunk child;
   ZEP_STATUS status;
   while ((status = walk.next(&child)) == 1) {
@@ -47,13 +47,13 @@ ZEP_STATUS count_menu_media(AviMenuReader* reader, uint32_t* count) {
   *count = 0;
   if (!reader->parsed || reader->mntkPosition == 0) return 0;
   const uint64_t end = add_capped(add_capped(reader->mntkPosition, 8), reader->mntkSize);
-  ChunkWalk walk(reader->file, add_capped(reader->mntkPosition, kMediaListChildrenOffset), end);
+  ChunkWalk walk(source_of(reader), add_capped(reader->mntkPosition, kMediaListChildrenOffset), end);
   Chunk child;
   ZEP_STATUS status;
   while ((status = walk.next(&child)) == 1) {
     uint64_t position = 0;
     ZEP_STATUS read_status = 0;
-    if (child.is("MEDS") && read_meds(reader->file, child, &position, nullptr, &read_status)) {
+    if (child.is("MEDS") && read_meds(source_of(reader), child, &position, nullptr, &read_status)) {
       ++*count;
     }
     if (read_status == ZEP_ERR_KILL) return read_status;
@@ -116,7 +116,7 @@ ZEP_STATUS page_prop(AviMenuReader* reader, ZepQueryData* data, uint32_t page) {
   record.mediaPosition = entry.hasKey ? linked_position(reader, entry.mediaKey) : 0;
   const uint64_t end = add_capped(add_capped(entry.position, 8), entry.size);
   uint8_t raw[kPageHeaderSize];
-  ZEP_STATUS status = read_within(reader->file, entry.position, end, raw, sizeof raw);
+  ZEP_STATUS status = read_within(source_of(reader), entry.position, end, raw, sizeof raw);
   if (status == ZEP_ERR_KILL) return status;
   if (status == 0) {
     for (uint32_t i = 0; i < 6; ++i) record.values[i] = le32(raw + 8 + 4 * i);
@@ -126,7 +126,7 @@ ZEP_STATUS page_prop(AviMenuReader* reader, ZepQueryData* data, uint32_t page) {
     const uint64_t room = end > name_at ? end - name_at : 0;
     const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>({name_length, sizeof name, room}));
     uint32_t got = 0;
-    status = read_at(reader->file, name_at, name, want, &got);
+    status = read_at(source_of(reader), name_at, name, want, &got);
     if (status == ZEP_ERR_KILL) return status;
     record.nameChars = got / 2;
     for (uint32_t i = 0; i < record.nameChars; ++i) record.name[i] = le16(name + 2 * i);
@@ -197,7 +197,7 @@ ZEP_STATUS AviMenuFindMetadataOffset(ZepFile* file, uint64_t* cache, uint64_t* o
   for (;;) {
     uint8_t header[12];
     uint32_t got = 0;
-    const ZEP_STATUS status = read_at(file, position, header, sizeof header, &got);
+    const ZEP_STATUS status = read_at(Source{file}, position, header, sizeof header, &got);
     if (status == ZEP_ERR_KILL) return status;
     if (ZEP_FAILED(status) || got < sizeof header) return 0;
     if (is_fourcc(header + 8, "META")) break;

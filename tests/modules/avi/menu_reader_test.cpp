@@ -172,8 +172,10 @@ TEST(MenuPages, DirectPagesAndLanguageGroupsWithTheirMarks) {
 }
 
 TEST(MenuPages, LinksBeyondTheLimitAreDropped) {
-  Bytes track = menu::meds(1234);
-  for (uint32_t key = 0; key <= AVI_MENU_MAX_LINKS; ++key) track = menu::concat({track, menu::medt(key + 100)});
+  ByteWriter links;
+  links.bytes(menu::meds(1234));
+  for (uint32_t key = 0; key <= AVI_MENU_MAX_LINKS; ++key) links.bytes(menu::medt(key + 100));
+  const Bytes track = links.take();
   Bytes sub = menu::concat({menu::mdia(menu::concat({menu::titl({}, menu::meds(0)), menu::mntk(track)})),
                             menu::wmen(100), menu::wmen(100 + AVI_MENU_MAX_LINKS - 1),
                             menu::wmen(100 + AVI_MENU_MAX_LINKS)});
