@@ -3,6 +3,7 @@
 // codec id tables, and the QSUB decoder behind `subs --png`.
 #include <gtest/gtest.h>
 
+#include "qsub_builder.h"
 #include "tests/support/byte_writer.h"
 #include "tools/zepdemux/annexb.h"
 #include "tools/zepdemux/codec_tables.h"
@@ -109,16 +110,10 @@ TEST(CliCodecTables, IdsFromFourccsAndTags) {
   EXPECT_EQ(zepcli::fourcc_text(0x00535341u), "ASS\\x00");
 }
 
-// A 640 × 480 packet (data at 53) of a 4 × 3 picture.
+// A 4 × 3 picture at 100,400.
 Bytes qsub_packet(const Bytes& first_field, const Bytes& second_field, bool trailer = true) {
-  ByteWriter w;
-  w.text("[00:00:01.000-00:00:02.500]");
-  w.le16(4).le16(3).le16(100).le16(400).le16(103).le16(402);
-  w.le16(uint16_t(first_field.size()));
-  w.bytes(Bytes{0, 0, 0, 0, 0, 0, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE});
-  w.bytes(first_field).bytes(second_field);
-  if (trailer) w.zeros(4);
-  return w.take();
+  return clitest::qsub_packet("[00:00:01.000-00:00:02.500]", 4, 3, 100, 400, first_field,
+                              second_field, trailer);
 }
 
 TEST(CliQsub, DecodesBothFieldsAndTheHeader) {
