@@ -45,7 +45,7 @@ class FileWriter : public Consumer {
     total_ += size;
   }
   bool block(const BlockEvent& event) override {
-    progress_.update(event.start27, total_);
+    progress_.update(event.end27, total_);
     return true;
   }
 

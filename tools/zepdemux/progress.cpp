@@ -13,6 +13,8 @@ Progress::~Progress() { finish(); }
 
 void Progress::update(int64_t time27, uint64_t bytes) {
   if (!enabled_) return;
+  last_time27_ = time27;
+  last_bytes_ = bytes;
   const auto now = std::chrono::steady_clock::now();
   if (drawn_ && now - last_ < std::chrono::milliseconds(100)) return;
   last_ = now;
@@ -34,6 +36,8 @@ void Progress::draw(int64_t time27, uint64_t bytes) {
 
 void Progress::finish() {
   if (!enabled_ || !drawn_) return;
+  // The state at the end, which the rate limit may have skipped.
+  draw(last_time27_, last_bytes_);
   std::fputc('\n', stderr);
   drawn_ = false;
 }

@@ -25,6 +25,8 @@ class Progress {
   int64_t total27_;
   bool enabled_;
   bool drawn_ = false;
+  int64_t last_time27_ = 0;
+  uint64_t last_bytes_ = 0;
   std::chrono::steady_clock::time_point last_{};
 };
 
