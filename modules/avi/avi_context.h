@@ -270,7 +270,6 @@ struct AviContext {
   uint32_t menuMediaCount;
   bool cacheless;
   bool minMemory;
-  bool onTheFlyWanted;  // cleared for good by SetInfo ZEP_QID_ON_THE_FLY_INDEX 0
   uint32_t keyframeGap;
   uint8_t* httpAuth;
   uint32_t httpAuthSize;

@@ -251,9 +251,8 @@ ZEP_STATUS read_next_block_by_stream(AviContext& ctx, AviMediaSet& set, uint32_t
       ++seg;
       set.currentSegment = seg;
       ws.segment = seg;
+      // The later of the stream's own position and the new movi's first chunk.
       pos = starts_fresh(ws.nextPosition) ? m + 12 : std::max(ws.nextPosition, m + 12);
-      if (pos < m + 12) pos = m + 12;
-      pos = std::max(pos, m + 12);
       continue;
     }
     pos = advance;
