@@ -273,3 +273,58 @@ TEST(AviStructure, CoverPictureOfAMetaSection) {
 }
 
 }  // namespace
+
+namespace {
+
+// Sizes from the file are checked against their parent and the file before
+// anything is read or allocated from them.
+TEST(AviStructureDamage, OversizedAndTruncatedChunks) {
+  TempDir dir;
+  AviFileSpec spec = basic_spec(6, 2);
+  spec.streams[0].name = "video";
+  spec.cover = pattern_bytes(1, 64);
+  Bytes good = build_avi(spec);
+  auto at = [&](const Bytes& b, const char* id) {
+    for (size_t i = 0; i + 4 <= b.size(); ++i)
+      if (std::memcmp(&b[i], id, 4) == 0) return i;
+    return size_t(0);
+  };
+  auto patch32 = [](Bytes& b, size_t pos, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[pos + i] = uint8_t(v >> (8 * i));
+  };
+  std::vector<Bytes> files;
+  Bytes b = good;
+  patch32(b, at(b, "strn") + 4, 0xFFFFFFF0u);  // name larger than the file
+  files.push_back(b);
+  b = good;
+  patch32(b, at(b, "dpic") + 4, 0xFFFFFFF0u);  // cover larger than the file
+  files.push_back(b);
+  b = good;
+  patch32(b, at(b, "00dc") + 4, 0xFFFFFFFFu);  // first chunk runs past the end
+  files.push_back(b);
+  b = good;
+  patch32(b, at(b, "hdrl") - 4, 0xFFFFFFF0u);  // hdrl past the end
+  files.push_back(b);
+  b = good;
+  patch32(b, 4, 0xFFFFFFFFu);  // RIFF size past the end
+  files.push_back(b);
+  b = good;
+  patch32(b, at(b, "movi") - 4, 0);  // empty movi
+  files.push_back(b);
+  for (size_t n = 0; n < good.size(); n += 97) files.push_back(Bytes(good.begin(), good.begin() + long(n)));
+  for (const Bytes& file : files) {
+    AviFile f(dir.write("d.avi", file));
+    if (!f.container()) continue;
+    f.activate_all();
+    ZEP_STATUS last = 0;
+    auto blocks = f.read_all(&last, 100);
+    EXPECT_LT(last, 0);
+    EXPECT_LE(blocks.size(), 12u);
+    int64_t t = 4 * 400000;
+    f.seek(ZEP_BLOCK_VIDEO, 0, &t);
+    ZepQueryData q{};
+    L1GetInfo(f.container(), ZEP_QID_TITLE_DURATION, &q, 0);
+  }
+}
+
+}  // namespace
