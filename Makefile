@@ -61,6 +61,10 @@ fuzz-regress: fuzz
 	  tail -n 1 $(FUZZBUILD)/$$name.log; \
 	done
 
+# The opt-in test on a generated OpenDML file beyond 1 GiB (needs 4 GiB free).
+test-large: build
+	cd $(BUILD) && ZEP_TEST_LARGE=1 ctest -L large --output-on-failure
+
 bench: deps
 	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DZEP_BENCH=ON -DZEP_BUILD_TESTS=OFF >/dev/null
 	cmake --build build/bench -j $(JOBS)

@@ -306,6 +306,14 @@ extern "C" ZEPDEMUX_API int32_t zepDemuxSeek(zepdmux_t* demux, zepdmux_seek_info
   }
   info->resolved_time = time;
   parser->lastTime = time;
+  // The read module moves only the stream it is asked about; every other
+  // stream of the parser follows to the time the first one reached, or it
+  // would go on from where it stood before the seek.
+  for (int i = 1; i < parser->entryCount; ++i) {
+    const Stream* other = parser->entries[i].stream;
+    int64_t reached = time;
+    L1SetPosition(parser->container, other->blockType, uint32_t(other->streamOfType), &reached);
+  }
   return 0;
 }
 

@@ -206,6 +206,32 @@ TEST_F(AviEndToEnd, SeekThenExtractStartsWithParameterSets) {
   EXPECT_EQ(errors, "");
 }
 
+TEST_F(AviEndToEnd, SeekMovesEveryStreamOfTheParser) {
+  ASSERT_EQ(zepDemuxOpen(demux_, nullptr, h264_.c_str()), 0);
+  const int32_t p = parser();
+  test_output video, audio;
+  test_output_init(&video, 65536);
+  test_output_init(&audio, 65536);
+  ASSERT_EQ(add(p, 0, &video, false), 0);
+  ASSERT_EQ(add(p, 1, &audio, false), 0);
+  for (int i = 0; i < 5; ++i) ASSERT_GT(zepDemuxPush(demux_, p), 0);
+  zepdmux_seek_info_t seek{};
+  seek.parser_num = p;
+  seek.seek_time = 15000000;
+  ASSERT_EQ(zepDemuxSeek(demux_, &seek), 0) << test_host_last_message(&host_);
+  const int64_t reached27 = get(seek.resolved_time) * 27 / 10;
+  const size_t audioBefore = audio.block_count;
+  for (int i = 0; i < 20 && audio.block_count == audioBefore; ++i)
+    ASSERT_GT(zepDemuxPush(demux_, p), 0);
+  ASSERT_GT(audio.block_count, audioBefore);
+  // The first audio block after the seek lies near the time the video reached,
+  // not where the audio stood before.
+  const int64_t audioStart = get(audio.blocks[audioBefore].info.start_time);
+  EXPECT_NEAR(double(audioStart), double(reached27), 27e6 * 0.5);
+  test_output_free(&video);
+  test_output_free(&audio);
+}
+
 TEST_F(AviEndToEnd, SyncPointSeeksLandOnKeyFrames) {
   ASSERT_EQ(zepDemuxOpen(demux_, nullptr, h264_.c_str()), 0);
   const int32_t p = parser();

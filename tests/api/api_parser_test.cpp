@@ -187,9 +187,13 @@ TEST_F(ParserTest, SeekChecksAndPositions) {
   seek.seek_time = 500000;
   ASSERT_EQ(zepDemuxSeek(demux, &seek), 0);
   EXPECT_EQ(get(seek.resolved_time), 800000);  // the next key frame the module found
-  ASSERT_EQ(scenario.positions.size(), 1u);
+  // The first stream is asked for the seek time, every other stream follows
+  // to the time the first one reached.
+  ASSERT_EQ(scenario.positions.size(), 2u);
   EXPECT_EQ(scenario.positions[0].type, ZEP_BLOCK_VIDEO);
   EXPECT_EQ(scenario.positions[0].time, 500000);
+  EXPECT_EQ(scenario.positions[1].type, ZEP_BLOCK_AUDIO);
+  EXPECT_EQ(scenario.positions[1].time, 800000);
   EXPECT_EQ(zepDemuxPush(demux, p), 700);
   seek.seek_time = -1;
   EXPECT_EQ(zepDemuxSeek(demux, &seek), 1);

@@ -1,5 +1,6 @@
 #include "fake_module.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace zeptest {
@@ -13,7 +14,18 @@ struct Handle {
   size_t next = 0;  // index of the next block of the title
   int delivered = 0;
   std::vector<std::pair<uint32_t, uint32_t>> active;
+  // Where each stream positioned by the current seek starts again; like an AVI
+  // walk, the shared cursor restarts at the earliest of them and blocks of a
+  // positioned stream before its own start are passed over.
+  std::vector<std::pair<std::pair<uint32_t, uint32_t>, size_t>> starts;
+  bool readSincePosition = true;
 };
+
+bool before_own_start(const Handle* h, const FakeBlock& b, size_t index) {
+  for (const auto& [key, start] : h->starts)
+    if (key.first == b.type && key.second == b.stream) return index < start;
+  return false;
+}
 
 bool ends_with(const zep_wchar_t* name, const char16_t* suffix) {
   const size_t n = std::char_traits<char16_t>::length(name);
@@ -169,16 +181,21 @@ ZEP_STATUS set_position(ZepModuleHandle handle, uint32_t type, uint32_t stream, 
   FakeTitle* t = title_of(h);
   if (t == nullptr) return ZEP_FAIL;
   g_fake->positions.push_back({type, stream, *time});
+  if (h->readSincePosition) h->starts.clear();  // a new seek
+  h->readSincePosition = false;
   // The first key block of the stream at or after the time.
+  size_t start = t->blocks.size();
   for (size_t i = 0; i < t->blocks.size(); ++i) {
     const FakeBlock& b = t->blocks[i];
     if (b.type == type && b.stream == stream && b.key && b.time >= *time) {
-      h->next = i;
+      start = i;
       *time = b.time;
-      return ZEP_OK;
+      break;
     }
   }
-  h->next = t->blocks.size();
+  h->starts.push_back({{type, stream}, start});
+  h->next = start;
+  for (const auto& entry : h->starts) h->next = std::min(h->next, entry.second);
   return ZEP_OK;
 }
 
@@ -187,8 +204,10 @@ ZEP_STATUS read_next(ZepModuleHandle handle, uint32_t* type, uint32_t* stream, Z
   auto* h = static_cast<Handle*>(handle);
   FakeTitle* t = title_of(h);
   if (t == nullptr) return ZEP_FAIL;
-  while (h->next < t->blocks.size() && !is_active(h, t->blocks[h->next].type,
-                                                  t->blocks[h->next].stream)) {
+  h->readSincePosition = true;
+  while (h->next < t->blocks.size() &&
+         (!is_active(h, t->blocks[h->next].type, t->blocks[h->next].stream) ||
+          before_own_start(h, t->blocks[h->next], h->next))) {
     ++h->next;
   }
   if (h->next >= t->blocks.size()) return ZEP_ERR_END_OF_STREAM;
