@@ -194,6 +194,7 @@ void note_position(AviIndex& ix, uint64_t position) {
 }
 
 void add_audio(AviMediaSet& set, AviIndex& ix, uint32_t s, uint64_t position, uint32_t size) {
+  if (size == 0) return;  // an empty chunk is no block (as when reading)
   int64_t time = 0, duration = 0;
   audio_chunk_time(set.audio[s].timing, ix.audioBlocks[s], ix.audioBytes[s], size, &time, &duration);
   ix.queues[s].push(position, time);

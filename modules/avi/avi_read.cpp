@@ -94,7 +94,10 @@ ZEP_STATUS read_chunk(AviContext& ctx, AviMediaSet& set, uint64_t pos, Located* 
   StreamChunkId sc = classify_chunk(out->chunk.id);
   out->stream = sc.blockType ? stream_by_number(set, sc.blockType, sc.number, &out->index) : nullptr;
   out->blockType = sc.blockType;
-  *isChunk = out->stream != nullptr;
+  // An empty audio chunk holds no audio: writers put them in to keep the
+  // interleave, and counting one as a block would shift every later time.
+  // It is passed over like a chunk of an unknown stream.
+  *isChunk = out->stream != nullptr && !(sc.blockType == ZEP_BLOCK_AUDIO && out->chunk.size == 0);
   return ZEP_OK;
 }
 

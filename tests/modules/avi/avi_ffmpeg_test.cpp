@@ -1,8 +1,9 @@
 // Real files written by ffmpeg, read through the container layer and compared
 // with ffmpeg's own extraction (payload bytes per stream) and ffprobe's packet
-// list (video times and key flags, audio start and end times).
+// list (video and audio times, key flags, packet counts).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
@@ -48,14 +49,6 @@ std::vector<Packet> probe_packets(const std::string& file, uint32_t stream) {
   return packets;
 }
 
-// End of a stream as ffprobe reports it (start time + duration).
-double probe_stream_end(const std::string& file, uint32_t stream) {
-  std::string out = command_output("ffprobe -v error -select_streams " + std::to_string(stream) +
-                                   " -show_entries stream=start_time,duration -of compact=p=0 '" +
-                                   file + "'");
-  return field(out, "start_time") + field(out, "duration");
-}
-
 Bytes ffmpeg_payload(const TempDir& dir, const std::string& file, uint32_t stream) {
   std::string out = dir.path() + "/payload_" + std::to_string(stream) + ".bin";
   std::string cmd = "ffmpeg -nostdin -v quiet -y -i '" + file + "' -map 0:" + std::to_string(stream) +
@@ -78,7 +71,12 @@ class AviFfmpeg : public ::testing::Test {
                             "-f lavfi -i sine=frequency=300:sample_rate=22050:duration=2 "
                             "-map 0 -map 1 -map 2 -map 3 -c:v libx264 -g 12 -bf 2 -c:a:0 ac3 "
                             "-c:a:1 pcm_s16le -c:a:2 libmp3lame '" + d + "h264.avi'") == 0 &&
-          run_command(src + "-c:v mpeg2video -g 10 -bf 2 -c:a mp2 '" + d + "mpeg2.avi'") == 0;
+          run_command(src + "-c:v mpeg2video -g 10 -bf 2 -c:a mp2 '" + d + "mpeg2.avi'") == 0 &&
+          // AAC and MP3 beside B-frames: ffmpeg puts empty audio chunks in to
+          // keep the interleave, which carry no time.
+          run_command(src + "-f lavfi -i sine=frequency=660:sample_rate=48000:duration=2 "
+                            "-map 0 -map 1 -map 2 -c:v libx264 -bf 2 -c:a:0 aac -c:a:1 libmp3lame '" +
+                      d + "aac.avi'") == 0;
     if (!ok_) return;
     Bytes h264 = read_file(d + "h264.avi");
     Bytes cut(h264.begin(), h264.begin() + long(h264.size() * 55 / 100));
@@ -139,10 +137,15 @@ class AviFfmpeg : public ::testing::Test {
             EXPECT_EQ(mine[k].key(), packets[k].key) << "frame " << k;
           }
         } else {
-          EXPECT_NEAR(double(mine.front().time) / 1e7, packets.front().pts, 0.0015);
+          // Every audio block starts where ffprobe's packet does (ffprobe may
+          // leave out a few packets at the end).
+          for (size_t k = 0; k < std::min(mine.size(), packets.size()); ++k)
+            EXPECT_NEAR(double(mine[k].time) / 1e7, packets[k].pts, 0.0015) << "block " << k;
           if (compareEnds) {
-            double end = probe_stream_end(path(reference), track);
-            if (std::isnan(end)) end = packets.back().pts + packets.back().duration;
+            // Empty chunks carry no packet and no time, so the blocks are
+            // ffprobe's packets one for one, up to the last one's end.
+            EXPECT_EQ(mine.size(), packets.size());
+            double end = packets.back().pts + packets.back().duration;
             EXPECT_NEAR(double(mine.back().time + mine.back().duration) / 1e7, end, 0.0015);
           }
         }
@@ -160,6 +163,7 @@ bool AviFfmpeg::ok_ = false;
 TEST_F(AviFfmpeg, Mpeg4AspWithMp3) { compare("xvid.avi", "xvid.avi"); }
 TEST_F(AviFfmpeg, H264WithAc3PcmAndMp3) { compare("h264.avi", "h264.avi"); }
 TEST_F(AviFfmpeg, Mpeg2WithMp2) { compare("mpeg2.avi", "mpeg2.avi"); }
+TEST_F(AviFfmpeg, H264WithAacAndMp3) { compare("aac.avi", "aac.avi"); }
 TEST_F(AviFfmpeg, FileCutInTheMiddleOfMovi) { compare("cut.avi", "h264.avi", false); }
 TEST_F(AviFfmpeg, FileWithoutIdx1) { compare("noidx1.avi", "h264.avi"); }
 
