@@ -13,8 +13,20 @@ ZEP_STATUS FileView::read_at(uint64_t pos, void* buffer, uint32_t count, uint32_
   if (pos >= size) return ZEP_OK;
   if (uint64_t(count) > size - pos) count = uint32_t(size - pos);
   if (pos > uint64_t(INT64_MAX)) return ZEP_E_SEEK;
-  ZEP_STATUS status = zep_file_seek(file, int64_t(pos), 0, nullptr);
-  if (status < 0) return status;
+  ZEP_STATUS status = ZEP_OK;
+  const uint64_t here = file->position;
+  if (pos > here && pos - here <= kSkipByReading) {
+    // A pad byte or a few bytes ahead: reading them from the stream's buffer
+    // is far cheaper than a seek, which costs a system call.
+    uint8_t skip[kSkipByReading];
+    uint32_t skipped = 0;
+    status = zep_file_read(file, skip, uint32_t(pos - here), &skipped);
+    if (status < 0) return status;
+    if (skipped != pos - here) return ZEP_OK;  // the file ends in the gap
+  } else {
+    status = zep_file_seek(file, int64_t(pos), 0, nullptr);
+    if (status < 0) return status;
+  }
   return zep_file_read(file, buffer, count, got);
 }
 
@@ -28,17 +40,29 @@ ZEP_STATUS FileView::read_exact(uint64_t pos, void* buffer, uint32_t count) {
 uint64_t FileView::tell() const { return file ? file->position : 0; }
 
 ZEP_STATUS read_header(FileView& file, uint64_t pos, ChunkHeader* out) {
+  // Eight bytes, and the form only for a list: the data of an ordinary chunk
+  // then follows at the stream's position without a seek back.
   uint8_t raw[12];
   uint32_t got = 0;
-  ZEP_STATUS status = file.read_at(pos, raw, sizeof raw, &got);
+  ZEP_STATUS status = file.read_at(pos, raw, 8, &got);
   if (status < 0) return status;
   if (got < 8) return ZEP_FAIL;
-  LeReader r(raw, got);
+  LeReader r(raw, 8);
   out->position = pos;
   out->id = r.u32();
   out->size = r.u32();
-  out->hasForm = got == 12 && is_list_id(out->id);
-  out->form = out->hasForm ? r.u32() : 0;
+  out->hasForm = false;
+  out->form = 0;
+  if (is_list_id(out->id)) {
+    uint32_t formGot = 0;
+    status = file.read_at(pos + 8, raw + 8, 4, &formGot);
+    if (status < 0) return status;
+    if (formGot == 4) {
+      LeReader f(raw + 8, 4);
+      out->hasForm = true;
+      out->form = f.u32();
+    }
+  }
   return ZEP_OK;
 }
 

@@ -58,6 +58,9 @@ inline bool is_list_id(FourCC id) { return id == kRIFF || id == kMRIF || id == k
 // Positioned reads on the opened file. The size is taken once at open; reads
 // never return bytes beyond it.
 struct FileView {
+  // Gaps up to this size ahead of the position are read over, not seeked.
+  static constexpr uint32_t kSkipByReading = 64;
+
   ZepFile* file = nullptr;
   uint64_t size = 0;
 
