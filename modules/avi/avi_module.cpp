@@ -206,6 +206,9 @@ ZEP_STATUS AuxSetTitle(ZepModuleHandle h, uint32_t index) {
   q.valueType = ZEP_QTYPE_TIME64;
   if (aviMenuOps.MenuGetInfo(ctx.menu, ZEP_QID_MENUMEDIA_OFFSET, &q, index) < 0)
     return ZEP_ERR_SCAN_RIFF_FAILURE;
+  // A page without linked media answers position 0: that is the first title,
+  // never a menu media, so there is nothing to load.
+  if (q.value.u64 == 0) return ZEP_ERR_SCAN_RIFF_FAILURE;
   uint16_t title = uint16_t(index < kNoTitle ? index : kNoTitle - 1);
   ZEP_STATUS status = parse_title(handle, ctx.menuMedia, q.value.u64, title);
   return status < 0 ? ZEP_ERR_SCAN_RIFF_FAILURE : status;

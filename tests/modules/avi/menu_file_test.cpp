@@ -178,6 +178,8 @@ TEST(MenuFile, MenuMediaThroughThePagesAndTheAuxOperations) {
   zep_heap_block_free(&block);
   ASSERT_EQ(video.size(), 3u);
   for (uint32_t f = 0; f < 3; ++f) EXPECT_EQ(video[f], menu::tiny_video_payload(9, f));
+  // Page 1 has no linked media: nothing is loaded in place of it.
+  EXPECT_EQ(ops->AuxSetTitle(handle, 1), ZEP_ERR_SCAN_RIFF_FAILURE);
   EXPECT_EQ(ops->CloseContainer(handle), 0);
 }
 
