@@ -64,9 +64,8 @@ bool mpeg2_sequence_header(const uint8_t* block, uint32_t size, CodecHeader* out
 
 bool mpeg4_visual_config(const uint8_t* block, uint32_t size, CodecHeader* out) {
   // Visual object sequence (B0), video object (00) or video object layer (20-2F).
-  const int64_t first = find_start_code_with(block, size, 0, [](uint8_t c) {
-    return c == 0x00 || c == 0xB0 || (c >= 0x20 && c <= 0x2F);
-  });
+  const int64_t first = find_start_code_with(
+      block, size, 0, [](uint8_t c) { return c == 0x00 || c == 0xB0 || (c >= 0x20 && c <= 0x2F); });
   if (first < 0) return false;
   const int64_t vop =
       find_start_code_with(block, size, uint32_t(first + 3), [](uint8_t c) { return c == 0xB6; });

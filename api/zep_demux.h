@@ -89,11 +89,11 @@ extern "C" {
 #define ZEP_AUDIO_FLAG_WIDE_SAMPLES 0x4u /* more than 8 bits per sample */
 
 /* Information ids of bufstream.auxinfo */
-#define ZEP_INFO_BLOCK 0xD1000u /* zep_block_info_t, 82 bytes */
+#define ZEP_INFO_BLOCK 0xD1000u  /* zep_block_info_t, 82 bytes */
 #define ZEP_INFO_TIME 0xF001000u /* zep_time_info_t, 72 bytes */
 
 /* zep_block_info_t.flags */
-#define ZEP_BLOCK_INFO_FLAGS_KEY 13u   /* 0x0D: decoding can start here */
+#define ZEP_BLOCK_INFO_FLAGS_KEY 13u /* 0x0D: decoding can start here */
 #define ZEP_BLOCK_INFO_FLAGS_OTHER 5u
 
 /* Queries of the version function returned by zepDemuxGetAPIExt(ZEP_API_EXT_VERSION). */
@@ -228,7 +228,7 @@ typedef struct zep_subtitle_details {
 /* zepDemuxGetStreamInfo. The pointers address memory of the instance and stay
  * valid until zepDemuxClose; the host must not free or change it. */
 typedef struct zep_stream_info {
-  uint32_t media_type;   /* ZEP_MEDIA_* */
+  uint32_t media_type; /* ZEP_MEDIA_* */
   uint16_t title_num;
   uint16_t stream_index; /* position in the title: video, then audio, then subtitles */
   uint32_t format_a;     /* video: compression word; subtitle: the word at the same place */
@@ -254,9 +254,9 @@ typedef struct zepdmux_parser_settings {
 
 /* zepDemuxAddStream */
 typedef struct zepdmux_stream_settings {
-  bufstream* output;     /* the host's; must stay valid while the parser lives */
-  int16_t stream_num;    /* as in zepDemuxGetStreamInfo */
-  uint8_t add_header;    /* deliver a self-contained elementary stream (ADTS, start codes) */
+  bufstream* output;        /* the host's; must stay valid while the parser lives */
+  int16_t stream_num;       /* as in zepDemuxGetStreamInfo */
+  uint8_t add_header;       /* deliver a self-contained elementary stream (ADTS, start codes) */
   uint8_t sample_transform; /* PCM sample transform request; has no effect */
   uint8_t reserved[52];
 } zepdmux_stream_settings;
@@ -265,10 +265,10 @@ typedef struct zepdmux_stream_settings {
 typedef struct zepdmux_seek_info {
   int32_t parser_num; /* 1 to 8 */
   uint8_t reserved[4];
-  int64_t seek_time;      /* 100 ns; negative: go to a sync point (flags below) */
-  uint8_t next_sync;      /* with a negative seek_time: the next sync point */
-  uint8_t prev_sync;      /* with a negative seek_time: the previous sync point */
-  int64_t resolved_time;  /* out: the time the container reached, 100 ns */
+  int64_t seek_time;     /* 100 ns; negative: go to a sync point (flags below) */
+  uint8_t next_sync;     /* with a negative seek_time: the next sync point */
+  uint8_t prev_sync;     /* with a negative seek_time: the previous sync point */
+  int64_t resolved_time; /* out: the time the container reached, 100 ns */
 } zepdmux_seek_info_t;
 
 /* Block information record (ZEP_INFO_BLOCK), zero-filled before each block. */
@@ -286,10 +286,10 @@ typedef struct zep_block_info {
 
 /* Time record (ZEP_INFO_TIME). */
 typedef struct zep_time_info {
-  int64_t start_time; /* 27 MHz */
-  int64_t end_time;   /* start + duration * 2.7, truncated */
-  uint32_t size;      /* bytes of the delivered block */
-  uint8_t valid;      /* 1 */
+  int64_t start_time;       /* 27 MHz */
+  int64_t end_time;         /* start + duration * 2.7, truncated */
+  uint32_t size;            /* bytes of the delivered block */
+  uint8_t valid;            /* 1 */
   uint8_t start_time_valid; /* 1 when start_time >= 0 */
   uint8_t reserved[50];
 } zep_time_info_t;
@@ -360,8 +360,8 @@ ZEPDEMUX_API int32_t zepDemuxGetTitleInfo(zepdmux_t* demux, int16_t title_num,
 /* Copies the record of stream stream_num of a title (video streams first,
  * then audio, then subtitles) into *info; its pointers stay owned by the
  * instance until zepDemuxClose. Returns 0 or 1. */
-ZEPDEMUX_API int32_t zepDemuxGetStreamInfo(zepdmux_t* demux, int16_t title_num,
-                                           int16_t stream_num, zep_stream_info_t* info);
+ZEPDEMUX_API int32_t zepDemuxGetStreamInfo(zepdmux_t* demux, int16_t title_num, int16_t stream_num,
+                                           zep_stream_info_t* info);
 
 /* Version function: for a null out 1; query 3 stores the 32-bit value 1,
  * query 4 copies "10.3.16.2760" (12 characters), query 5 "RSPLATFORM_X64"

@@ -148,9 +148,7 @@ int64_t fail(Parser* parser) {
 
 }  // namespace
 
-int64_t to_27mhz(int64_t time) {
-  return static_cast<int64_t>(double(time) / 1e7 * 2.7e7 + 0.5);
-}
+int64_t to_27mhz(int64_t time) { return static_cast<int64_t>(double(time) / 1e7 * 2.7e7 + 0.5); }
 
 int parser_read_block(Parser* parser, uint32_t* blockType, uint32_t* stream, uint64_t* byteTotal) {
   Instance* demux = parser->demux;

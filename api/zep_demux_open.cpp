@@ -33,8 +33,8 @@ void copy_text(uint16_t* dest, const zep_wchar_t* src) {
   if (src[0] != 0) std::memcpy(dest, src, 4 * sizeof(uint16_t));
 }
 
-void fill_common(Stream* s, uint32_t mediaType, uint16_t title, uint16_t index,
-                 const Title& t, uint32_t blockType, int16_t number) {
+void fill_common(Stream* s, uint32_t mediaType, uint16_t title, uint16_t index, const Title& t,
+                 uint32_t blockType, int16_t number) {
   s->info.media_type = mediaType;
   s->info.title_num = title;
   s->info.stream_index = index;
@@ -223,8 +223,8 @@ bool read_title(Instance* demux, ZepContainer* c, int t, Title* title) {
       demux->err(demux->context, "Unable to get properties for subtitle stream %d", n);
       return false;
     }
-    fill_common(s, ZEP_MEDIA_SUBTITLE, uint16_t(t), uint16_t(position), *title,
-                ZEP_BLOCK_SUBTITLE, int16_t(n));
+    fill_common(s, ZEP_MEDIA_SUBTITLE, uint16_t(t), uint16_t(position), *title, ZEP_BLOCK_SUBTITLE,
+                int16_t(n));
     fill_subtitle(s, format, prop);
     if (!read_private_data(demux, c, s)) return false;
   }

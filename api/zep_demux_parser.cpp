@@ -70,9 +70,8 @@ bool parser_open(Parser* parser) {
     return false;
   }
   L1SetTitle(parser->container, uint32_t(parser->settings.title_num));
-  const uint32_t size =
-      parser->settings.block_buffer_size != 0 ? parser->settings.block_buffer_size
-                                              : kDefaultBlockBuffer;
+  const uint32_t size = parser->settings.block_buffer_size != 0 ? parser->settings.block_buffer_size
+                                                                : kDefaultBlockBuffer;
   parser->block = ZepBlock{};
   parser->block.data = static_cast<uint8_t*>(demux->mallocEx(demux->context, size));
   if (parser->block.data == nullptr) {
@@ -230,8 +229,8 @@ extern "C" ZEPDEMUX_API int32_t zepDemuxAddStream(zepdmux_t* demux, int32_t pars
     output->zep_parser = parser;
     output->auxinfo = &pull_auxinfo;
   }
-  if (L1SetTitleActiveStream(parser->container, stream->blockType,
-                             uint32_t(stream->streamOfType), 1) < 0) {
+  if (L1SetTitleActiveStream(parser->container, stream->blockType, uint32_t(stream->streamOfType),
+                             1) < 0) {
     demux->err(demux->context, "Unable to set stream as active in ZEP demuxer");
     return 1;
   }

@@ -91,8 +91,8 @@ int adts_frequency_index(uint32_t sampleRate) {
   return -1;
 }
 
-bool adts_params(const uint8_t* config, uint32_t configSize, uint32_t channels,
-                 uint32_t sampleRate, int unknownRateIndex, AdtsParams* out) {
+bool adts_params(const uint8_t* config, uint32_t configSize, uint32_t channels, uint32_t sampleRate,
+                 int unknownRateIndex, AdtsParams* out) {
   if (config != nullptr && configSize >= 2) {
     // AudioSpecificConfig: 5 bits object type, 4 bits frequency index,
     // 4 bits channel configuration. ADTS stores object type - 1.

@@ -45,8 +45,8 @@ int adts_frequency_index(uint32_t sampleRate);
 // Parameters from an AudioSpecificConfig of at least 2 bytes, else from the
 // channel count and sample rate with profile 1 (AAC LC). An unknown rate
 // fails unless unknownRateIndex >= 0, which is then used as the index.
-bool adts_params(const uint8_t* config, uint32_t configSize, uint32_t channels,
-                 uint32_t sampleRate, int unknownRateIndex, AdtsParams* out);
+bool adts_params(const uint8_t* config, uint32_t configSize, uint32_t channels, uint32_t sampleRate,
+                 int unknownRateIndex, AdtsParams* out);
 
 // The 7-byte MPEG-4 ADTS header (no CRC) of a frame with payloadSize bytes.
 // The frame length field holds the low 13 bits of payloadSize + 7 kept in

@@ -11,7 +11,8 @@
 #if defined(__GNUC__)
 __attribute__((format(printf, 2, 3)))
 #endif
-static void print_error(void* context, const char* format, ...) {
+static void
+print_error(void* context, const char* format, ...) {
   va_list args;
   (void)context;
   va_start(args, format);
@@ -29,9 +30,17 @@ static zepdmux_func_t get_rc(void* context, const char* name) {
 static uint32_t write_bytes(bufstream* self, const uint8_t* data, uint32_t count) {
   return (uint32_t)fwrite(data, 1, count, (FILE*)self->host_context);
 }
-static uint32_t chunk_size(bufstream* self) { (void)self; return 65536; }
-static int32_t block_info(bufstream* self, uint32_t offset, uint32_t id, void* info, uint32_t size) {
-  (void)self; (void)offset; (void)id; (void)info; (void)size;
+static uint32_t chunk_size(bufstream* self) {
+  (void)self;
+  return 65536;
+}
+static int32_t block_info(bufstream* self, uint32_t offset, uint32_t id, void* info,
+                          uint32_t size) {
+  (void)self;
+  (void)offset;
+  (void)id;
+  (void)info;
+  (void)size;
   return 0;
 }
 
@@ -48,14 +57,15 @@ int main(int argc, char** argv) {
   demux = zepDemuxNew(get_rc, NULL, NULL);
   if (demux == NULL || zepDemuxOpen(demux, NULL, argv[1]) != 0) return 1;
   zepDemuxGetFileInfo(demux, &file);
-  printf("titles %d, %lld bytes, container type %d\n", file.num_titles,
-         (long long)file.file_size, file.container_type);
+  printf("titles %d, %lld bytes, container type %d\n", file.num_titles, (long long)file.file_size,
+         file.container_type);
   if (file.num_titles > 0 && zepDemuxGetTitleInfo(demux, 0, &title) == 0) {
-    count = (int16_t)(title.num_video_streams + title.num_audio_streams + title.num_subtitle_streams);
+    count =
+        (int16_t)(title.num_video_streams + title.num_audio_streams + title.num_subtitle_streams);
     for (i = 0; i < count; ++i) {
       if (zepDemuxGetStreamInfo(demux, 0, i, &stream) != 0) continue;
-      printf("stream %d: type %u codec %u header %u bytes\n", i, stream.media_type,
-             stream.codec_id, stream.codec_header_size);
+      printf("stream %d: type %u codec %u header %u bytes\n", i, stream.media_type, stream.codec_id,
+             stream.codec_header_size);
     }
   }
   if (argc == 4) {

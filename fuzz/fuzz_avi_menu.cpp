@@ -18,10 +18,11 @@ const std::string& scratch_path() {
 }
 
 void query_all(AviMenuReader* reader) {
-  static const uint32_t kQids[] = {ZEP_QID_MENUMEDIA_OFFSET,      ZEP_QID_METADATA_OFFSET,
-                                   ZEP_QID_TITLEDATA_MENU_INFO,   ZEP_QID_MENU_SUGGESTED_BUFFER_SIZE,
-                                   ZEP_QID_CHAPTERS_CHAPTER_COUNT, ZEP_QID_GET_STREAMS_PROP,
-                                   ZEP_QID_GET_OVERLAY_MEDIA_PROP, ZEP_QID_SET_TRACK_PROP};
+  static const uint32_t kQids[] = {
+      ZEP_QID_MENUMEDIA_OFFSET,       ZEP_QID_METADATA_OFFSET,
+      ZEP_QID_TITLEDATA_MENU_INFO,    ZEP_QID_MENU_SUGGESTED_BUFFER_SIZE,
+      ZEP_QID_CHAPTERS_CHAPTER_COUNT, ZEP_QID_GET_STREAMS_PROP,
+      ZEP_QID_GET_OVERLAY_MEDIA_PROP, ZEP_QID_SET_TRACK_PROP};
   alignas(8) static uint8_t record[4096];
   uint32_t pages = 0;
   aviMenuOps.GetPageCount(reader, &pages);

@@ -1,14 +1,14 @@
 // The SRT and ASS/SSA readers and the text subtitle read module over arbitrary
 // file content. The first byte chooses the file name's extension (bit 0), the
 // output form (bits 1-3) and the frame size (bits 4-5); the rest is the file.
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "modules/subtitle/ass_reader.h"
 #include "modules/subtitle/srt_reader.h"
@@ -42,7 +42,8 @@ void DriveReader(ITextSubtitleRead* reader, const std::u16string& name) {
   const int64_t afterLast = lastStart < INT64_MAX ? lastStart + 1 : lastStart;
   for (int64_t t : {int64_t{-5}, int64_t{0}, lastStart, afterLast, INT64_MAX}) {
     int64_t time = t;
-    if (reader->SeekEntry(&time) == ZEP_OK && reader->ReadEntry(&entry) == ZEP_OK) CheckEntry(entry);
+    if (reader->SeekEntry(&time) == ZEP_OK && reader->ReadEntry(&entry) == ZEP_OK)
+      CheckEntry(entry);
   }
   ZepTextSubtitleFormat format;
   reader->GetStreamFormat(&format);
@@ -58,15 +59,16 @@ void DriveModule(const std::u16string& name, bool text, const Frame& frame) {
   if (L1OpenContainer(&c, name.c_str(), nullptr) < 0 || c == nullptr) return;
   ZepQueryData q{};
   uint8_t record[1056];
-  for (uint32_t qid : {ZEP_QID_NUM_CONTAINER_TITLE, ZEP_QID_SUB_STREAM_FORMAT, ZEP_QID_GET_SUBTITLE_MEDIA_PROP,
-                       ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA_SIZE}) {
+  for (uint32_t qid : {ZEP_QID_NUM_CONTAINER_TITLE, ZEP_QID_SUB_STREAM_FORMAT,
+                       ZEP_QID_GET_SUBTITLE_MEDIA_PROP, ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA_SIZE}) {
     q = {};
     q.size = sizeof record;
     q.value.ptr = record;
     L1GetInfo(c, qid, &q, 0);
   }
   q = {};
-  if (L1GetInfo(c, ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA_SIZE, &q, 0) == ZEP_OK && q.valueType == ZEP_QTYPE_SIZE32) {
+  if (L1GetInfo(c, ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA_SIZE, &q, 0) == ZEP_OK &&
+      q.valueType == ZEP_QTYPE_SIZE32) {
     std::string priv(q.value.u32, '\0');
     q.size = q.value.u32;
     q.value.ptr = priv.data();

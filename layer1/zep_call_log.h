@@ -7,10 +7,10 @@
 #include "platform/zep_platform.h"
 
 struct ZepLog {
-  ZepFile* file;       // null when the file could not be opened
-  zep_wchar_t* name;   // owned copy
-  zep_wchar_t* buffer; // formatted text, grown on demand
-  uint32_t capacity;   // bytes
+  ZepFile* file;        // null when the file could not be opened
+  zep_wchar_t* name;    // owned copy
+  zep_wchar_t* buffer;  // formatted text, grown on demand
+  uint32_t capacity;    // bytes
   uint32_t writeByteOrderMark;
   uint32_t append;
 };

@@ -31,17 +31,17 @@ const ZepModuleOps* container_ops(const ZepContainer* container, ZEP_STATUS* sta
 }  // namespace
 
 // Calls slot `op` of the container's module, or returns why it cannot.
-#define ZEP_DISPATCH(container, op, ...)                          \
-  do {                                                            \
-    ZEP_STATUS status_ = ZEP_OK;                                  \
+#define ZEP_DISPATCH(container, op, ...)                           \
+  do {                                                             \
+    ZEP_STATUS status_ = ZEP_OK;                                   \
     const ZepModuleOps* ops_ = container_ops(container, &status_); \
-    if (!ops_) return status_;                                    \
-    if (!ops_->op) return ZEP_ERR_NULL_MODULE_FUNC;               \
-    return ops_->op(container->moduleHandle, __VA_ARGS__);        \
+    if (!ops_) return status_;                                     \
+    if (!ops_->op) return ZEP_ERR_NULL_MODULE_FUNC;                \
+    return ops_->op(container->moduleHandle, __VA_ARGS__);         \
   } while (0)
 
-extern "C" ZEP_STATUS L1OpenContainerEx(ZepContainer** out, const zep_wchar_t* name,
-                                        void* context, uint64_t extra1, uint64_t extra2) {
+extern "C" ZEP_STATUS L1OpenContainerEx(ZepContainer** out, const zep_wchar_t* name, void* context,
+                                        uint64_t extra1, uint64_t extra2) {
   if (!out) return ZEP_ERR_INVALID_HANDLER;
   *out = nullptr;
   if (!name) return ZEP_E_NULL_ARG;
@@ -69,8 +69,7 @@ extern "C" ZEP_STATUS L1OpenContainerEx(ZepContainer** out, const zep_wchar_t* n
   return status;
 }
 
-extern "C" ZEP_STATUS L1OpenContainer(ZepContainer** out, const zep_wchar_t* name,
-                                      void* context) {
+extern "C" ZEP_STATUS L1OpenContainer(ZepContainer** out, const zep_wchar_t* name, void* context) {
   return L1OpenContainerEx(out, name, context, 0, 0);
 }
 

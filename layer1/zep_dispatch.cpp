@@ -52,10 +52,8 @@ ZEP_STATUS ProbeContainer(uint32_t* score, const zep_wchar_t*, void*) {
 ZEP_STATUS select_inner(const zep_wchar_t* name, void* context, uint32_t mode,
                         ZepDispatchHandle** out) {
   uint32_t id = 0;
-  if (L1SelectModule(&id, name, mode, context) < 0 || id == 0)
-    return ZEP_ERR_UNSUPPORTED_CONTAINER;
-  auto* handle =
-      static_cast<ZepDispatchHandle*>(zep_mem_alloc(sizeof(ZepDispatchHandle), context));
+  if (L1SelectModule(&id, name, mode, context) < 0 || id == 0) return ZEP_ERR_UNSUPPORTED_CONTAINER;
+  auto* handle = static_cast<ZepDispatchHandle*>(zep_mem_alloc(sizeof(ZepDispatchHandle), context));
   if (!handle) return ZEP_E_NO_MEMORY;
   handle->innerModuleId = id;
   *out = handle;
@@ -168,8 +166,7 @@ ZEP_STATUS GetInfo(ZepModuleHandle handle, uint32_t qid, ZepQueryData* data, uin
   return status;
 }
 
-ZEP_STATUS SetPosition(ZepModuleHandle handle, uint32_t blockType, uint32_t stream,
-                       int64_t* time) {
+ZEP_STATUS SetPosition(ZepModuleHandle handle, uint32_t blockType, uint32_t stream, int64_t* time) {
   ZEP_INNER_SLOT(handle, SetPosition);
   zep_log_write(self->log, u"SetPosition Entry:\nblockType: %d\nnStream: %d\nTime: %lld\n",
                 int32_t(blockType), int32_t(stream), (long long)(time ? *time : 0));

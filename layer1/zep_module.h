@@ -137,8 +137,8 @@ typedef struct ZepModuleOps {
   /* 20 */ ZepReservedOp Reserved20;
   /* 21 */ ZepReservedOp Reserved21;
   /* 22 */ ZEP_STATUS (*AuxSetTitle)(ZepModuleHandle handle, uint32_t index);
-  /* 23 */ ZEP_STATUS (*AuxSetPosition)(ZepModuleHandle handle, uint32_t blockType,
-                                        uint32_t stream, int64_t* time);
+  /* 23 */ ZEP_STATUS (*AuxSetPosition)(ZepModuleHandle handle, uint32_t blockType, uint32_t stream,
+                                        int64_t* time);
   /* 24 */ ZEP_STATUS (*AuxSetActiveStream)(ZepModuleHandle handle, uint32_t blockType,
                                             uint32_t stream, uint32_t active);
   /* 25 */ ZEP_STATUS (*AuxReadNextBlock)(ZepModuleHandle handle, uint32_t* blockType,

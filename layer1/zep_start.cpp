@@ -37,8 +37,7 @@ const ZepModule* const kStaticModules[] = {
 }  // namespace
 
 extern "C" ZEP_STATUS L1Start(void) {
-  static const ZepModuleList list = {
-      ZEP_MODULE_LIST_STATIC, kStaticModules, nullptr,
-      sizeof(kStaticModules) / sizeof(kStaticModules[0]), 0};
+  static const ZepModuleList list = {ZEP_MODULE_LIST_STATIC, kStaticModules, nullptr,
+                                     sizeof(kStaticModules) / sizeof(kStaticModules[0]), 0};
   return L1RegisterModules(&list) < 0 ? ZEP_ERR_LAYER1_MODULE_INIT : ZEP_OK;
 }

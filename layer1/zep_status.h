@@ -111,26 +111,26 @@ typedef int32_t ZEP_STATUS;
 #define ZEP_ERR_STRF_NOT_FOUND_UNNAMED ((ZEP_STATUS)0xC0000044)
 
 /* Small plain codes used beside the named ones. */
-#define ZEP_FAIL ((ZEP_STATUS)-1)               /* general failure */
-#define ZEP_E_NULL_ARG ((ZEP_STATUS)-2)         /* required pointer is null */
-#define ZEP_E_CANNOT_OPEN ((ZEP_STATUS)-3)      /* module cannot open the file */
-#define ZEP_E_NO_MORE_BLOCKS ((ZEP_STATUS)-4)   /* no further block / search ran out */
-#define ZEP_E_CONSOLE ((ZEP_STATUS)-8)          /* seek/tell on a console stream */
-#define ZEP_E_INPUT_ENDED ((ZEP_STATUS)-9)      /* stdin ended / no entry left */
-#define ZEP_E_NO_MEMORY ((ZEP_STATUS)-10)       /* allocation failed */
-#define ZEP_E_NO_NAME ((ZEP_STATUS)-11)         /* no file name given */
-#define ZEP_E_TRUNC_READONLY ((ZEP_STATUS)-21)  /* truncate with read-only access */
-#define ZEP_E_ACCESS ((ZEP_STATUS)-23)          /* access denied */
-#define ZEP_E_EXISTS ((ZEP_STATUS)-24)          /* file exists */
-#define ZEP_E_INVALID_ARG ((ZEP_STATUS)-25)     /* invalid argument to the open */
-#define ZEP_E_TOO_MANY_FILES ((ZEP_STATUS)-26)  /* too many open files */
-#define ZEP_E_NO_SUCH_FILE ((ZEP_STATUS)-27)    /* no such file */
-#define ZEP_E_OPEN_OTHER ((ZEP_STATUS)-28)      /* any other open failure */
-#define ZEP_E_SEEK_ORIGIN ((ZEP_STATUS)-31)     /* seek origin not 0, 1 or 2 */
-#define ZEP_E_SEEK ((ZEP_STATUS)-32)            /* the seek failed */
-#define ZEP_E_SEEK_INVALID ((ZEP_STATUS)-33)    /* the seek failed with EINVAL */
-#define ZEP_E_READ_NULL_FILE ((ZEP_STATUS)-41)  /* read on a null file object */
-#define ZEP_E_CLOSE ((ZEP_STATUS)-61)           /* close of nothing, or close failed */
+#define ZEP_FAIL ((ZEP_STATUS)-1)              /* general failure */
+#define ZEP_E_NULL_ARG ((ZEP_STATUS)-2)        /* required pointer is null */
+#define ZEP_E_CANNOT_OPEN ((ZEP_STATUS)-3)     /* module cannot open the file */
+#define ZEP_E_NO_MORE_BLOCKS ((ZEP_STATUS)-4)  /* no further block / search ran out */
+#define ZEP_E_CONSOLE ((ZEP_STATUS)-8)         /* seek/tell on a console stream */
+#define ZEP_E_INPUT_ENDED ((ZEP_STATUS)-9)     /* stdin ended / no entry left */
+#define ZEP_E_NO_MEMORY ((ZEP_STATUS)-10)      /* allocation failed */
+#define ZEP_E_NO_NAME ((ZEP_STATUS)-11)        /* no file name given */
+#define ZEP_E_TRUNC_READONLY ((ZEP_STATUS)-21) /* truncate with read-only access */
+#define ZEP_E_ACCESS ((ZEP_STATUS)-23)         /* access denied */
+#define ZEP_E_EXISTS ((ZEP_STATUS)-24)         /* file exists */
+#define ZEP_E_INVALID_ARG ((ZEP_STATUS)-25)    /* invalid argument to the open */
+#define ZEP_E_TOO_MANY_FILES ((ZEP_STATUS)-26) /* too many open files */
+#define ZEP_E_NO_SUCH_FILE ((ZEP_STATUS)-27)   /* no such file */
+#define ZEP_E_OPEN_OTHER ((ZEP_STATUS)-28)     /* any other open failure */
+#define ZEP_E_SEEK_ORIGIN ((ZEP_STATUS)-31)    /* seek origin not 0, 1 or 2 */
+#define ZEP_E_SEEK ((ZEP_STATUS)-32)           /* the seek failed */
+#define ZEP_E_SEEK_INVALID ((ZEP_STATUS)-33)   /* the seek failed with EINVAL */
+#define ZEP_E_READ_NULL_FILE ((ZEP_STATUS)-41) /* read on a null file object */
+#define ZEP_E_CLOSE ((ZEP_STATUS)-61)          /* close of nothing, or close failed */
 
 #define ZEP_FAILED(s) ((ZEP_STATUS)(s) < 0)
 #define ZEP_SUCCEEDED(s) ((ZEP_STATUS)(s) >= 0)

@@ -96,7 +96,9 @@ uint32_t two_digit_number(uint8_t a, uint8_t b) {
 
 StreamChunkId classify_chunk(FourCC id) {
   uint8_t c[4] = {uint8_t(id), uint8_t(id >> 8), uint8_t(id >> 16), uint8_t(id >> 24)};
-  auto pair = [](uint8_t a, uint8_t b, const char* s) { return a == uint8_t(s[0]) && b == uint8_t(s[1]); };
+  auto pair = [](uint8_t a, uint8_t b, const char* s) {
+    return a == uint8_t(s[0]) && b == uint8_t(s[1]);
+  };
   StreamChunkId out;
   if (pair(c[2], c[3], "dc") || pair(c[2], c[3], "db") || pair(c[2], c[3], "xx")) {
     out.blockType = ZEP_BLOCK_VIDEO;

@@ -114,9 +114,9 @@ struct AviSegment {
 
 // How a stream's blocks are timed.
 struct AviTiming {
-  double frameDuration = 0;  // video: 100-ns units per frame
-  bool blockCounted = false; // audio: every chunk is one block
-  double blockDuration = 0;  // audio, block-counted: 100-ns units per chunk
+  double frameDuration = 0;   // video: 100-ns units per frame
+  bool blockCounted = false;  // audio: every chunk is one block
+  double blockDuration = 0;   // audio, block-counted: 100-ns units per chunk
   uint32_t scale = 0;
   uint32_t rate = 0;
   uint32_t sampleSize = 0;
@@ -146,15 +146,15 @@ struct AviStream {
   uint32_t streamNumber;
   uint8_t headerRaw[64];  // strh chunk header + AVISTREAMHEADER as stored
   AviStreamHeader header;
-  AviBitmapInfo bitmap;   // video and subtitle
-  AviWaveFormat wave;     // audio
-  char* name;             // owned, NUL-terminated strn text
-  uint16_t nameLength;    // strn size + 1
+  AviBitmapInfo bitmap;  // video and subtitle
+  AviWaveFormat wave;    // audio
+  char* name;            // owned, NUL-terminated strn text
+  uint16_t nameLength;   // strn size + 1
   bool hasIndx;
   uint64_t indxPosition;
   AviOdmlIndexHeader indx;
   uint32_t superCount;
-  AviSuperEntry* super;   // owned, superCount entries (at most 256)
+  AviSuperEntry* super;  // owned, superCount entries (at most 256)
   AviTiming timing;
   AviStreamState state;
 };
@@ -180,7 +180,7 @@ struct AviIndex {
   AviKeyEntry* entries;
   uint32_t capacity;
   uint32_t count;
-  uint32_t thinning;       // extra gap once the table had to be thinned
+  uint32_t thinning;  // extra gap once the table had to be thinned
   uint32_t lastEntryFrame;
   bool haveEntry;
 
@@ -208,11 +208,11 @@ struct AviIndex {
   bool idx1Relative;
   bool idx1Failed;
   bool idx1Done;
-  uint64_t idx1Next;   // absolute position of the next entry
-  uint64_t idx1End;    // end of the entries
+  uint64_t idx1Next;  // absolute position of the next entry
+  uint64_t idx1End;   // end of the entries
 
-  AviResumeQueue* queues;  // 8 audio + 8 subtitle, allocated on first need
-  AviProbeBuffer* probe;   // key-frame test of chunks that are not delivered
+  AviResumeQueue* queues;   // 8 audio + 8 subtitle, allocated on first need
+  AviProbeBuffer* probe;    // key-frame test of chunks that are not delivered
   AviIdx1Batch* idx1Batch;  // the idx1 entries read last
 };
 

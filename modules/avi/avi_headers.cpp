@@ -106,7 +106,10 @@ ZEP_STATUS parse_strl(AviContext& ctx, AviMediaSet& set, const ChunkHeader& strl
     if (c.id == kStrh) {
       uint8_t raw[64];
       ZEP_STATUS s = read_strh(file, c, strl.end(), raw);
-      if (s < 0) { result = s; break; }
+      if (s < 0) {
+        result = s;
+        break;
+      }
       FourCC type = le32_at(raw + 8);
       if (type != kVids && type != kAuds) {
         // A stream of a kind this module does not deliver (text, MIDI ...):
@@ -114,7 +117,10 @@ ZEP_STATUS parse_strl(AviContext& ctx, AviMediaSet& set, const ChunkHeader& strl
         if (!p.haveStrh) p.kind = PendingStream::kIgnored;
         continue;
       }
-      if (p.haveStrh) { result = ZEP_ERR_DUPLICATE_STRH_FOUND; break; }
+      if (p.haveStrh) {
+        result = ZEP_ERR_DUPLICATE_STRH_FOUND;
+        break;
+      }
       p.haveStrh = true;
       std::memcpy(p.strhRaw, raw, 64);
       if (type == kVids) {
@@ -134,8 +140,14 @@ ZEP_STATUS parse_strl(AviContext& ctx, AviMediaSet& set, const ChunkHeader& strl
       }
     } else if (c.id == kStrf) {
       if (p.kind == PendingStream::kIgnored) continue;
-      if (!p.haveStrh) { result = ZEP_ERR_STRH_NOT_FOUND; break; }
-      if (p.haveStrf) { result = ZEP_ERR_DUPLICATE_STRF_FOUND; break; }
+      if (!p.haveStrh) {
+        result = ZEP_ERR_STRH_NOT_FOUND;
+        break;
+      }
+      if (p.haveStrf) {
+        result = ZEP_ERR_DUPLICATE_STRF_FOUND;
+        break;
+      }
       p.haveStrf = true;
       uint32_t data = clamp_size(c, strl.end(), file.size);
       if (p.kind == PendingStream::kAudio) {
@@ -199,7 +211,10 @@ ZEP_STATUS parse_strl(AviContext& ctx, AviMediaSet& set, const ChunkHeader& strl
       if (size > kMaxNameSize) size = kMaxNameSize;
       drop_name();
       p.name = static_cast<char*>(zep_mem_alloc(size + 1, ctx.memoryContext));
-      if (!p.name) { result = ZEP_E_NO_MEMORY; break; }
+      if (!p.name) {
+        result = ZEP_E_NO_MEMORY;
+        break;
+      }
       if (size && file.read_exact(c.data(), p.name, size) < 0) {
         result = ZEP_ERR_FILE_CORRUPT;
         break;
@@ -208,7 +223,10 @@ ZEP_STATUS parse_strl(AviContext& ctx, AviMediaSet& set, const ChunkHeader& strl
       p.nameLength = uint16_t(size + 1);
     } else if (c.id == kIndx) {
       if (p.kind == PendingStream::kIgnored) continue;
-      if (!p.haveStrh) { result = ZEP_FAIL; break; }
+      if (!p.haveStrh) {
+        result = ZEP_FAIL;
+        break;
+      }
       AviOdmlIndexHeader h;
       if (read_odml_header(file, c.position, &h) < 0) continue;  // a cut indx is no index
       p.haveIndx = true;
@@ -218,8 +236,10 @@ ZEP_STATUS parse_strl(AviContext& ctx, AviMediaSet& set, const ChunkHeader& strl
   }
   if (result >= 0 && walk.status() < 0) result = ZEP_ERR_FILE_CORRUPT;
   if (result >= 0 && p.kind != PendingStream::kIgnored) {
-    if (!p.haveStrh) result = ZEP_ERR_STRH_NOT_FOUND;
-    else if (!p.haveStrf) result = ZEP_ERR_STRF_NOT_FOUND_UNNAMED;
+    if (!p.haveStrh)
+      result = ZEP_ERR_STRH_NOT_FOUND;
+    else if (!p.haveStrf)
+      result = ZEP_ERR_STRF_NOT_FOUND_UNNAMED;
   }
   if (p.target) {
     if (p.name) {
@@ -246,7 +266,8 @@ ZEP_STATUS parse_hdrl(AviContext& ctx, AviMediaSet& set, const ChunkHeader& hdrl
     if (c.id == kAvih) {
       uint8_t raw[56] = {};
       uint32_t data = clamp_size(c, hdrl.end(), ctx.file.size);
-      if (ctx.file.read_exact(c.data(), raw, data < 56 ? data : 56) < 0) return ZEP_ERR_FILE_CORRUPT;
+      if (ctx.file.read_exact(c.data(), raw, data < 56 ? data : 56) < 0)
+        return ZEP_ERR_FILE_CORRUPT;
       LeReader r(raw, 56);
       AviMainHeader& m = set.mainHeader;
       m.microSecPerFrame = r.u32();
@@ -286,9 +307,12 @@ void parse_info(AviHandle* handle, const ChunkHeader& info) {
     ChunkHeader c;
     if (read_header(file, pos, &c) < 0) return;
     char* target = nullptr;
-    if (c.id == kISFT) target = handle->softwareText;
-    else if (c.id == kINFV) target = handle->formatVersionText;
-    else if (c.id == kINPN) target = handle->profileNameText;
+    if (c.id == kISFT)
+      target = handle->softwareText;
+    else if (c.id == kINFV)
+      target = handle->formatVersionText;
+    else if (c.id == kINPN)
+      target = handle->profileNameText;
     if (target && c.size < kInfoTextSize && c.end() <= file.size) {
       char text[kInfoTextSize];
       if (file.read_exact(c.data(), text, c.size) == ZEP_OK) {
@@ -299,7 +323,8 @@ void parse_info(AviHandle* handle, const ChunkHeader& info) {
     uint64_t next = c.end();
     if (c.size & 1u) {
       uint8_t id[4];
-      if (!(next + 8 <= end && file.read_exact(next, id, 4) == ZEP_OK && plausible_fourcc(id))) ++next;
+      if (!(next + 8 <= end && file.read_exact(next, id, 4) == ZEP_OK && plausible_fourcc(id)))
+        ++next;
     }
     pos = next;
   }
@@ -384,10 +409,14 @@ void release_media_set(AviMediaSet& set, void* mem) {
 
 AviStream* find_stream(AviMediaSet& set, uint32_t blockType, uint32_t index) {
   switch (blockType) {
-    case ZEP_BLOCK_VIDEO: return index == 0 && set.videoCount ? &set.video : nullptr;
-    case ZEP_BLOCK_AUDIO: return index < set.audioCount ? &set.audio[index] : nullptr;
-    case ZEP_BLOCK_SUBTITLE: return index < set.subtitleCount ? &set.subtitle[index] : nullptr;
-    default: return nullptr;
+    case ZEP_BLOCK_VIDEO:
+      return index == 0 && set.videoCount ? &set.video : nullptr;
+    case ZEP_BLOCK_AUDIO:
+      return index < set.audioCount ? &set.audio[index] : nullptr;
+    case ZEP_BLOCK_SUBTITLE:
+      return index < set.subtitleCount ? &set.subtitle[index] : nullptr;
+    default:
+      return nullptr;
   }
 }
 

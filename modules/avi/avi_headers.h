@@ -26,7 +26,6 @@ void release_media_set(AviMediaSet& set, void* memoryContext);
 // The accepted stream of a block type and index, or null.
 AviStream* find_stream(AviMediaSet& set, uint32_t blockType, uint32_t index);
 // The accepted stream that carries a stream number of movi chunk ids, or null.
-AviStream* stream_by_number(AviMediaSet& set, uint32_t blockType, uint32_t number,
-                            uint32_t* index);
+AviStream* stream_by_number(AviMediaSet& set, uint32_t blockType, uint32_t number, uint32_t* index);
 
 }  // namespace avi

@@ -132,7 +132,8 @@ void append_entry(AviIndex& ix, const AviKeyEntry& e) {
     uint32_t kept = 0;
     for (uint32_t i = 0; i < ix.count; i += 2) ix.entries[kept++] = ix.entries[i];
     ix.count = kept;
-    uint32_t spacing = kept > 1 ? (ix.entries[kept - 1].frame - ix.entries[0].frame) / (kept - 1) : 1;
+    uint32_t spacing =
+        kept > 1 ? (ix.entries[kept - 1].frame - ix.entries[0].frame) / (kept - 1) : 1;
     ix.thinning = std::max(ix.thinning * 2 + 1, spacing);
   }
   ix.entries[ix.count++] = e;
@@ -159,8 +160,8 @@ void fill_resume(AviMediaSet& set, AviIndex& ix, AviKeyEntry& e, int64_t keyTime
     AviResumeQueue& q = ix.queues[s];
     const AviResumeItem* taken = nullptr;
     AviResumeItem last{};
-    while (q.count && !(q.front().time > keyTime - frameDuration ||
-                        (q.front().time == 0 && keyTime == 0))) {
+    while (q.count &&
+           !(q.front().time > keyTime - frameDuration || (q.front().time == 0 && keyTime == 0))) {
       last = q.front();
       taken = &last;
       q.pop();
@@ -196,7 +197,8 @@ void note_position(AviIndex& ix, uint64_t position) {
 void add_audio(AviMediaSet& set, AviIndex& ix, uint32_t s, uint64_t position, uint32_t size) {
   if (size == 0) return;  // an empty chunk is no block (as when reading)
   int64_t time = 0, duration = 0;
-  audio_chunk_time(set.audio[s].timing, ix.audioBlocks[s], ix.audioBytes[s], size, &time, &duration);
+  audio_chunk_time(set.audio[s].timing, ix.audioBlocks[s], ix.audioBytes[s], size, &time,
+                   &duration);
   ix.queues[s].push(position, time);
   ++ix.audioBlocks[s];
   ix.audioBytes[s] += size;
@@ -216,8 +218,8 @@ void add_key_entry(AviContext& ctx, AviMediaSet& set, AviIndex& ix, uint64_t pos
 
 struct WalkStop {
   int64_t time = INT64_MAX;
-  uint32_t frames = UINT32_MAX;     // stop once this many frames are known
-  uint64_t position = UINT64_MAX;   // stop once a chunk at or beyond it is indexed
+  uint32_t frames = UINT32_MAX;    // stop once this many frames are known
+  uint64_t position = UINT64_MAX;  // stop once a chunk at or beyond it is indexed
 };
 
 ZEP_STATUS idx1_start(AviContext& ctx, AviMediaSet& set, AviIndex& ix) {
@@ -242,8 +244,10 @@ ZEP_STATUS idx1_start(AviContext& ctx, AviMediaSet& set, AviIndex& ix) {
     bool relOk = ctx.file.read_exact(set.moviPosition + 8 + offset, atRel, 4) == ZEP_OK &&
                  le32_at(atRel) == id;
     bool absOk = ctx.file.read_exact(offset, atAbs, 4) == ZEP_OK && le32_at(atAbs) == id;
-    if (relOk != absOk) ix.idx1Relative = relOk;
-    else ix.idx1Relative = uint64_t(offset) != set.moviPosition + 12;
+    if (relOk != absOk)
+      ix.idx1Relative = relOk;
+    else
+      ix.idx1Relative = uint64_t(offset) != set.moviPosition + 12;
   }
   ix.idx1Decided = true;
   return ZEP_OK;
@@ -269,8 +273,10 @@ void idx1_entry(AviContext& ctx, AviMediaSet& set, AviIndex& ix, FourCC id, uint
     return;
   }
   if (!inside) return;
-  if (sc.blockType == ZEP_BLOCK_AUDIO) add_audio(set, ix, s, pos, length);
-  else ix.queues[kMaxAudioStreams + s].push(pos, 0);
+  if (sc.blockType == ZEP_BLOCK_AUDIO)
+    add_audio(set, ix, s, pos, length);
+  else
+    ix.queues[kMaxAudioStreams + s].push(pos, 0);
   note_position(ix, pos);
 }
 
@@ -287,7 +293,8 @@ ZEP_STATUS idx1_walk(AviContext& ctx, AviMediaSet& set, AviIndex& ix, const Walk
     }
   }
   if (!ix.idx1Batch) {
-    ix.idx1Batch = static_cast<AviIdx1Batch*>(zep_mem_alloc(sizeof(AviIdx1Batch), ix.memoryContext));
+    ix.idx1Batch =
+        static_cast<AviIdx1Batch*>(zep_mem_alloc(sizeof(AviIdx1Batch), ix.memoryContext));
     if (!ix.idx1Batch) return ZEP_E_NO_MEMORY;
   }
   AviIdx1Batch& batch = *ix.idx1Batch;
@@ -295,7 +302,8 @@ ZEP_STATUS idx1_walk(AviContext& ctx, AviMediaSet& set, AviIndex& ix, const Walk
     bool held = batch.count && ix.idx1Next >= batch.position &&
                 ix.idx1Next < batch.position + uint64_t(batch.count) * 16;
     if (!held) {
-      uint32_t n = uint32_t(std::min<uint64_t>((ix.idx1End - ix.idx1Next) / 16, AviIdx1Batch::kEntries));
+      uint32_t n =
+          uint32_t(std::min<uint64_t>((ix.idx1End - ix.idx1Next) / 16, AviIdx1Batch::kEntries));
       status = ctx.file.read_exact(ix.idx1Next, batch.bytes, n * 16);
       if (status < 0) {
         ix.idx1Failed = true;
@@ -341,7 +349,8 @@ ZEP_STATUS read_super(AviContext& ctx, AviStream& s) {
   if (status < 0) return status;
   count = got / 16;
   if (count == 0) return ZEP_OK;
-  s.super = static_cast<AviSuperEntry*>(zep_mem_alloc(sizeof(AviSuperEntry) * count, ctx.memoryContext));
+  s.super =
+      static_cast<AviSuperEntry*>(zep_mem_alloc(sizeof(AviSuperEntry) * count, ctx.memoryContext));
   if (!s.super) return ZEP_E_NO_MEMORY;
   LeReader r(raw, count * 16);
   for (uint32_t i = 0; i < count; ++i) {
@@ -506,7 +515,8 @@ ZEP_STATUS subtitle_resume_odml(AviContext& ctx, AviMediaSet& set, AviIndex& ix,
 
 ZEP_STATUS build_odml(AviContext& ctx, AviMediaSet& set, AviIndex& ix) {
   ZEP_STATUS status = read_super(ctx, set.video);
-  for (uint32_t s = 0; status >= 0 && s < set.audioCount; ++s) status = read_super(ctx, set.audio[s]);
+  for (uint32_t s = 0; status >= 0 && s < set.audioCount; ++s)
+    status = read_super(ctx, set.audio[s]);
   for (uint32_t s = 0; status >= 0 && s < set.subtitleCount; ++s)
     status = read_super(ctx, set.subtitle[s]);
   if (status < 0) return status;
@@ -710,7 +720,8 @@ ZEP_STATUS index_grow(AviContext& ctx, AviMediaSet& set, const ChunkHeader& chun
         key = is_key_frame(kind, data, dataSize);
       } else {
         if (!ix.probe) {
-          ix.probe = static_cast<AviProbeBuffer*>(zep_mem_alloc(sizeof(AviProbeBuffer), ix.memoryContext));
+          ix.probe =
+              static_cast<AviProbeBuffer*>(zep_mem_alloc(sizeof(AviProbeBuffer), ix.memoryContext));
           if (!ix.probe) return ZEP_ERR_CREATE_READ_BUFFER;
         }
         uint32_t want = std::min(chunk.size, kKeyFrameProbeSize);
@@ -731,18 +742,18 @@ ZEP_STATUS index_grow(AviContext& ctx, AviMediaSet& set, const ChunkHeader& chun
 const AviKeyEntry* index_at_or_before(const AviIndex& ix, uint32_t frame) {
   if (!ix.entries || ix.count == 0) return nullptr;
   const AviKeyEntry* end = ix.entries + ix.count;
-  const AviKeyEntry* it = std::upper_bound(
-      static_cast<const AviKeyEntry*>(ix.entries), end, frame,
-      [](uint32_t f, const AviKeyEntry& e) { return f < e.frame; });
+  const AviKeyEntry* it =
+      std::upper_bound(static_cast<const AviKeyEntry*>(ix.entries), end, frame,
+                       [](uint32_t f, const AviKeyEntry& e) { return f < e.frame; });
   return it == ix.entries ? nullptr : it - 1;
 }
 
 const AviKeyEntry* index_next_after(const AviIndex& ix, uint32_t frame) {
   if (!ix.entries || ix.count == 0) return nullptr;
   const AviKeyEntry* end = ix.entries + ix.count;
-  const AviKeyEntry* it = std::upper_bound(
-      static_cast<const AviKeyEntry*>(ix.entries), end, frame,
-      [](uint32_t f, const AviKeyEntry& e) { return f < e.frame; });
+  const AviKeyEntry* it =
+      std::upper_bound(static_cast<const AviKeyEntry*>(ix.entries), end, frame,
+                       [](uint32_t f, const AviKeyEntry& e) { return f < e.frame; });
   return it == end ? nullptr : it;
 }
 

@@ -125,7 +125,8 @@ ZEP_STATUS name_prop(const AviStream& s, uint32_t index, bool subtitleLayout, Ze
 ZEP_STATUS prepare_index(AviContext& ctx, AviMediaSet& set, int64_t target) {
   AviIndex& ix = *set.index;
   if (!ix.usable) return ZEP_ERR_PROCESS_INDEX_FAILED;
-  bool prepare = (!set.onTheFly && !ix.built) || (set.onTheFly && !ix.built && target > ix.lastKeyTime);
+  bool prepare =
+      (!set.onTheFly && !ix.built) || (set.onTheFly && !ix.built && target > ix.lastKeyTime);
   if (!prepare) return ZEP_OK;
   if (!set.indexPresent) return set.onTheFly ? ZEP_ERR_INDEX_INCOMPLETE : ZEP_ERR_NO_INDEX_FOUND;
   return index_build(ctx, set, target);
@@ -133,8 +134,10 @@ ZEP_STATUS prepare_index(AviContext& ctx, AviMediaSet& set, int64_t target) {
 
 ZEP_STATUS sync_query(AviContext& ctx, AviMediaSet& set, uint32_t qid, ZepQueryData* d) {
   const AviTiming& vt = set.video.timing;
-  bool byTime = qid == ZEP_QID_TITLEMEDIA_PREV_SYNC_TIME || qid == ZEP_QID_TITLEMEDIA_NEXT_SYNC_TIME;
-  bool forward = qid == ZEP_QID_TITLEMEDIA_NEXT_SYNC_TIME || qid == ZEP_QID_TITLEMEDIA_NEXT_SYNC_POINT;
+  bool byTime =
+      qid == ZEP_QID_TITLEMEDIA_PREV_SYNC_TIME || qid == ZEP_QID_TITLEMEDIA_NEXT_SYNC_TIME;
+  bool forward =
+      qid == ZEP_QID_TITLEMEDIA_NEXT_SYNC_TIME || qid == ZEP_QID_TITLEMEDIA_NEXT_SYNC_POINT;
   int64_t time = byTime ? d->value.i64 : frame_time(vt, d->value.u32);
   uint32_t frame = byTime ? frame_of_time(vt, time) : d->value.u32;
   ZEP_STATUS status = prepare_index(ctx, set, forward ? time + 100000000 : time);
@@ -180,30 +183,45 @@ ZEP_STATUS get_info(AviHandle* handle, uint32_t qid, ZepQueryData* d, uint32_t i
 
   // Answers that do not depend on a loaded title.
   switch (qid) {
-    case ZEP_QID_NUM_CONTAINER_TITLE: return put_u16(d, uint16_t(set.titleCount));
-    case ZEP_QID_MAX_SUPPORTED_VID_STREAMS: return put_u16(d, 1);
+    case ZEP_QID_NUM_CONTAINER_TITLE:
+      return put_u16(d, uint16_t(set.titleCount));
+    case ZEP_QID_MAX_SUPPORTED_VID_STREAMS:
+      return put_u16(d, 1);
     case ZEP_QID_MAX_SUPPORTED_AUD_STREAMS:
-    case ZEP_QID_MAX_SUPPORTED_SUB_STREAMS: return put_u16(d, 8);
-    case ZEP_QID_USE_CACHELESS_INDEX: return put_u32(d, type, ctx.cacheless);
-    case ZEP_QID_GET_MIN_MEM_USAGE: return put_u32(d, type, ctx.minMemory);
-    case ZEP_QID_ON_THE_FLY_INDEX: return put_u32(d, type, set.onTheFly);
-    case ZEP_QID_GET_SUPER_INDEX_NUM_ENTRIES: return put_u32(d, type, ctx.keyframeGap);
+    case ZEP_QID_MAX_SUPPORTED_SUB_STREAMS:
+      return put_u16(d, 8);
+    case ZEP_QID_USE_CACHELESS_INDEX:
+      return put_u32(d, type, ctx.cacheless);
+    case ZEP_QID_GET_MIN_MEM_USAGE:
+      return put_u32(d, type, ctx.minMemory);
+    case ZEP_QID_ON_THE_FLY_INDEX:
+      return put_u32(d, type, set.onTheFly);
+    case ZEP_QID_GET_SUPER_INDEX_NUM_ENTRIES:
+      return put_u32(d, type, ctx.keyframeGap);
     case ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE:
     case ZEP_QID_AUDIO_CODEC_PRIVATE_DATA_SIZE:
-    case ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA_SIZE: return put_u32(d, type, 0);
-    case ZEP_QID_GET_WAIT_TIME: return put_i64(d, type, 50000000);
-    case ZEP_QID_GET_TOOL_VERSION: return put_text(d, handle->softwareText, ctx.memoryContext);
-    case ZEP_QID_GET_FORMAT_VERSION: return put_text(d, handle->formatVersionText, ctx.memoryContext);
-    case ZEP_QID_PROFILE_NAME: return put_text(d, handle->profileNameText, ctx.memoryContext);
-    case ZEP_QID_FILE_POSITION: return put_i64(d, type, int64_t(ctx.file.tell()));
+    case ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA_SIZE:
+      return put_u32(d, type, 0);
+    case ZEP_QID_GET_WAIT_TIME:
+      return put_i64(d, type, 50000000);
+    case ZEP_QID_GET_TOOL_VERSION:
+      return put_text(d, handle->softwareText, ctx.memoryContext);
+    case ZEP_QID_GET_FORMAT_VERSION:
+      return put_text(d, handle->formatVersionText, ctx.memoryContext);
+    case ZEP_QID_PROFILE_NAME:
+      return put_text(d, handle->profileNameText, ctx.memoryContext);
+    case ZEP_QID_FILE_POSITION:
+      return put_i64(d, type, int64_t(ctx.file.tell()));
     case ZEP_QID_BYTES_AVAILABLE_AHEAD: {
       uint64_t pos = ctx.file.tell();
       return put_i64(d, type, ctx.file.size >= pos ? int64_t(ctx.file.size - pos) : -1);
     }
     case ZEP_QID_GET_PROGRESS:
     case ZEP_QID_GET_FILE_SIZE:
-    case ZEP_QID_GET_FILE_DOWNLOADED_SIZE: return ZEP_OK;
-    case ZEP_QID_GET_BITRATE: return put_u32(d, type, 0xFFFFFFFFu);
+    case ZEP_QID_GET_FILE_DOWNLOADED_SIZE:
+      return ZEP_OK;
+    case ZEP_QID_GET_BITRATE:
+      return put_u32(d, type, 0xFFFFFFFFu);
     case ZEP_QID_GET_HTTP_AUTH:
       if (!ctx.httpAuth) return put_record(d, "", 0);
       return put_record(d, ctx.httpAuth, ctx.httpAuthSize);
@@ -218,7 +236,8 @@ ZEP_STATUS get_info(AviHandle* handle, uint32_t qid, ZepQueryData* d, uint32_t i
       if (ctx.menu && aviMenuOps.GetPageCount) aviMenuOps.GetPageCount(ctx.menu, &p.pageCount);
       return put_record(d, &p, sizeof p);
     }
-    default: break;
+    default:
+      break;
   }
 
   // Title-dependent answers.
@@ -256,19 +275,28 @@ ZEP_STATUS get_info(AviHandle* handle, uint32_t qid, ZepQueryData* d, uint32_t i
     case ZEP_QID_GET_TITLE_PROP:
       if (!loaded) return ZEP_FAIL;
       break;
-    default: return pass_to_menu(ctx, qid, d, index);
+    default:
+      return pass_to_menu(ctx, qid, d, index);
   }
 
   uint32_t total = set.videoCount + set.audioCount + set.subtitleCount;
   switch (qid) {
-    case ZEP_QID_NUM_TITLE_STREAMS: return put_u16(d, uint16_t(total));
-    case ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA: return put_u16(d, set.videoCount);
-    case ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA: return put_u16(d, set.audioCount);
-    case ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA: return put_u16(d, set.subtitleCount);
-    case ZEP_QID_TOTAL_NUM_TITLEMEDIA_VIDEOMEDIA: return put_u16(d, set.videoPresent);
-    case ZEP_QID_TOTAL_NUM_TITLEMEDIA_AUDIOMEDIA: return put_u16(d, set.audioPresent);
-    case ZEP_QID_TOTAL_NUM_TITLEMEDIA_SUBTITLEMEDIA: return put_u16(d, set.subtitlePresent);
-    case ZEP_QID_GET_CONTAINER_TYPE: return put_u32(d, type, set.index && set.index->odml ? 1 : 0);
+    case ZEP_QID_NUM_TITLE_STREAMS:
+      return put_u16(d, uint16_t(total));
+    case ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA:
+      return put_u16(d, set.videoCount);
+    case ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA:
+      return put_u16(d, set.audioCount);
+    case ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA:
+      return put_u16(d, set.subtitleCount);
+    case ZEP_QID_TOTAL_NUM_TITLEMEDIA_VIDEOMEDIA:
+      return put_u16(d, set.videoPresent);
+    case ZEP_QID_TOTAL_NUM_TITLEMEDIA_AUDIOMEDIA:
+      return put_u16(d, set.audioPresent);
+    case ZEP_QID_TOTAL_NUM_TITLEMEDIA_SUBTITLEMEDIA:
+      return put_u16(d, set.subtitlePresent);
+    case ZEP_QID_GET_CONTAINER_TYPE:
+      return put_u32(d, type, set.index && set.index->odml ? 1 : 0);
     case ZEP_QID_TITLE_SUGGESTED_BUFFER_SIZE: {
       uint32_t largest = set.videoCount ? set.video.header.suggestedBufferSize : 0;
       for (uint32_t i = 0; i < set.audioCount; ++i)
@@ -277,7 +305,8 @@ ZEP_STATUS get_info(AviHandle* handle, uint32_t qid, ZepQueryData* d, uint32_t i
         largest = std::max(largest, set.subtitle[i].header.suggestedBufferSize);
       return put_u32(d, type, largest);
     }
-    case ZEP_QID_TITLEDATA_VIDEOFRAMECOUNT: return put_u32(d, type, set.video.header.length);
+    case ZEP_QID_TITLEDATA_VIDEOFRAMECOUNT:
+      return put_u32(d, type, set.video.header.length);
     case ZEP_QID_TITLEDATA_VIDEO_FRAME_FROM_TIME:
       return put_u32(d, type, frame_of_time(set.video.timing, d->value.i64));
     case ZEP_QID_TITLEMEDIA_VID_ABSOLUTE_TRACK_NUM:
@@ -292,11 +321,13 @@ ZEP_STATUS get_info(AviHandle* handle, uint32_t qid, ZepQueryData* d, uint32_t i
         duration = frame_time(set.video.timing, set.video.header.length);
       } else if (set.audioCount && set.audio[0].header.rate) {
         const AviStreamHeader& h = set.audio[0].header;
-        duration = int64_t(double(h.length) * double(h.scale) * double(kUnitsPerSecond) / double(h.rate));
+        duration =
+            int64_t(double(h.length) * double(h.scale) * double(kUnitsPerSecond) / double(h.rate));
       }
       return put_i64(d, type, duration);
     }
-    case ZEP_QID_TITLEMEDIA_FILE_OFFSET: return put_i64(d, type, int64_t(set.titlePosition));
+    case ZEP_QID_TITLEMEDIA_FILE_OFFSET:
+      return put_i64(d, type, int64_t(set.titlePosition));
     case ZEP_QID_TITLEMEDIA_PREV_SYNC_POINT:
     case ZEP_QID_TITLEMEDIA_NEXT_SYNC_POINT:
     case ZEP_QID_TITLEMEDIA_PREV_SYNC_TIME:
@@ -346,7 +377,8 @@ ZEP_STATUS get_info(AviHandle* handle, uint32_t qid, ZepQueryData* d, uint32_t i
       }
       return put_record(d, &p, sizeof p);
     }
-    default: return ZEP_ERR_UNSUPPORTED_QID;
+    default:
+      return ZEP_ERR_UNSUPPORTED_QID;
   }
 }
 
@@ -355,9 +387,15 @@ ZEP_STATUS set_info(AviHandle* handle, uint32_t qid, ZepQueryData* d, uint32_t i
   AviContext& ctx = *handle->context;
   AviMediaSet& set = ctx.titles;
   switch (qid) {
-    case ZEP_QID_USE_CACHELESS_INDEX: ctx.cacheless = d->value.u32 != 0; return ZEP_OK;
-    case ZEP_QID_SET_MIN_MEM_USAGE: ctx.minMemory = d->value.u32 != 0; return ZEP_OK;
-    case ZEP_QID_SET_KEYFRAME_GAP: ctx.keyframeGap = d->value.u32; return ZEP_OK;
+    case ZEP_QID_USE_CACHELESS_INDEX:
+      ctx.cacheless = d->value.u32 != 0;
+      return ZEP_OK;
+    case ZEP_QID_SET_MIN_MEM_USAGE:
+      ctx.minMemory = d->value.u32 != 0;
+      return ZEP_OK;
+    case ZEP_QID_SET_KEYFRAME_GAP:
+      ctx.keyframeGap = d->value.u32;
+      return ZEP_OK;
     case ZEP_QID_ON_THE_FLY_INDEX:
       if (d->value.u32 == 0) {
         set.onTheFly = false;
@@ -381,7 +419,8 @@ ZEP_STATUS set_info(AviHandle* handle, uint32_t qid, ZepQueryData* d, uint32_t i
       }
       return ZEP_ERR_REMOTE_FILE_UNSUPPORTED;
     }
-    default: break;
+    default:
+      break;
   }
   if (ctx.menuPosition == kNoPosition) return ZEP_ERR_MENU_MODULE_NULL;
   if (!aviMenuOps.MenuSetInfo) return ZEP_ERR_MENU_FUNC_NULL;

@@ -79,10 +79,14 @@ VideoBitstream video_bitstream(FourCC compression, FourCC handler) {
 bool is_key_frame(VideoBitstream kind, const uint8_t* data, uint32_t size) {
   if (!data) return false;
   switch (kind) {
-    case VideoBitstream::kNor: return size > 0 && data[0] < 0x40;
-    case VideoBitstream::kH264: return h264_key(data, size);
-    case VideoBitstream::kMpeg2: return mpeg2_key(data, size);
-    case VideoBitstream::kMpeg4: return mpeg4_key(data, size);
+    case VideoBitstream::kNor:
+      return size > 0 && data[0] < 0x40;
+    case VideoBitstream::kH264:
+      return h264_key(data, size);
+    case VideoBitstream::kMpeg2:
+      return mpeg2_key(data, size);
+    case VideoBitstream::kMpeg4:
+      return mpeg4_key(data, size);
   }
   return false;
 }

@@ -48,8 +48,8 @@ ZEP_STATUS add_page(AviMenuReader* reader, const Chunk& chunk, uint32_t mark) {
     page.hasKey = 1;
   }
   const uint64_t extent = chunk.end - chunk.position;
-  reader->largestPage = static_cast<uint32_t>(std::max<uint64_t>(reader->largestPage,
-                                                                  std::min<uint64_t>(extent, UINT32_MAX)));
+  reader->largestPage = static_cast<uint32_t>(
+      std::max<uint64_t>(reader->largestPage, std::min<uint64_t>(extent, UINT32_MAX)));
   return 0;
 }
 
@@ -74,7 +74,8 @@ ZEP_STATUS add_group(AviMenuReader* reader, const Chunk& group) {
 // read last before it.
 ZEP_STATUS collect_links(AviMenuReader* reader) {
   const uint64_t end = add_capped(add_capped(reader->mntkPosition, 8), reader->mntkSize);
-  ChunkWalk walk(source_of(reader), add_capped(reader->mntkPosition, kMediaListChildrenOffset), end);
+  ChunkWalk walk(source_of(reader), add_capped(reader->mntkPosition, kMediaListChildrenOffset),
+                 end);
   Chunk child;
   bool have_media = false;
   uint64_t media = 0;
@@ -86,7 +87,8 @@ ZEP_STATUS collect_links(AviMenuReader* reader) {
       if (read_status == ZEP_ERR_KILL) return read_status;
     } else if (child.is("MEDT") && have_media && reader->linkCount < AVI_MENU_MAX_LINKS) {
       uint8_t key[4];
-      const ZEP_STATUS read_status = read_within(source_of(reader), child.position + 8, child.end, key, 4);
+      const ZEP_STATUS read_status =
+          read_within(source_of(reader), child.position + 8, child.end, key, 4);
       if (read_status == ZEP_ERR_KILL) return read_status;
       if (read_status != 0) continue;
       AviMenuLink& link = reader->links[reader->linkCount++];
@@ -100,7 +102,8 @@ ZEP_STATUS collect_links(AviMenuReader* reader) {
 // MDIA: remembers its first MNTK and collects the track's links.
 ZEP_STATUS scan_media_list(AviMenuReader* reader) {
   const uint64_t end = add_capped(add_capped(reader->mdiaPosition, 8), reader->mdiaSize);
-  ChunkWalk walk(source_of(reader), add_capped(reader->mdiaPosition, kMediaListChildrenOffset), end);
+  ChunkWalk walk(source_of(reader), add_capped(reader->mdiaPosition, kMediaListChildrenOffset),
+                 end);
   Chunk child;
   ZEP_STATUS status;
   while ((status = walk.next(&child)) == 1) {
@@ -113,7 +116,8 @@ ZEP_STATUS scan_media_list(AviMenuReader* reader) {
   return status;
 }
 
-void keep_header(AviMenuReader* reader, const uint8_t* raw, const uint8_t* name, uint32_t name_bytes) {
+void keep_header(AviMenuReader* reader, const uint8_t* raw, const uint8_t* name,
+                 uint32_t name_bytes) {
   AviMenuHeader& header = reader->header;
   header.value0 = le64(raw + 8);
   std::memcpy(header.bytes3, raw + 16, 3);
@@ -136,8 +140,8 @@ ZEP_STATUS use_menu_chunk(AviMenuReader* reader, const Chunk& menu, const uint8_
   uint32_t got = 0;
   const uint64_t name_at = menu.position + kMenuHeaderSize;
   const uint64_t name_room = menu.end > name_at ? menu.end - name_at : 0;
-  const uint32_t want = static_cast<uint32_t>(
-      std::min<uint64_t>({name_length, sizeof name, name_room}));
+  const uint32_t want =
+      static_cast<uint32_t>(std::min<uint64_t>({name_length, sizeof name, name_room}));
   ZEP_STATUS status = read_at(source_of(reader), name_at, name, want, &got);
   if (status == ZEP_ERR_KILL) return status;
   keep_header(reader, raw, name, got);
@@ -147,7 +151,8 @@ ZEP_STATUS use_menu_chunk(AviMenuReader* reader, const Chunk& menu, const uint8_
   Chunk child;
   while ((status = walk.next(&child)) == 1) {
     if (child.is("MDIA")) {
-      if (reader->mdiaPosition != 0 || child.end - child.position < kMediaListChildrenOffset) continue;
+      if (reader->mdiaPosition != 0 || child.end - child.position < kMediaListChildrenOffset)
+        continue;
       reader->mdiaPosition = child.position;
       reader->mdiaSize = static_cast<uint32_t>(child.end - child.data());
       status = scan_media_list(reader);
@@ -157,7 +162,8 @@ ZEP_STATUS use_menu_chunk(AviMenuReader* reader, const Chunk& menu, const uint8_
       reader->trtbSize = child.size;
     } else if (child.is("WMEN")) {
       const uint32_t before = reader->pageCount;
-      status = add_page(reader, child, first_direct_page ? AVI_MENU_PAGE_FIRST : AVI_MENU_PAGE_PLAIN);
+      status =
+          add_page(reader, child, first_direct_page ? AVI_MENU_PAGE_FIRST : AVI_MENU_PAGE_PLAIN);
       if (reader->pageCount > before) first_direct_page = false;
     } else if (child.is("LGMN")) {
       status = add_group(reader, child);
@@ -211,7 +217,8 @@ ZEP_STATUS locate_title(AviMenuReader* reader, uint32_t title) {
   if (reader->titleValid && reader->titleIndex == title) return 0;
   if (!reader->parsed || reader->mdiaPosition == 0) return ZEP_E_NO_MORE_BLOCKS;
   const uint64_t end = add_capped(add_capped(reader->mdiaPosition, 8), reader->mdiaSize);
-  ChunkWalk walk(source_of(reader), add_capped(reader->mdiaPosition, kMediaListChildrenOffset), end);
+  ChunkWalk walk(source_of(reader), add_capped(reader->mdiaPosition, kMediaListChildrenOffset),
+                 end);
   Chunk child;
   uint32_t seen = 0;
   ZEP_STATUS status;
@@ -220,7 +227,8 @@ ZEP_STATUS locate_title(AviMenuReader* reader, uint32_t title) {
     if (seen++ != title) continue;
     uint32_t got = 0;
     const uint64_t room = child.end - child.data();
-    const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(room, AVI_MENU_TITLE_RECORD_SIZE));
+    const uint32_t want =
+        static_cast<uint32_t>(std::min<uint64_t>(room, AVI_MENU_TITLE_RECORD_SIZE));
     std::memset(reader->titleRecord, 0, sizeof reader->titleRecord);
     status = read_at(source_of(reader), child.data(), reader->titleRecord, want, &got);
     if (status == ZEP_ERR_KILL) return status;
@@ -272,7 +280,8 @@ ZEP_STATUS menu_media_at(AviMenuReader* reader, uint32_t media, uint64_t* positi
                          uint32_t* values) {
   if (!reader->parsed || reader->mntkPosition == 0) return ZEP_E_NULL_ARG;
   const uint64_t end = add_capped(add_capped(reader->mntkPosition, 8), reader->mntkSize);
-  ChunkWalk walk(source_of(reader), add_capped(reader->mntkPosition, kMediaListChildrenOffset), end);
+  ChunkWalk walk(source_of(reader), add_capped(reader->mntkPosition, kMediaListChildrenOffset),
+                 end);
   Chunk child;
   uint32_t seen = 0;
   ZEP_STATUS status;
@@ -359,7 +368,8 @@ ZEP_STATUS AviMenuParse(AviMenuReader* reader) {
   return other_version ? ZEP_ERR_INVALID_MENU_VERSION : ZEP_FAIL;
 }
 
-ZEP_STATUS AviMenuGetTitleRecord(AviMenuReader* reader, uint32_t title, AviMenuTitleRecord* record) {
+ZEP_STATUS AviMenuGetTitleRecord(AviMenuReader* reader, uint32_t title,
+                                 AviMenuTitleRecord* record) {
   if (reader == nullptr || record == nullptr) return ZEP_E_NULL_ARG;
   const ZEP_STATUS status = locate_title(reader, title);
   if (status != 0) return status;
@@ -396,7 +406,8 @@ ZEP_STATUS AviMenuGetMediaPositions(AviMenuReader* reader, uint64_t* positions, 
   *count = 0;
   if (!reader->parsed || reader->mntkPosition == 0) return ZEP_E_NULL_ARG;
   const uint64_t end = add_capped(add_capped(reader->mntkPosition, 8), reader->mntkSize);
-  ChunkWalk walk(source_of(reader), add_capped(reader->mntkPosition, kMediaListChildrenOffset), end);
+  ChunkWalk walk(source_of(reader), add_capped(reader->mntkPosition, kMediaListChildrenOffset),
+                 end);
   Chunk child;
   ZEP_STATUS status = 0;
   while (*count < capacity && (status = walk.next(&child)) == 1) {

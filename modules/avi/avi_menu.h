@@ -60,14 +60,14 @@ extern "C" {
 /* The kept part of the MENU chunk header. The meaning of the values other than
  * the version and the name is not interpreted. */
 typedef struct AviMenuHeader {
-  uint64_t value0;     /* chunk offset 8 */
-  uint8_t bytes3[3];   /* chunk offset 16 */
+  uint64_t value0;   /* chunk offset 8 */
+  uint8_t bytes3[3]; /* chunk offset 16 */
   uint8_t reserved0;
-  uint32_t version;    /* chunk offset 19 */
-  uint32_t value1;     /* chunk offset 23 */
-  uint32_t value2;     /* chunk offset 27 */
-  uint32_t nameLength; /* chunk offset 31: name length in bytes as stored */
-  uint32_t nameChars;  /* characters kept in name (at most 16) */
+  uint32_t version;                          /* chunk offset 19 */
+  uint32_t value1;                           /* chunk offset 23 */
+  uint32_t value2;                           /* chunk offset 27 */
+  uint32_t nameLength;                       /* chunk offset 31: name length in bytes as stored */
+  uint32_t nameChars;                        /* characters kept in name (at most 16) */
   zep_wchar_t name[AVI_MENU_NAME_CHARS + 1]; /* zero-terminated */
 } AviMenuHeader;
 
@@ -97,7 +97,7 @@ typedef struct AviMenuReader {
   ZepFile* file;         /* not owned */
   uint64_t menuPosition; /* the RIFF MENU header */
   uint32_t acceptedVersion;
-  uint32_t parsed; /* 1 after a successful ParseMenu */
+  uint32_t parsed;            /* 1 after a successful ParseMenu */
   uint64_t menuChunkPosition; /* the MENU chunk used */
   uint32_t menuChunkSize;
   uint32_t reserved0;
@@ -131,7 +131,7 @@ typedef struct AviMenuReader {
   uint32_t bufferSize;
   uint32_t windowLength; /* bytes of the file held; 0: none */
   uint64_t windowStart;  /* file position of buffer[0] */
-  uint64_t userValueA; /* kept, never interpreted */
+  uint64_t userValueA;   /* kept, never interpreted */
   uint64_t userValueB;
   void* allocContext;
 } AviMenuReader;
@@ -142,9 +142,9 @@ typedef struct AviMenuOps {
   /* Creates the reader for the RIFF MENU at menuPosition of an open file. The
    * buffer (AVI_MENU_BUFFER_SIZE bytes) stays the caller's; null is allowed.
    * -10 when the allocation fails. */
-  ZEP_STATUS (*OpenMenu)(ZepFile* file, uint64_t menuPosition, AviMenuReader** reader,
-                         uint8_t* buffer, uint32_t bufferSize, uint64_t userValueA,
-                         uint64_t userValueB);
+  ZEP_STATUS (*OpenMenu)
+  (ZepFile* file, uint64_t menuPosition, AviMenuReader** reader, uint8_t* buffer,
+   uint32_t bufferSize, uint64_t userValueA, uint64_t userValueB);
   /* Releases the reader (null: 0). */
   ZEP_STATUS (*CloseMenu)(AviMenuReader* reader);
   /* Only version 1 is accepted; any other value gives -1. */
@@ -166,13 +166,13 @@ typedef struct AviMenuOps {
   ZEP_STATUS (*GetPageCount)(AviMenuReader* reader, uint32_t* count);
   /* The positions of the MNTK's MEDS chunks in order, at most `capacity` of
    * them; count 0 for an MNTK without content; -2 without MNTK in MDIA. */
-  ZEP_STATUS (*GetMenuMediaPositions)(AviMenuReader* reader, uint64_t* positions,
-                                      uint32_t capacity, uint32_t* count);
+  ZEP_STATUS (*GetMenuMediaPositions)
+  (AviMenuReader* reader, uint64_t* positions, uint32_t capacity, uint32_t* count);
   /* Title position k from the first MEDS of the k-th TITL, k = 0, 1, ...; the
    * walk ends at the first TITL that is missing (or has no MEDS) or when
    * `capacity` positions are filled. No title at all (or no MDIA): -4. */
-  ZEP_STATUS (*GetTitlePositions)(AviMenuReader* reader, uint64_t* positions, uint32_t capacity,
-                                  uint32_t* count);
+  ZEP_STATUS (*GetTitlePositions)
+  (AviMenuReader* reader, uint64_t* positions, uint32_t capacity, uint32_t* count);
   /* Answers the queries the AVI module passes on (null reader:
    * ZEP_ERR_MENU_MODULE_NULL):
    * - ZEP_QID_MENUMEDIA_OFFSET (index: page): the position linked by MEDT to
@@ -188,12 +188,12 @@ typedef struct AviMenuOps {
    * - ZEP_QID_SET_TRACK_PROP (index: menu media): AviMenuTrackProp.
    * Records answer ZEP_ERR_BUFFER_TOO_SMALL when the caller's size is below
    * the record's; other QIDs: ZEP_ERR_UNSUPPORTED_QID. */
-  ZEP_STATUS (*MenuGetInfo)(AviMenuReader* reader, uint32_t qid, ZepQueryData* data,
-                            uint32_t index);
+  ZEP_STATUS (*MenuGetInfo)
+  (AviMenuReader* reader, uint32_t qid, ZepQueryData* data, uint32_t index);
   /* Without a reader ZEP_ERR_MENU_MODULE_NULL; the reader has no settings, so
    * every QID answers ZEP_ERR_UNSUPPORTED_QID. */
-  ZEP_STATUS (*MenuSetInfo)(AviMenuReader* reader, uint32_t qid, ZepQueryData* data,
-                            uint32_t index);
+  ZEP_STATUS (*MenuSetInfo)
+  (AviMenuReader* reader, uint32_t qid, ZepQueryData* data, uint32_t index);
 } AviMenuOps;
 
 extern const AviMenuOps aviMenuOps;
@@ -213,7 +213,7 @@ typedef struct AviMenuInfoRecord { /* ZEP_QID_TITLEDATA_MENU_INFO */
 typedef struct AviMenuTitleProp { /* ZEP_QID_GET_STREAMS_PROP */
   uint32_t kind;                  /* 16 */
   uint32_t title;
-  uint64_t titlePosition;         /* from the first MEDS; 0 without MEDS */
+  uint64_t titlePosition; /* from the first MEDS; 0 without MEDS */
   uint32_t chapterCount;
   uint32_t reserved;
   uint8_t record[AVI_MENU_TITLE_RECORD_SIZE];
@@ -222,12 +222,12 @@ typedef struct AviMenuTitleProp { /* ZEP_QID_GET_STREAMS_PROP */
 typedef struct AviMenuPageProp { /* ZEP_QID_GET_OVERLAY_MEDIA_PROP */
   uint32_t kind;                 /* 16 */
   uint32_t page;
-  uint64_t position;             /* the WMEN chunk */
-  uint64_t mediaPosition;        /* linked by MEDT, 0 without link */
+  uint64_t position;      /* the WMEN chunk */
+  uint64_t mediaPosition; /* linked by MEDT, 0 without link */
   uint32_t mark;
   uint32_t mediaKey;
-  uint32_t values[6];            /* the six u32 at chunk offsets 8..31 */
-  uint32_t nameChars;            /* characters kept in name */
+  uint32_t values[6]; /* the six u32 at chunk offsets 8..31 */
+  uint32_t nameChars; /* characters kept in name */
   zep_wchar_t name[AVI_MENU_NAME_CHARS * 4 + 1];
   uint16_t reserved;
 } AviMenuPageProp;
@@ -235,8 +235,8 @@ typedef struct AviMenuPageProp { /* ZEP_QID_GET_OVERLAY_MEDIA_PROP */
 typedef struct AviMenuTrackProp { /* ZEP_QID_SET_TRACK_PROP */
   uint32_t kind;                  /* 16 */
   uint32_t media;
-  uint64_t position;              /* the MEDS position */
-  uint32_t values[2];             /* the two u32 of the MEDS record */
+  uint64_t position;  /* the MEDS position */
+  uint32_t values[2]; /* the two u32 of the MEDS record */
 } AviMenuTrackProp;
 
 /* The position of the first top-level chunk whose form type is "META",

@@ -19,7 +19,8 @@ ZEP_STATUS read_file(ZepFile* file, uint64_t position, void* out, uint32_t count
 
 }  // namespace
 
-ZEP_STATUS read_at(const Source& source, uint64_t position, void* out, uint32_t count, uint32_t* got) {
+ZEP_STATUS read_at(const Source& source, uint64_t position, void* out, uint32_t count,
+                   uint32_t* got) {
   std::memset(out, 0, count);
   *got = 0;
   if (source.window == nullptr || count > source.capacity) {
@@ -34,7 +35,8 @@ ZEP_STATUS read_at(const Source& source, uint64_t position, void* out, uint32_t 
   if (!served) {
     length = 0;
     uint32_t filled = 0;
-    const ZEP_STATUS status = read_file(source.file, position, source.window, source.capacity, &filled);
+    const ZEP_STATUS status =
+        read_file(source.file, position, source.window, source.capacity, &filled);
     if (ZEP_FAILED(status)) return status;
     start = position;
     length = filled;

@@ -19,11 +19,15 @@ inline uint32_t le32(const uint8_t* p) {
 inline uint64_t le64(const uint8_t* p) {
   return static_cast<uint64_t>(le32(p)) | (static_cast<uint64_t>(le32(p + 4)) << 32);
 }
-inline bool is_fourcc(const uint8_t* p, const char* fourcc) { return std::memcmp(p, fourcc, 4) == 0; }
+inline bool is_fourcc(const uint8_t* p, const char* fourcc) {
+  return std::memcmp(p, fourcc, 4) == 0;
+}
 
 // a + b without wrapping around: positions near the top of the range stay there
 // and so end every walk instead of restarting it at the front of the file.
-inline uint64_t add_capped(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+inline uint64_t add_capped(uint64_t a, uint64_t b) {
+  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
 
 // Where the reader's bytes come from: the file, seen through an optional
 // window buffer that holds `*length` bytes from file position `*start`.
@@ -38,7 +42,8 @@ struct Source {
 // Reads up to `count` bytes at the absolute `position` into `out`; `*got` is
 // the number of bytes read (fewer at the end of the file). Bytes not read are
 // zeroed. Returns 0, or the file's failure status (ZEP_ERR_KILL among them).
-ZEP_STATUS read_at(const Source& source, uint64_t position, void* out, uint32_t count, uint32_t* got);
+ZEP_STATUS read_at(const Source& source, uint64_t position, void* out, uint32_t count,
+                   uint32_t* got);
 
 // Reads exactly `count` bytes at `position`, all of which must lie before
 // `limit`. 0; ZEP_E_NO_MORE_BLOCKS when they do not fit or the file ends
@@ -50,10 +55,10 @@ ZEP_STATUS read_within(const Source& source, uint64_t position, uint64_t limit, 
 struct Chunk {
   uint64_t position = 0;  // the chunk header
   uint8_t id[4] = {};
-  uint32_t size = 0;      // size field as stored
-  uint8_t form[4] = {};   // form type when the chunk has one (else zero)
-  uint64_t end = 0;       // end of its data, cut to the parent's end
-  bool truncated = false; // the stored size runs past the parent
+  uint32_t size = 0;       // size field as stored
+  uint8_t form[4] = {};    // form type when the chunk has one (else zero)
+  uint64_t end = 0;        // end of its data, cut to the parent's end
+  bool truncated = false;  // the stored size runs past the parent
 
   bool is(const char* fourcc) const { return is_fourcc(id, fourcc); }
   bool is_list(const char* list_id, const char* form_type) const {

@@ -33,7 +33,8 @@ ZEP_STATUS count_titles(AviMenuReader* reader, uint32_t* count) {
   *count = 0;
   if (!reader->parsed || reader->mdiaPosition == 0) return 0;
   const uint64_t end = add_capped(add_capped(reader->mdiaPosition, 8), reader->mdiaSize);
-  ChunkWalk walk(source_of(reader), add_capped(reader->mdiaPosition, kMediaListChildrenOffset), end);
+  ChunkWalk walk(source_of(reader), add_capped(reader->mdiaPosition, kMediaListChildrenOffset),
+                 end);
   Chunk child;
   ZEP_STATUS status;
   while ((status = walk.next(&child)) == 1) {
@@ -47,7 +48,8 @@ ZEP_STATUS count_menu_media(AviMenuReader* reader, uint32_t* count) {
   *count = 0;
   if (!reader->parsed || reader->mntkPosition == 0) return 0;
   const uint64_t end = add_capped(add_capped(reader->mntkPosition, 8), reader->mntkSize);
-  ChunkWalk walk(source_of(reader), add_capped(reader->mntkPosition, kMediaListChildrenOffset), end);
+  ChunkWalk walk(source_of(reader), add_capped(reader->mntkPosition, kMediaListChildrenOffset),
+                 end);
   Chunk child;
   ZEP_STATUS status;
   while ((status = walk.next(&child)) == 1) {
@@ -124,7 +126,8 @@ ZEP_STATUS page_prop(AviMenuReader* reader, ZepQueryData* data, uint32_t page) {
     uint8_t name[AVI_MENU_NAME_CHARS * 4 * 2];
     const uint64_t name_at = entry.position + kPageHeaderSize;
     const uint64_t room = end > name_at ? end - name_at : 0;
-    const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>({name_length, sizeof name, room}));
+    const uint32_t want =
+        static_cast<uint32_t>(std::min<uint64_t>({name_length, sizeof name, room}));
     uint32_t got = 0;
     status = read_at(source_of(reader), name_at, name, want, &got);
     if (status == ZEP_ERR_KILL) return status;
@@ -153,7 +156,8 @@ ZEP_STATUS AviMenuGetInfo(AviMenuReader* reader, uint32_t qid, ZepQueryData* dat
       return menu_media_offset(reader, data, index);
     case ZEP_QID_METADATA_OFFSET: {
       uint64_t offset = 0;
-      const ZEP_STATUS status = AviMenuFindMetadataOffset(reader->file, &reader->metadataOffset, &offset);
+      const ZEP_STATUS status =
+          AviMenuFindMetadataOffset(reader->file, &reader->metadataOffset, &offset);
       if (status != 0) return status;
       return answer_scalar(data, ZEP_QTYPE_TIME64, offset);
     }
@@ -227,16 +231,18 @@ ZEP_STATUS AviMenuOpenSection(ZepFile* file, uint64_t menu_position, uint8_t* bu
   *media_count = 0;
 
   AviMenuReader* opened = nullptr;
-  ZEP_STATUS status = aviMenuOps.OpenMenu(file, menu_position, &opened, buffer,
-                                          buffer != nullptr ? AVI_MENU_BUFFER_SIZE : 0,
-                                          user_value_a, user_value_b);
+  ZEP_STATUS status =
+      aviMenuOps.OpenMenu(file, menu_position, &opened, buffer,
+                          buffer != nullptr ? AVI_MENU_BUFFER_SIZE : 0, user_value_a, user_value_b);
   if (status != 0) return status;
   status = aviMenuOps.SetMenuVersion(opened, AVI_MENU_VERSION);
   if (status == 0) status = aviMenuOps.ParseMenu(opened);
   uint32_t titles = 0;
-  if (status == 0) status = aviMenuOps.GetTitlePositions(opened, title_positions, title_capacity, &titles);
+  if (status == 0)
+    status = aviMenuOps.GetTitlePositions(opened, title_positions, title_capacity, &titles);
   uint32_t media = 0;
-  if (status == 0) status = aviMenuOps.GetMenuMediaPositions(opened, media_positions, media_capacity, &media);
+  if (status == 0)
+    status = aviMenuOps.GetMenuMediaPositions(opened, media_positions, media_capacity, &media);
   if (status != 0) {
     aviMenuOps.CloseMenu(opened);
     if (title_capacity > 0) title_positions[0] = 0;

@@ -16,8 +16,8 @@ using namespace avi;
 // The five words of the module list handed to InitModule.
 ZepModuleList gModuleList{};
 
-const ZepModuleInfo kInfo = {1, 0, 1, 0, 1, 0, u".avi, .norv", u"AVI 1.0 and AVI 2.0 read module.",
-                             ZEP_MODULE_ID_AVI};
+const ZepModuleInfo kInfo = {
+    1, 0, 1, 0, 1, 0, u".avi, .norv", u"AVI 1.0 and AVI 2.0 read module.", ZEP_MODULE_ID_AVI};
 
 ZEP_STATUS InitModule(const ZepModuleList* list) {
   if (list) gModuleList = *list;
@@ -28,7 +28,8 @@ const ZepModuleInfo* GetModuleInfo() { return &kInfo; }
 
 // The name's extension: the text after its last "." without trailing blanks.
 bool extension_matches(const zep_wchar_t* name) {
-  static const char16_t* const kExtensions[] = {u".norv", u".avi", u".AVI", u".NORV", u".qsub", u".QSUB"};
+  static const char16_t* const kExtensions[] = {u".norv", u".avi",  u".AVI",
+                                                u".NORV", u".qsub", u".QSUB"};
   std::u16string s(name);
   size_t dot = s.rfind(u'.');
   if (dot == std::u16string::npos || dot == 0) return false;

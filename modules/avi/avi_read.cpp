@@ -92,7 +92,8 @@ ZEP_STATUS read_chunk(AviContext& ctx, AviMediaSet& set, uint64_t pos, Located* 
   }
   *advance = out->chunk.next();
   StreamChunkId sc = classify_chunk(out->chunk.id);
-  out->stream = sc.blockType ? stream_by_number(set, sc.blockType, sc.number, &out->index) : nullptr;
+  out->stream =
+      sc.blockType ? stream_by_number(set, sc.blockType, sc.number, &out->index) : nullptr;
   out->blockType = sc.blockType;
   // An empty audio chunk holds no audio: writers put them in to keep the
   // interleave, and counting one as a block would shift every later time.
@@ -291,8 +292,8 @@ ZEP_STATUS read_next_block_by_stream(AviContext& ctx, AviMediaSet& set, uint32_t
   }
 }
 
-ZEP_STATUS set_position(AviContext& ctx, AviMediaSet& set, uint32_t blockType,
-                        uint32_t streamIndex, int64_t* time) {
+ZEP_STATUS set_position(AviContext& ctx, AviMediaSet& set, uint32_t blockType, uint32_t streamIndex,
+                        int64_t* time) {
   if (!time) return ZEP_FAIL;
   if (blockType != ZEP_BLOCK_VIDEO && blockType != ZEP_BLOCK_AUDIO &&
       blockType != ZEP_BLOCK_SUBTITLE)
@@ -342,7 +343,8 @@ ZEP_STATUS set_position(AviContext& ctx, AviMediaSet& set, uint32_t blockType,
         reached = chunkTime;
       } else {
         uint32_t found = 0;
-        if (odml_find_sync(ctx, set, frame_of_time(vt, t), false, &found, &pos) < 0) return ZEP_FAIL;
+        if (odml_find_sync(ctx, set, frame_of_time(vt, t), false, &found, &pos) < 0)
+          return ZEP_FAIL;
         reached = frame_time(vt, found);
       }
     } else {

@@ -12,8 +12,8 @@ ZEP_STATUS read_next_block(AviContext& ctx, AviMediaSet& set, uint32_t* blockTyp
                            uint32_t* streamIndex, ZepBlock* block);
 ZEP_STATUS read_next_block_by_stream(AviContext& ctx, AviMediaSet& set, uint32_t blockType,
                                      uint32_t streamIndex, ZepBlock* block);
-ZEP_STATUS set_position(AviContext& ctx, AviMediaSet& set, uint32_t blockType,
-                        uint32_t streamIndex, int64_t* time);
+ZEP_STATUS set_position(AviContext& ctx, AviMediaSet& set, uint32_t blockType, uint32_t streamIndex,
+                        int64_t* time);
 ZEP_STATUS set_active_stream(AviMediaSet& set, uint32_t blockType, uint32_t streamIndex,
                              uint32_t active);
 

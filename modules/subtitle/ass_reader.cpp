@@ -11,20 +11,31 @@ using zep::subtitle::TextLineReader;
 namespace {
 
 constexpr std::string_view kStyleFieldNames[kZepAssStyleFieldCount] = {
-    "Name",      "Fontname",  "Fontsize", "PrimaryColour", "SecondaryColour", "TertiaryColour",
-    "BackColour", "OutlineColour", "Bold", "Italic",       "Underline",       "StrikeOut",
-    "ScaleX",    "ScaleY",    "Spacing",  "Angle",         "BorderStyle",     "Outline",
-    "Shadow",    "Alignment", "MarginL",  "MarginR",       "MarginV",         "AlphaLevel",
-    "Encoding"};
+    "Name",           "Fontname",    "Fontsize",      "PrimaryColour", "SecondaryColour",
+    "TertiaryColour", "BackColour",  "OutlineColour", "Bold",          "Italic",
+    "Underline",      "StrikeOut",   "ScaleX",        "ScaleY",        "Spacing",
+    "Angle",          "BorderStyle", "Outline",       "Shadow",        "Alignment",
+    "MarginL",        "MarginR",     "MarginV",       "AlphaLevel",    "Encoding"};
 
 constexpr std::string_view kEventFieldNames[kZepAssEventFieldCount] = {
-    "Marked", "Start", "End", "Style", "Name", "MarginL", "MarginR", "MarginV", "Effect", "Text", "Layer", "Actor"};
+    "Marked",  "Start",   "End",    "Style", "Name",  "MarginL",
+    "MarginR", "MarginV", "Effect", "Text",  "Layer", "Actor"};
 
-constexpr std::string_view kScriptInfoKeys[kZepAssScriptInfoKeyCount] = {
-    "Title:",        "Original Script:", "Original Translation:", "Original Editing:",
-    "Original Timing:", "Synch Point:",  "Script Updated By:",    "Update Details:",
-    "ScriptType:",   "Collisions:",      "PlayResX:",             "PlayResY:",
-    "PlayDepth:",    "Timer:",           "WrapStyle:"};
+constexpr std::string_view kScriptInfoKeys[kZepAssScriptInfoKeyCount] = {"Title:",
+                                                                         "Original Script:",
+                                                                         "Original Translation:",
+                                                                         "Original Editing:",
+                                                                         "Original Timing:",
+                                                                         "Synch Point:",
+                                                                         "Script Updated By:",
+                                                                         "Update Details:",
+                                                                         "ScriptType:",
+                                                                         "Collisions:",
+                                                                         "PlayResX:",
+                                                                         "PlayResY:",
+                                                                         "PlayDepth:",
+                                                                         "Timer:",
+                                                                         "WrapStyle:"};
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
@@ -55,7 +66,8 @@ std::vector<int> ParseFormat(std::string_view names, const std::string_view (&kn
 // next comma, the last field takes the rest of the line with its commas, and
 // fields the line does not reach stay empty.
 template <size_t N>
-void DivideFields(std::string_view rest, const std::vector<int>& format, ZepAssFieldRecord<N>* record) {
+void DivideFields(std::string_view rest, const std::vector<int>& format,
+                  ZepAssFieldRecord<N>* record) {
   record->text.assign(rest);
   size_t pos = 0;
   for (size_t i = 0; i < format.size(); ++i) {

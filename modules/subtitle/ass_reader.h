@@ -14,15 +14,48 @@
 
 // Style field kinds, in kind order.
 enum class ZepAssStyleField : int {
-  kName, kFontname, kFontsize, kPrimaryColour, kSecondaryColour, kTertiaryColour, kBackColour,
-  kOutlineColour, kBold, kItalic, kUnderline, kStrikeOut, kScaleX, kScaleY, kSpacing, kAngle,
-  kBorderStyle, kOutline, kShadow, kAlignment, kMarginL, kMarginR, kMarginV, kAlphaLevel, kEncoding,
+  kName,
+  kFontname,
+  kFontsize,
+  kPrimaryColour,
+  kSecondaryColour,
+  kTertiaryColour,
+  kBackColour,
+  kOutlineColour,
+  kBold,
+  kItalic,
+  kUnderline,
+  kStrikeOut,
+  kScaleX,
+  kScaleY,
+  kSpacing,
+  kAngle,
+  kBorderStyle,
+  kOutline,
+  kShadow,
+  kAlignment,
+  kMarginL,
+  kMarginR,
+  kMarginV,
+  kAlphaLevel,
+  kEncoding,
 };
 inline constexpr size_t kZepAssStyleFieldCount = 25;
 
 // Event field kinds, in kind order.
 enum class ZepAssEventField : int {
-  kMarked, kStart, kEnd, kStyle, kName, kMarginL, kMarginR, kMarginV, kEffect, kText, kLayer, kActor,
+  kMarked,
+  kStart,
+  kEnd,
+  kStyle,
+  kName,
+  kMarginL,
+  kMarginR,
+  kMarginV,
+  kEffect,
+  kText,
+  kLayer,
+  kActor,
 };
 inline constexpr size_t kZepAssEventFieldCount = 12;
 

@@ -39,7 +39,8 @@ ZEP_STATUS zep_qsub_decode_packet(const uint8_t* data, size_t size, ZepQsubPacke
   if (pixelCount == 0) return ZEP_OK;
 
   const uint8_t* fields = data + out->dataOffset;
-  ZEP_STATUS status = zep_qsub_decode_field(fields, dataSize, 0, out->width, out->height, 0, out->pixels.data());
+  ZEP_STATUS status =
+      zep_qsub_decode_field(fields, dataSize, 0, out->width, out->height, 0, out->pixels.data());
   if (status < 0) return status;
   return zep_qsub_decode_field(fields, dataSize, out->secondFieldOffset, out->width, out->height, 1,
                                out->pixels.data());

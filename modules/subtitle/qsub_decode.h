@@ -25,8 +25,8 @@ struct ZepQsubPacket {
   uint16_t bottom = 0;  // top + height - 1
   uint16_t secondFieldOffset = 0;
   uint8_t palette[12] = {};
-  bool extraHeader = false;  // 00 FF FF FF at offset 53 (960 x 720 and 1440 x 1080 forms)
-  size_t dataOffset = 0;     // 53 or 57
+  bool extraHeader = false;     // 00 FF FF FF at offset 53 (960 x 720 and 1440 x 1080 forms)
+  size_t dataOffset = 0;        // 53 or 57
   std::vector<uint8_t> pixels;  // width * height values 0..3, rows from top to bottom
 };
 

@@ -30,7 +30,8 @@ class NibbleWriter {
 // Reads nibbles high first, bounded by the data size.
 class NibbleReader {
  public:
-  NibbleReader(const uint8_t* data, size_t size, size_t offset) : data_(data), size_(size), nibble_(offset * 2) {}
+  NibbleReader(const uint8_t* data, size_t size, size_t offset)
+      : data_(data), size_(size), nibble_(offset * 2) {}
   bool get(uint32_t* nibble) {
     if (nibble_ / 2 >= size_) return false;
     const uint8_t byte = data_[nibble_ / 2];
@@ -85,16 +86,18 @@ void zep_qsub_encode_row(const uint8_t* row, uint32_t width, std::vector<uint8_t
   writer.align();
 }
 
-void zep_qsub_encode_fields(const uint8_t* pixels, uint32_t width, uint32_t height, std::vector<uint8_t>* data,
-                            size_t* secondFieldOffset) {
+void zep_qsub_encode_fields(const uint8_t* pixels, uint32_t width, uint32_t height,
+                            std::vector<uint8_t>* data, size_t* secondFieldOffset) {
   data->clear();
-  for (uint32_t y = 0; y < height; y += 2) zep_qsub_encode_row(pixels + static_cast<size_t>(y) * width, width, data);
+  for (uint32_t y = 0; y < height; y += 2)
+    zep_qsub_encode_row(pixels + static_cast<size_t>(y) * width, width, data);
   *secondFieldOffset = data->size();
-  for (uint32_t y = 1; y < height; y += 2) zep_qsub_encode_row(pixels + static_cast<size_t>(y) * width, width, data);
+  for (uint32_t y = 1; y < height; y += 2)
+    zep_qsub_encode_row(pixels + static_cast<size_t>(y) * width, width, data);
 }
 
-ZEP_STATUS zep_qsub_decode_field(const uint8_t* data, size_t size, size_t offset, uint32_t width, uint32_t height,
-                                 uint32_t firstRow, uint8_t* pixels) {
+ZEP_STATUS zep_qsub_decode_field(const uint8_t* data, size_t size, size_t offset, uint32_t width,
+                                 uint32_t height, uint32_t firstRow, uint8_t* pixels) {
   NibbleReader reader(data, size, offset);
   for (uint32_t y = firstRow; y < height; y += 2) {
     uint8_t* row = pixels + static_cast<size_t>(y) * width;

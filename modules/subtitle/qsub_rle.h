@@ -16,12 +16,12 @@ void zep_qsub_encode_row(const uint8_t* row, uint32_t width, std::vector<uint8_t
 // Codes a picture of width x height values (rows from top to bottom): first
 // field, then second field. `secondFieldOffset` is the byte length of the
 // first field.
-void zep_qsub_encode_fields(const uint8_t* pixels, uint32_t width, uint32_t height, std::vector<uint8_t>* data,
-                            size_t* secondFieldOffset);
+void zep_qsub_encode_fields(const uint8_t* pixels, uint32_t width, uint32_t height,
+                            std::vector<uint8_t>* data, size_t* secondFieldOffset);
 
 // Decodes one field: the rows firstRow, firstRow + 2, ... of a picture of
 // width x height values (top to bottom) from data[offset ..). Every row must be
 // complete within `size`; a run that passes the end of its row is damage.
 // ZEP_ERR_INVALID_SUBTITLE on damage, else 0.
-ZEP_STATUS zep_qsub_decode_field(const uint8_t* data, size_t size, size_t offset, uint32_t width, uint32_t height,
-                                 uint32_t firstRow, uint8_t* pixels);
+ZEP_STATUS zep_qsub_decode_field(const uint8_t* data, size_t size, size_t offset, uint32_t width,
+                                 uint32_t height, uint32_t firstRow, uint8_t* pixels);

@@ -36,7 +36,8 @@ bool ZepScanSrtTiming(std::string_view line, uint64_t* start, uint64_t* end) {
   if (!scan.Literal('-') || !scan.Literal('-') || !scan.Literal('>')) return false;
   scan.SkipSpace();
   if (ScanClock(&scan, to) < 4) return false;
-  *start = static_cast<uint64_t>(zep::subtitle::ClockToTime(from[0], from[1], from[2], from[3], 1000, 10000));
+  *start = static_cast<uint64_t>(
+      zep::subtitle::ClockToTime(from[0], from[1], from[2], from[3], 1000, 10000));
   *end = static_cast<uint64_t>(zep::subtitle::ClockToTime(to[0], to[1], to[2], to[3], 1000, 10000));
   return true;
 }
@@ -88,8 +89,10 @@ CSRTReader::EntryRead CSRTReader::ReadOneEntry(TextLineReader* lines, Entry* ent
     int count = 0;
     while (lines->Next(&line) && !zep::subtitle::IsBlankLine(line)) {
       if (count++ >= kMaxTextLines || full) continue;
-      if (!entry->text.empty()) full = !zep::subtitle::AppendBounded(&entry->text, "\n", zep::subtitle::kMaxTextBytes);
-      if (!full) full = !zep::subtitle::AppendBounded(&entry->text, line, zep::subtitle::kMaxTextBytes);
+      if (!entry->text.empty())
+        full = !zep::subtitle::AppendBounded(&entry->text, "\n", zep::subtitle::kMaxTextBytes);
+      if (!full)
+        full = !zep::subtitle::AppendBounded(&entry->text, line, zep::subtitle::kMaxTextBytes);
     }
     // A trailing line feed of a text cut at the limit is no text line.
     while (!entry->text.empty() && entry->text.back() == '\n') entry->text.pop_back();

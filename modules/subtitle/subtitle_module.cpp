@@ -71,7 +71,9 @@ ZEP_STATUS LowerExtension(const zep_wchar_t* name, std::u16string* extension) {
 bool IsSrtExtension(const std::u16string& e) { return e == u".srt"; }
 bool IsAssExtension(const std::u16string& e) { return e == u".ass" || e == u".ssa"; }
 
-bool IsAssFourCC(uint32_t fourcc) { return fourcc == ZepFourCC("ASS\0") || fourcc == ZepFourCC("SSA\0"); }
+bool IsAssFourCC(uint32_t fourcc) {
+  return fourcc == ZepFourCC("ASS\0") || fourcc == ZepFourCC("SSA\0");
+}
 
 void SetBitmapForm(ZepTextSubtitleFormat* format) {
   std::memset(format, 0, sizeof *format);
@@ -94,11 +96,14 @@ void SetTextForm(ZepTextSubtitleFormat* format) {
 }
 
 std::unique_ptr<ITextSubtitleRead> MakeReader(ReaderKind kind) {
-  if (kind == ReaderKind::kAss) return std::unique_ptr<ITextSubtitleRead>(new (std::nothrow) CASSReader);
+  if (kind == ReaderKind::kAss)
+    return std::unique_ptr<ITextSubtitleRead>(new (std::nothrow) CASSReader);
   return std::unique_ptr<ITextSubtitleRead>(new (std::nothrow) CSRTReader);
 }
 
-ZepSubtitleContainer* AsContainer(ZepModuleHandle handle) { return static_cast<ZepSubtitleContainer*>(handle); }
+ZepSubtitleContainer* AsContainer(ZepModuleHandle handle) {
+  return static_cast<ZepSubtitleContainer*>(handle);
+}
 
 // ---- Slots ------------------------------------------------------------------
 
@@ -186,7 +191,8 @@ ZEP_STATUS ReadTextBlock(ZepSubtitleContainer* c, ZepBlock* block) {
   // that no entry is consumed without being delivered.
   ZEP_STATUS status = zep_block_ensure_capacity(block, zep::subtitle::kEntryTextSize);
   if (status < 0) return status;
-  if (block->data == nullptr || block->capacity < zep::subtitle::kEntryTextSize) return ZEP_ERR_BLOCK_BUFFER_TOO_SMALL;
+  if (block->data == nullptr || block->capacity < zep::subtitle::kEntryTextSize)
+    return ZEP_ERR_BLOCK_BUFFER_TOO_SMALL;
   status = c->reader->ReadEntry(&c->entry);
   if (status == kZepNoEntryLeft) return ZEP_ERR_END_OF_STREAM;
   if (status != ZEP_OK) return ZEP_FAIL;
@@ -213,11 +219,12 @@ ZEP_STATUS ReadBitmapBlock(ZepSubtitleContainer* c, ZepBlock* block) {
   try {
     ZepSubtitlePicture picture;
     status = zep_subtitle_render_entry(c->renderer, width, height, c->entry.text,
-                                       static_cast<int64_t>(c->entry.start), static_cast<int64_t>(c->entry.end),
-                                       &picture);
+                                       static_cast<int64_t>(c->entry.start),
+                                       static_cast<int64_t>(c->entry.end), &picture);
     if (status < 0) return status;
     c->packet.clear();
-    if (zep_subtitle_build_packet(picture, width, height, &c->packet) < 0) return ZEP_ERR_BLOCK_READ_FAILURE;
+    if (zep_subtitle_build_packet(picture, width, height, &c->packet) < 0)
+      return ZEP_ERR_BLOCK_READ_FAILURE;
   } catch (const std::bad_alloc&) {
     return ZEP_E_NO_MEMORY;
   }
@@ -228,7 +235,8 @@ ZEP_STATUS ReadBitmapBlock(ZepSubtitleContainer* c, ZepBlock* block) {
     return ZEP_ERR_BLOCK_READ_FAILURE;
   }
   const auto size = static_cast<uint32_t>(c->packet.size());
-  if (zep_block_ensure_capacity(block, size) < 0 || block->data == nullptr || block->capacity < size) {
+  if (zep_block_ensure_capacity(block, size) < 0 || block->data == nullptr ||
+      block->capacity < size) {
     return ZEP_ERR_BLOCK_READ_FAILURE;
   }
   std::memcpy(block->data, c->packet.data(), size);
@@ -239,16 +247,16 @@ ZEP_STATUS ReadBitmapBlock(ZepSubtitleContainer* c, ZepBlock* block) {
   return ZEP_OK;
 }
 
-ZEP_STATUS ReadNextBlockByStream(ZepModuleHandle handle, uint32_t /*blockType*/, uint32_t /*stream*/,
-                                 ZepBlock* block) {
+ZEP_STATUS ReadNextBlockByStream(ZepModuleHandle handle, uint32_t /*blockType*/,
+                                 uint32_t /*stream*/, ZepBlock* block) {
   if (handle == nullptr || block == nullptr) return ZEP_E_NULL_ARG;
   ZepSubtitleContainer* c = AsContainer(handle);
   if (!c->reader) return ZEP_ERR_END_OF_STREAM;
   return c->textOutput ? ReadTextBlock(c, block) : ReadBitmapBlock(c, block);
 }
 
-ZEP_STATUS ReadNextBlock(ZepModuleHandle handle, uint32_t* blockType, uint32_t* stream, ZepBlock* block,
-                         uint64_t /*callerContext*/) {
+ZEP_STATUS ReadNextBlock(ZepModuleHandle handle, uint32_t* blockType, uint32_t* stream,
+                         ZepBlock* block, uint64_t /*callerContext*/) {
   if (handle == nullptr || block == nullptr) return ZEP_E_NULL_ARG;
   if (blockType != nullptr) *blockType = ZEP_BLOCK_SUBTITLE;
   if (stream != nullptr) *stream = 0;
@@ -256,7 +264,8 @@ ZEP_STATUS ReadNextBlock(ZepModuleHandle handle, uint32_t* blockType, uint32_t* 
   return ReadNextBlockByStream(handle, ZEP_BLOCK_SUBTITLE, 0, block);
 }
 
-ZEP_STATUS SetPosition(ZepModuleHandle handle, uint32_t /*blockType*/, uint32_t /*stream*/, int64_t* time) {
+ZEP_STATUS SetPosition(ZepModuleHandle handle, uint32_t /*blockType*/, uint32_t /*stream*/,
+                       int64_t* time) {
   if (handle == nullptr || time == nullptr) return ZEP_E_NULL_ARG;
   ZepSubtitleContainer* c = AsContainer(handle);
   if (!c->reader) return ZEP_FAIL;
@@ -371,7 +380,8 @@ ZEP_STATUS SetOutputText(ZepSubtitleContainer* c, ZepQueryData* data) {
     return ZEP_E_NO_MEMORY;
   }
   c->reader = std::move(reader);
-  if (c->reader->Open(c->fileName.c_str()) == ZEP_OK && c->format.compression == 0 && c->format.fourcc == 0) {
+  if (c->reader->Open(c->fileName.c_str()) == ZEP_OK && c->format.compression == 0 &&
+      c->format.fourcc == 0) {
     SetTextForm(&c->format);
   }
   return ZEP_OK;
@@ -387,7 +397,8 @@ ZEP_STATUS SetInfo(ZepModuleHandle handle, uint32_t qid, ZepQueryData* data, uin
     case ZEP_QID_SET_SRT_OUTPUT_TEXT:
       return SetOutputText(c, data);
     case ZEP_QID_SET_DSC_FONTFILE:
-      return zep_subtitle_renderer_set_font(c->renderer, static_cast<const zep_wchar_t*>(data->value.ptr)) < 0
+      return zep_subtitle_renderer_set_font(c->renderer,
+                                            static_cast<const zep_wchar_t*>(data->value.ptr)) < 0
                  ? ZEP_FAIL
                  : ZEP_OK;
     case ZEP_QID_SUB_STREAM_FORMAT: {

@@ -27,7 +27,7 @@ extern "C" {
 /* The subtitle stream format record of this module: 48 bytes laid out as the
  * first 48 bytes of the video stream format record (ZepVideoStreamFormat). */
 typedef struct ZepTextSubtitleFormat {
-  uint32_t kind;  /* first byte 0x21 for ASS and SSA, else 0 */
+  uint32_t kind; /* first byte 0x21 for ASS and SSA, else 0 */
   uint32_t rate;
   uint32_t scale;
   uint32_t width;  /* offset 12: frame width of the bitmap packets */

@@ -128,7 +128,9 @@ class Canvas {
 
  private:
   bool inside(int64_t x, int64_t y) const { return x >= 0 && y >= 0 && x < width_ && y < height_; }
-  uint8_t& at(int64_t x, int64_t y) { return cells_[static_cast<size_t>(y) * width_ + static_cast<size_t>(x)]; }
+  uint8_t& at(int64_t x, int64_t y) {
+    return cells_[static_cast<size_t>(y) * width_ + static_cast<size_t>(x)];
+  }
 
   uint32_t width_;
   uint32_t height_;
@@ -141,7 +143,8 @@ class Canvas {
 uint8_t coverage(const FT_Bitmap& bitmap, unsigned x, unsigned y) {
   const int pitch = bitmap.pitch;
   const unsigned row = pitch >= 0 ? y : bitmap.rows - 1 - y;
-  const unsigned char* line = bitmap.buffer + static_cast<size_t>(row) * static_cast<size_t>(pitch >= 0 ? pitch : -pitch);
+  const unsigned char* line =
+      bitmap.buffer + static_cast<size_t>(row) * static_cast<size_t>(pitch >= 0 ? pitch : -pitch);
   if (bitmap.pixel_mode == FT_PIXEL_MODE_GRAY) return line[x];
   if (bitmap.pixel_mode == FT_PIXEL_MODE_MONO) return (line[x / 8] & (0x80 >> (x % 8))) ? 255 : 0;
   return 0;
@@ -252,7 +255,8 @@ class GlyphImages {
       return false;
     }
     if (isOutline && FT_Glyph_Copy(plain_, &stroked_) == 0) {
-      if (FT_Glyph_Stroke(&stroked_, stroker, 1) != 0 || FT_Glyph_To_Bitmap(&stroked_, FT_RENDER_MODE_NORMAL, nullptr, 1) != 0) {
+      if (FT_Glyph_Stroke(&stroked_, stroker, 1) != 0 ||
+          FT_Glyph_To_Bitmap(&stroked_, FT_RENDER_MODE_NORMAL, nullptr, 1) != 0) {
         FT_Done_Glyph(stroked_);
         stroked_ = nullptr;
       }
@@ -285,7 +289,8 @@ void draw_bitmap(Canvas& canvas, FT_BitmapGlyph glyph, int64_t penX, int64_t bas
       if (c != 0) put(x0 + x, y0 + y, c);
     }
   }
-  if (bitmap.rows > 0 && bitmap.width > 0) canvas.include(x0, y0, x0 + bitmap.width, y0 + bitmap.rows);
+  if (bitmap.rows > 0 && bitmap.width > 0)
+    canvas.include(x0, y0, x0 + bitmap.width, y0 + bitmap.rows);
 }
 
 // A horizontal bar (underline, strike-through) with its outline.
@@ -322,15 +327,16 @@ void draw_glyph(Canvas& canvas, const GlyphImages& glyph, int64_t penX, int64_t 
   }
 }
 
-ZEP_STATUS render(ZepSubtitleRenderer* renderer, uint32_t maxWidth, uint32_t maxHeight, const char* utf8Text,
-                  ZepSubtitlePicture* out) {
+ZEP_STATUS render(ZepSubtitleRenderer* renderer, uint32_t maxWidth, uint32_t maxHeight,
+                  const char* utf8Text, ZepSubtitlePicture* out) {
   const std::string path = zep_subtitle_renderer_font_path(renderer);
   if (path.empty()) return ZEP_FAIL;
   const ZepSubtitleTextStyle firstStyle;
   FontSession session;
   if (!session.open(path, firstStyle.pixelSize)) return ZEP_FAIL;
 
-  const std::vector<ZepSubtitleStyledChar> chars = zep_subtitle_parse_markup(utf8Text, std::strlen(utf8Text));
+  const std::vector<ZepSubtitleStyledChar> chars =
+      zep_subtitle_parse_markup(utf8Text, std::strlen(utf8Text));
 
   const int64_t W = std::min(maxWidth, kMaxFrameSide);
   const int64_t H = std::min(maxHeight, kMaxFrameSide);
@@ -376,7 +382,8 @@ ZEP_STATUS zep_subtitle_renderer_create(ZepSubtitleRenderer** out) {
 
 void zep_subtitle_renderer_destroy(ZepSubtitleRenderer* renderer) { delete renderer; }
 
-ZEP_STATUS zep_subtitle_renderer_set_font(ZepSubtitleRenderer* renderer, const zep_wchar_t* fileName) {
+ZEP_STATUS zep_subtitle_renderer_set_font(ZepSubtitleRenderer* renderer,
+                                          const zep_wchar_t* fileName) {
   if (renderer == nullptr) return ZEP_E_NULL_ARG;
   try {
     renderer->fontFile = (fileName == nullptr) ? std::u16string() : std::u16string(fileName);
@@ -388,13 +395,15 @@ ZEP_STATUS zep_subtitle_renderer_set_font(ZepSubtitleRenderer* renderer, const z
 
 std::string zep_subtitle_renderer_font_path(const ZepSubtitleRenderer* renderer) {
   // The name goes to the file system as UTF-8, like every other file name.
-  if (renderer != nullptr && !renderer->fontFile.empty()) return zep::u16_to_utf8(renderer->fontFile);
+  if (renderer != nullptr && !renderer->fontFile.empty())
+    return zep::u16_to_utf8(renderer->fontFile);
   if (file_exists(kDefaultFontFile)) return kDefaultFontFile;
   return fontconfig_bold_sans();
 }
 
-ZEP_STATUS zep_subtitle_render_entry(ZepSubtitleRenderer* renderer, uint32_t maxWidth, uint32_t maxHeight,
-                                     const char* utf8Text, int64_t start, int64_t end, ZepSubtitlePicture* out) {
+ZEP_STATUS zep_subtitle_render_entry(ZepSubtitleRenderer* renderer, uint32_t maxWidth,
+                                     uint32_t maxHeight, const char* utf8Text, int64_t start,
+                                     int64_t end, ZepSubtitlePicture* out) {
   if (renderer == nullptr || utf8Text == nullptr || out == nullptr) return ZEP_E_NULL_ARG;
   out->pixels.clear();
   out->width = out->height = 0;

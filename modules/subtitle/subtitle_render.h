@@ -25,7 +25,8 @@ void zep_subtitle_renderer_destroy(ZepSubtitleRenderer* renderer);  // null is f
 
 // Keeps a copy of the wide font file name; null clears it (back to the default
 // font). 0, or -1 when the name cannot be copied.
-ZEP_STATUS zep_subtitle_renderer_set_font(ZepSubtitleRenderer* renderer, const zep_wchar_t* fileName);
+ZEP_STATUS zep_subtitle_renderer_set_font(ZepSubtitleRenderer* renderer,
+                                          const zep_wchar_t* fileName);
 
 // The font file used for the next entry: the name given with set_font, else
 // the default font file when it exists, else a bold sans-serif face found
@@ -46,17 +47,19 @@ struct ZepSubtitlePicture {
 // 0 x 0 when nothing was drawn) and the time string.
 // -1 when the font cannot be opened or drawn, -2 for null arguments,
 // -10 when memory runs out or the frame size is absurd.
-ZEP_STATUS zep_subtitle_render_entry(ZepSubtitleRenderer* renderer, uint32_t maxWidth, uint32_t maxHeight,
-                                     const char* utf8Text, int64_t start, int64_t end,
-                                     ZepSubtitlePicture* out);
+ZEP_STATUS zep_subtitle_render_entry(ZepSubtitleRenderer* renderer, uint32_t maxWidth,
+                                     uint32_t maxHeight, const char* utf8Text, int64_t start,
+                                     int64_t end, ZepSubtitlePicture* out);
 
 // Writes "[HH:MM:SS.mmm-HH:MM:SS.mmm]" plus a terminator into out (28 bytes).
-void zep_subtitle_format_time_string(int64_t start, int64_t end, char out[kZepSubtitleTimeStringLength + 1]);
+void zep_subtitle_format_time_string(int64_t start, int64_t end,
+                                     char out[kZepSubtitleTimeStringLength + 1]);
 
 // Reads the time string at the start of a packet (at least 27 bytes) back into
 // 100 ns units at millisecond precision. ZEP_ERR_INVALID_SUBTITLE when the text
 // is not a time string.
-ZEP_STATUS zep_subtitle_parse_time_string(const uint8_t* text, size_t size, int64_t* start, int64_t* end);
+ZEP_STATUS zep_subtitle_parse_time_string(const uint8_t* text, size_t size, int64_t* start,
+                                          int64_t* end);
 
 // ---- Markup ---------------------------------------------------------------
 
@@ -88,5 +91,5 @@ std::vector<ZepSubtitleStyledChar> zep_subtitle_parse_markup(const char* utf8, s
 // Builds the QSUB packet of a picture for a frame size: crop, pad, fit, run-
 // length code, place. ZEP_ERR_INVALID_SUBTITLE (and no packet) when the frame
 // size selects none of 640 x 480, 960 x 720, 1440 x 1080; -2 for a null packet.
-ZEP_STATUS zep_subtitle_build_packet(const ZepSubtitlePicture& picture, uint32_t frameWidth, uint32_t frameHeight,
-                                     std::vector<uint8_t>* packet);
+ZEP_STATUS zep_subtitle_build_packet(const ZepSubtitlePicture& picture, uint32_t frameWidth,
+                                     uint32_t frameHeight, std::vector<uint8_t>* packet);

@@ -28,7 +28,8 @@ constexpr FrameForm kFrameForms[] = {
     {1440, 1080, 0, 64, 1439, 1023, true},
 };
 
-constexpr uint8_t kPalette[12] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE};
+constexpr uint8_t kPalette[12] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                  0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE};
 constexpr uint8_t kExtraHeader[4] = {0x00, 0xFF, 0xFF, 0xFF};
 constexpr uint32_t kPadColumns = 2;  // background columns on each side
 
@@ -95,7 +96,9 @@ Image crop_to_ink(const ZepSubtitlePicture& picture) {
     for (uint32_t x = 0; x < cropW; ++x) {
       const uint32_t sx = minX + x;
       const uint32_t sy = minY + y;
-      if (sx < w && sy < h) out.pixels[static_cast<size_t>(y) * cropW + x] = picture.pixels[static_cast<size_t>(sy) * w + sx] & 3u;
+      if (sx < w && sy < h)
+        out.pixels[static_cast<size_t>(y) * cropW + x] =
+            picture.pixels[static_cast<size_t>(sy) * w + sx] & 3u;
     }
   }
   return out;
@@ -116,8 +119,8 @@ Image pad_columns(const Image& in) {
 
 // Nearest-pixel resampling of one line of `count` values (stride apart):
 // every run of one value is stretched or shrunk in proportion.
-void resample_line(const uint8_t* src, size_t srcStride, uint32_t srcCount, uint8_t* dst, size_t dstStride,
-                   uint32_t dstCount) {
+void resample_line(const uint8_t* src, size_t srcStride, uint32_t srcCount, uint8_t* dst,
+                   size_t dstStride, uint32_t dstCount) {
   uint32_t start = 0;
   while (start < srcCount) {
     const uint8_t value = src[start * srcStride];
@@ -211,8 +214,9 @@ bool expect(const uint8_t* text, size_t size, size_t* pos, char c) {
 
 bool read_time(const uint8_t* text, size_t size, size_t* pos, int64_t* t) {
   int64_t h = 0, m = 0, s = 0, ms = 0;
-  if (!read_number(text, size, pos, &h) || !expect(text, size, pos, ':') || !read_number(text, size, pos, &m) ||
-      !expect(text, size, pos, ':') || !read_number(text, size, pos, &s) || !expect(text, size, pos, '.') ||
+  if (!read_number(text, size, pos, &h) || !expect(text, size, pos, ':') ||
+      !read_number(text, size, pos, &m) || !expect(text, size, pos, ':') ||
+      !read_number(text, size, pos, &s) || !expect(text, size, pos, '.') ||
       !read_number(text, size, pos, &ms)) {
     return false;
   }
@@ -222,21 +226,25 @@ bool read_time(const uint8_t* text, size_t size, size_t* pos, int64_t* t) {
 
 }  // namespace
 
-void zep_subtitle_format_time_string(int64_t start, int64_t end, char out[kZepSubtitleTimeStringLength + 1]) {
+void zep_subtitle_format_time_string(int64_t start, int64_t end,
+                                     char out[kZepSubtitleTimeStringLength + 1]) {
   int sh, sm, ss, sms, eh, em, es, ems;
   split_time(start, &sh, &sm, &ss, &sms);
   split_time(end, &eh, &em, &es, &ems);
-  std::snprintf(out, kZepSubtitleTimeStringLength + 1, "[%.02d:%.02d:%.02d.%.03d-%.02d:%.02d:%.02d.%.03d]", sh, sm,
-                ss, sms, eh, em, es, ems);
+  std::snprintf(out, kZepSubtitleTimeStringLength + 1,
+                "[%.02d:%.02d:%.02d.%.03d-%.02d:%.02d:%.02d.%.03d]", sh, sm, ss, sms, eh, em, es,
+                ems);
 }
 
-ZEP_STATUS zep_subtitle_parse_time_string(const uint8_t* text, size_t size, int64_t* start, int64_t* end) {
+ZEP_STATUS zep_subtitle_parse_time_string(const uint8_t* text, size_t size, int64_t* start,
+                                          int64_t* end) {
   if (text == nullptr || start == nullptr || end == nullptr) return ZEP_E_NULL_ARG;
   size = std::min(size, kZepSubtitleTimeStringLength);
   size_t pos = 0;
   int64_t s = 0, e = 0;
-  if (!expect(text, size, &pos, '[') || !read_time(text, size, &pos, &s) || !expect(text, size, &pos, '-') ||
-      !read_time(text, size, &pos, &e) || !expect(text, size, &pos, ']')) {
+  if (!expect(text, size, &pos, '[') || !read_time(text, size, &pos, &s) ||
+      !expect(text, size, &pos, '-') || !read_time(text, size, &pos, &e) ||
+      !expect(text, size, &pos, ']')) {
     return ZEP_ERR_INVALID_SUBTITLE;
   }
   *start = s;
@@ -244,8 +252,8 @@ ZEP_STATUS zep_subtitle_parse_time_string(const uint8_t* text, size_t size, int6
   return ZEP_OK;
 }
 
-ZEP_STATUS zep_subtitle_build_packet(const ZepSubtitlePicture& picture, uint32_t frameWidth, uint32_t frameHeight,
-                                     std::vector<uint8_t>* packet) {
+ZEP_STATUS zep_subtitle_build_packet(const ZepSubtitlePicture& picture, uint32_t frameWidth,
+                                     uint32_t frameHeight, std::vector<uint8_t>* packet) {
   if (packet == nullptr) return ZEP_E_NULL_ARG;
   packet->clear();
   const FrameForm* form = find_frame_form(frameWidth, frameHeight);

@@ -165,8 +165,8 @@ int64_t ClockToTime(int64_t hours, int64_t minutes, int64_t seconds, int64_t fra
   int64_t t = 0;
   if (__builtin_mul_overflow(hours, 60, &t) || __builtin_add_overflow(t, minutes, &t) ||
       __builtin_mul_overflow(t, 60, &t) || __builtin_add_overflow(t, seconds, &t) ||
-      __builtin_mul_overflow(t, fractionsPerSecond, &t) || __builtin_add_overflow(t, fraction, &t) ||
-      __builtin_mul_overflow(t, unitsPerFraction, &t)) {
+      __builtin_mul_overflow(t, fractionsPerSecond, &t) ||
+      __builtin_add_overflow(t, fraction, &t) || __builtin_mul_overflow(t, unitsPerFraction, &t)) {
     return std::numeric_limits<int64_t>::max();
   }
   return t < 0 ? 0 : t;

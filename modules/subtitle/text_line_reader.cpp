@@ -116,7 +116,8 @@ bool TextLineReader::PeekUnit(uint16_t* unit) {
     const size_t offset = haveCarried ? 1 : 0;
     if (haveCarried) buffer_[0] = carried;
     if (file_ == nullptr ||
-        zep_file_read(file_, buffer_.data() + offset, static_cast<uint32_t>(kReadChunk - offset), &got) < 0 ||
+        zep_file_read(file_, buffer_.data() + offset, static_cast<uint32_t>(kReadChunk - offset),
+                      &got) < 0 ||
         got == 0) {
       ended_ = true;
       pos_ = 0;

@@ -45,7 +45,8 @@ ZEP_STATUS ITextSubtitleRead::DetectEncoding(const zep_wchar_t* name) {
   return ZEP_OK;
 }
 
-void ZepFillEntry(ZepTextSubtitleEntry* entry, std::string_view text, uint64_t start, uint64_t end) {
+void ZepFillEntry(ZepTextSubtitleEntry* entry, std::string_view text, uint64_t start,
+                  uint64_t end) {
   const size_t length = zep::subtitle::Utf8PrefixLength(text, zep::subtitle::kMaxTextBytes);
   if (length > 0) std::memcpy(entry->text, text.data(), length);
   std::memset(entry->text + length, 0, sizeof entry->text - length);

@@ -21,18 +21,21 @@ class AviEndToEnd : public ::testing::Test {
     dir_ = new TempDir();
     const std::string ff = "ffmpeg -hide_banner -loglevel error -y ";
     h264_ = dir_->path() + "/h264.avi";
-    run_command(ff + "-f lavfi -i testsrc2=size=160x120:rate=25:duration=3 "
+    run_command(ff +
+                "-f lavfi -i testsrc2=size=160x120:rate=25:duration=3 "
                 "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=3 "
                 "-f lavfi -i sine=frequency=660:sample_rate=44100:duration=3 "
                 "-map 0:v -map 1:a -map 2:a -c:v libx264 -preset veryfast -bf 2 -g 25 "
                 "-threads 1 -c:a:0 aac -b:a:0 64k -c:a:1 libmp3lame -b:a:1 48k -ac:a:1 1 '" +
                 h264_ + "'");
     mpeg4_ = dir_->path() + "/mpeg4.avi";
-    run_command(ff + "-f lavfi -i testsrc=size=176x144:rate=15:duration=2 "
+    run_command(ff +
+                "-f lavfi -i testsrc=size=176x144:rate=15:duration=2 "
                 "-f lavfi -i sine=frequency=300:sample_rate=48000:duration=2 "
                 "-f lavfi -i sine=frequency=500:sample_rate=22050:duration=2 "
                 "-map 0:v -map 1:a -map 2:a -c:v mpeg4 -vtag XVID -g 10 -c:a:0 ac3 -b:a:0 96k "
-                "-c:a:1 pcm_s16le '" + mpeg4_ + "'");
+                "-c:a:1 pcm_s16le '" +
+                mpeg4_ + "'");
 #endif
   }
   static void TearDownTestSuite() {
@@ -55,8 +58,8 @@ class AviEndToEnd : public ::testing::Test {
 
   static Bytes ffmpeg_stream(const std::string& file, int stream) {
     const std::string out = dir_->path() + "/ff_" + std::to_string(stream) + ".bin";
-    run_command("ffmpeg -hide_banner -loglevel error -y -i '" + file + "' -map 0:" +
-                std::to_string(stream) + " -c copy -f data '" + out + "'");
+    run_command("ffmpeg -hide_banner -loglevel error -y -i '" + file +
+                "' -map 0:" + std::to_string(stream) + " -c copy -f data '" + out + "'");
     return read_file(out);
   }
   int16_t stream_count() {
@@ -135,7 +138,8 @@ TEST_F(AviEndToEnd, StreamRecordsDescribeTheFile) {
   ASSERT_EQ(zepDemuxGetFileInfo(demux_, &file), 0);
   EXPECT_EQ(get(file.num_titles), 1);
   EXPECT_EQ(get(file.file_size), int64_t(read_file(h264_).size()));
-  EXPECT_TRUE(get(file.container_type) == ZEP_CONTAINER_AVI || get(file.container_type) == ZEP_CONTAINER_AVI_ODML);
+  EXPECT_TRUE(get(file.container_type) == ZEP_CONTAINER_AVI ||
+              get(file.container_type) == ZEP_CONTAINER_AVI_ODML);
   zep_stream_info_t s;
   ASSERT_EQ(zepDemuxGetStreamInfo(demux_, 0, 0, &s), 0);
   EXPECT_EQ(get(s.codec_id), ZEP_CODEC_H264);
@@ -155,9 +159,10 @@ TEST_F(AviEndToEnd, StreamRecordsDescribeTheFile) {
 }
 
 int decoded_frames(const std::string& file, const std::string& format) {
-  const std::string out = command_output(
-      "ffprobe -v error -f " + format + " -count_frames -select_streams v:0 -show_entries "
-      "stream=nb_read_frames -of csv=p=0 '" + file + "'");
+  const std::string out = command_output("ffprobe -v error -f " + format +
+                                         " -count_frames -select_streams v:0 -show_entries "
+                                         "stream=nb_read_frames -of csv=p=0 '" +
+                                         file + "'");
   return std::atoi(out.c_str());
 }
 
@@ -277,8 +282,8 @@ TEST_F(AviEndToEnd, ExampleHostExtractsAStream) {
   GTEST_SKIP() << "the example host is not part of this build";
 #else
   const std::string out = dir_->path() + "/example.bin";
-  const std::string listing = command_output(std::string("'") + ZEP_EXAMPLE_FILE + "' '" +
-                                             h264_ + "' 2 '" + out + "'");
+  const std::string listing =
+      command_output(std::string("'") + ZEP_EXAMPLE_FILE + "' '" + h264_ + "' 2 '" + out + "'");
   EXPECT_NE(listing.find("stream 2: type 1 codec 131"), std::string::npos) << listing;
   EXPECT_EQ(read_file(out) == ffmpeg_stream(h264_, 2), true);
 #endif
@@ -300,8 +305,8 @@ TEST(ApiOpen, RawH264AndTextSubtitlesHaveNoContainerType) {
 #ifdef ZEP_HAVE_SUBTITLE
   {
     TempDir dir;
-    const std::string srt = dir.write(
-        "subs.srt", std::string("1\n00:00:01,000 --> 00:00:02,000\nHello\n\n"));
+    const std::string srt =
+        dir.write("subs.srt", std::string("1\n00:00:01,000 --> 00:00:02,000\nHello\n\n"));
     EXPECT_EQ(zepDemuxOpen(demux, nullptr, srt.c_str()), 1);
     EXPECT_STREQ(test_host_last_message(&host), "Unable to get the container type");
     ++tried;

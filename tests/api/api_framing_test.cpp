@@ -117,8 +117,8 @@ TEST(Framing, Ac3SyncWord) {
 
 TEST(CodecHeader, FromAvcRecord) {
   // Two SPS and one PPS, 2-byte NAL lengths.
-  const Bytes avcc = {1, 0x42, 0, 0x1E, 0xFD, 0xE2, 0, 3, 0x67, 1, 2, 0, 2, 0x67, 3,
-                      1, 0, 2, 0x68, 4};
+  const Bytes avcc = {1, 0x42, 0, 0x1E, 0xFD, 0xE2, 0, 3, 0x67, 1,
+                      2, 0,    2, 0x67, 3,    1,    0, 2, 0x68, 4};
   CodecHeader h{};
   ASSERT_TRUE(zep::codec::header_from_avcc(avcc.data(), uint32_t(avcc.size()), &h));
   EXPECT_EQ(h.nalLengthSize, 2u);
@@ -139,11 +139,11 @@ TEST(CodecHeader, FromAvcRecord) {
 TEST(CodecHeader, FromHevcRecord) {
   ByteWriter w;
   w.u8(1).u8(0x01).zeros(10).u8(93).zeros(8).u8(0xFF);  // bytes 0..21: NAL length size 4
-  w.u8(4);                                                      // arrays
-  w.u8(0x20).be16(1).be16(3).u8(0x40).u8(1).u8(2);              // VPS
+  w.u8(4);                                              // arrays
+  w.u8(0x20).be16(1).be16(3).u8(0x40).u8(1).u8(2);      // VPS
   w.u8(0x21).be16(2).be16(2).u8(0x42).u8(9).be16(2).u8(0x42).u8(7);  // two SPS: last wins
-  w.u8(0x27).be16(1).be16(2).u8(0x4E).u8(1);                    // SEI: ignored
-  w.u8(0x22).be16(1).be16(2).u8(0x44).u8(5);                    // PPS
+  w.u8(0x27).be16(1).be16(2).u8(0x4E).u8(1);                         // SEI: ignored
+  w.u8(0x22).be16(1).be16(2).u8(0x44).u8(5);                         // PPS
   const Bytes hvcc = w.take();
   CodecHeader h{};
   ASSERT_TRUE(zep::codec::header_from_hvcc(hvcc.data(), uint32_t(hvcc.size()), &h));
@@ -160,20 +160,20 @@ TEST(CodecHeader, FromHevcRecord) {
 TEST(CodecHeader, FromMpegVideoFirstBlocks) {
   CodecHeader h{};
   const Bytes mpeg2 = {0xAA, 0, 0, 1, 0xB3, 1, 2, 0, 0, 1, 0xB5, 0x14, 3, 0, 0, 1, 0xB8, 9};
-  ASSERT_TRUE(zep::codec::header_from_first_block(3, mpeg2.data(), uint32_t(mpeg2.size()), 0, 0,
-                                                  &h));
+  ASSERT_TRUE(
+      zep::codec::header_from_first_block(3, mpeg2.data(), uint32_t(mpeg2.size()), 0, 0, &h));
   EXPECT_EQ(Bytes(h.bytes, h.bytes + h.size), Bytes(mpeg2.begin() + 1, mpeg2.begin() + 13));
   // A picture-coding extension (id 8) is not part of the header.
   Bytes other = mpeg2;
   other[11] = 0x84;
-  ASSERT_TRUE(zep::codec::header_from_first_block(3, other.data(), uint32_t(other.size()), 0, 0,
-                                                  &h));
+  ASSERT_TRUE(
+      zep::codec::header_from_first_block(3, other.data(), uint32_t(other.size()), 0, 0, &h));
   EXPECT_EQ(h.size, 6u);
   const Bytes noEnd = {0, 0, 1, 0xB3, 1, 2};
   EXPECT_FALSE(zep::codec::header_from_first_block(3, noEnd.data(), 6, 0, 0, &h));
   const Bytes mpeg4 = {0, 0, 1, 0xB0, 1, 0, 0, 1, 0x20, 5, 0, 0, 1, 0xB6, 7};
-  ASSERT_TRUE(zep::codec::header_from_first_block(4, mpeg4.data(), uint32_t(mpeg4.size()), 0, 0,
-                                                  &h));
+  ASSERT_TRUE(
+      zep::codec::header_from_first_block(4, mpeg4.data(), uint32_t(mpeg4.size()), 0, 0, &h));
   EXPECT_EQ(h.size, 10u);
   EXPECT_FALSE(zep::codec::header_from_first_block(4, mpeg4.data(), 12, 0, 0, &h));
 }

@@ -125,7 +125,8 @@ TEST_F(InstanceTest, FileNameLengthLimitIs32767Characters) {
 
 TEST_F(InstanceTest, NonAsciiNamesOpenInUtf8AndWide) {
   scenario.titles.push_back(rich_title());
-  const std::string name = dir.write("caf\xC3\xA9-\xE2\x82\xAC.fake", std::string("FAKE data here"));
+  const std::string name =
+      dir.write("caf\xC3\xA9-\xE2\x82\xAC.fake", std::string("FAKE data here"));
   ASSERT_NE(create(), nullptr);
   EXPECT_EQ(zepDemuxOpen(demux, nullptr, name.c_str()), 0) << last_message();
   std::wstring wide(dir.path().begin(), dir.path().end());
@@ -260,8 +261,8 @@ TEST_F(InstanceTest, CodecIdsFromFourccsAndTags) {
   }
   scenario.titles.push_back(t);
   ASSERT_TRUE(open()) << last_message();
-  const uint32_t expected[] = {10,  13,  3,   4,   4,   35,  36,  26,  1,   201, 233, 241, 242,
-                               232, 151, 131, 150, 172, 130, 282, 284, 283, 0};
+  const uint32_t expected[] = {10,  13,  3,   4,   4,   35,  36,  26,  1,   201, 233, 241,
+                               242, 232, 151, 131, 150, 172, 130, 282, 284, 283, 0};
   for (int16_t i = 0; i < int16_t(sizeof expected / sizeof expected[0]); ++i) {
     zep_stream_info_t s;
     ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, i, &s), 0);
@@ -292,8 +293,8 @@ TEST_F(InstanceTest, HeadersDerivedFromFirstBlocks) {
   FakeAudio ac3;
   ac3.format = fake_audio_format(0x2000, 2, 48000, 0);
   t.audio.push_back(ac3);
-  const std::vector<uint8_t> annexB = {0, 0, 0, 1, 0x09, 0x10, 0, 0, 0, 1, 0x67, 1, 2,
-                                       0, 0, 1, 0x68, 3, 0, 0, 0, 1, 0x65, 0x88, 0x84};
+  const std::vector<uint8_t> annexB = {0, 0, 0, 1,    0x09, 0x10, 0, 0, 0, 1,    0x67, 1,   2,
+                                       0, 0, 1, 0x68, 3,    0,    0, 0, 1, 0x65, 0x88, 0x84};
   t.blocks.push_back(block(ZEP_BLOCK_AUDIO, 0, {0xFF, 0xFB, 0x90, 0x64, 1, 2, 3}, 0));
   t.blocks.push_back(block(ZEP_BLOCK_AUDIO, 1, {0xFF, 0xFB, 0x90}, 0));
   t.blocks.push_back(block(ZEP_BLOCK_AUDIO, 2, pattern(12), 0));  // too short for AC-3

@@ -11,11 +11,10 @@ namespace zeptest {
 namespace {
 
 const char* const kExports[] = {
-    "zepDemuxAddStream",     "zepDemuxClose",       "zepDemuxFree",        "zepDemuxFreeParser",
-    "zepDemuxGetAPIExt",     "zepDemuxGetFileInfo", "zepDemuxGetStreamInfo",
-    "zepDemuxGetTitleInfo",  "zepDemuxNew",         "zepDemuxNewParser",   "zepDemuxOpen",
-    "zepDemuxOpenW",         "zepDemuxPush",        "zepDemuxSeek",        "zepDemuxSleepParser",
-    "zepDemuxWakeParser"};
+    "zepDemuxAddStream", "zepDemuxClose",       "zepDemuxFree",          "zepDemuxFreeParser",
+    "zepDemuxGetAPIExt", "zepDemuxGetFileInfo", "zepDemuxGetStreamInfo", "zepDemuxGetTitleInfo",
+    "zepDemuxNew",       "zepDemuxNewParser",   "zepDemuxOpen",          "zepDemuxOpenW",
+    "zepDemuxPush",      "zepDemuxSeek",        "zepDemuxSleepParser",   "zepDemuxWakeParser"};
 
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;
@@ -82,8 +81,8 @@ TEST(SharedLibrary, InstallsHeaderLibraryAndPackageFiles) {
 #endif
   // A host program built only from the installed files.
   const std::string build = "PKG_CONFIG_PATH='" + lib + "/pkgconfig' cc -std=c99 '" +
-                            ZEP_SOURCE_DIR + "/examples/list_and_extract.c' -o '" +
-                            prefix.path() + "/host' $(PKG_CONFIG_PATH='" + lib +
+                            ZEP_SOURCE_DIR + "/examples/list_and_extract.c' -o '" + prefix.path() +
+                            "/host' $(PKG_CONFIG_PATH='" + lib +
                             "/pkgconfig' pkg-config --cflags --libs zepdemux)";
   ASSERT_EQ(run_command(build), 0) << build;
   EXPECT_EQ(run_command("LD_LIBRARY_PATH='" + lib + "' '" + prefix.path() + "/host' 2>/dev/null"),

@@ -99,7 +99,8 @@ TEST_F(ParserTest, AddStreamChecks) {
   EXPECT_EQ(add_stream(p, 0, &video), 0);
   EXPECT_EQ(add_stream(p, 1, &audio), 0);
   EXPECT_EQ(add_stream(p, 1, &audio), 1);
-  EXPECT_EQ(last_message(), "The maximum number of streams 2 have already been added to this parser");
+  EXPECT_EQ(last_message(),
+            "The maximum number of streams 2 have already been added to this parser");
 }
 
 TEST_F(ParserTest, PushCopiesInChunksThenAnnouncesTheBlock) {

@@ -23,7 +23,8 @@ static void host_free(void* context, void* pointer) {
 #if defined(__GNUC__) || defined(__clang__)
 __attribute__((format(printf, 2, 3)))
 #endif
-static void host_err(void* context, const char* format, ...) {
+static void
+host_err(void* context, const char* format, ...) {
   test_host* host = (test_host*)context;
   va_list args;
   if (host->message_count >= TEST_HOST_MAX_MESSAGES) return;

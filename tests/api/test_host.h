@@ -51,11 +51,11 @@ typedef struct test_output_block {
 } test_output_block;
 
 typedef struct test_output {
-  bufstream base; /* first: the library sees a bufstream */
-  uint32_t chunk; /* answer of chunksize; 0 selects pull mode */
-  long refuse_after; /* >= 0: copybytes takes at most this many bytes in total */
+  bufstream base;      /* first: the library sees a bufstream */
+  uint32_t chunk;      /* answer of chunksize; 0 selects pull mode */
+  long refuse_after;   /* >= 0: copybytes takes at most this many bytes in total */
   int32_t info_answer; /* answer of auxinfo */
-  uint8_t* data; /* every payload byte, concatenated */
+  uint8_t* data;       /* every payload byte, concatenated */
   size_t size, capacity;
   test_output_event* events;
   size_t event_count, event_capacity;

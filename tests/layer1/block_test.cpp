@@ -16,7 +16,7 @@ ZEP_STATUS grow(uint8_t** data, uint32_t needed, void* context) {
   auto* owner = static_cast<Owner*>(context);
   ++owner->calls;
   if (needed <= owner->block.capacity) return ZEP_OK;
-  delete[] *data;
+  delete[] * data;
   *data = nullptr;
   owner->block.capacity = 0;
   if (owner->fail) return ZEP_E_NO_MEMORY;

@@ -47,7 +47,8 @@ class CallLog : public ::testing::Test {
     EXPECT_EQ(bytes[1], 0xFE);
     EXPECT_EQ(bytes.size() % 2, 0u);
     std::u16string units;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) units.push_back(char16_t(bytes[i] | (bytes[i + 1] << 8)));
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+      units.push_back(char16_t(bytes[i] | (bytes[i + 1] << 8)));
     return zep::u16_to_utf8(units);
   }
 
@@ -70,9 +71,10 @@ TEST_F(CallLog, PresentFileReceivesTheTraceInUtf16) {
   const uint8_t bytes[] = {0xCA, 0xFE, 0xBA, 0xBE};
   int32_t crc = int32_t(uint32_t(crc32(0L, bytes, 4)));
   ASSERT_LT(crc, 0) << "the case must cover a CRC with its top bit set";
-  std::string read = "ReadNextBlock Entry:\n\nReadNextBlock Exit:\n*pBlockType: 2\n*pnStream: 0\n"
-                     "Block Data CRC: " + std::to_string(crc) +
-                     "\nBlock Time: 400000\nNorvError: 0\n\n";
+  std::string read =
+      "ReadNextBlock Entry:\n\nReadNextBlock Exit:\n*pBlockType: 2\n*pnStream: 0\n"
+      "Block Data CRC: " +
+      std::to_string(crc) + "\nBlock Time: 400000\nNorvError: 0\n\n";
   EXPECT_NE(text.find(read), std::string::npos) << text;
   EXPECT_NE(text.find("SetPosition Entry:\nblockType: 1\nnStream: 2\nTime: 15000000\n\n"
                       "SetPosition Exit:\nTime: 10000000\nNorvError: 0\n\n"),

@@ -79,8 +79,7 @@ ZEP_STATUS set_position(ZepModuleHandle, uint32_t, uint32_t, int64_t* time) {
 ZEP_STATUS set_active(ZepModuleHandle, uint32_t, uint32_t stream, uint32_t) {
   return stream == 0 ? ZEP_OK : ZEP_ERR_STREAM_DNE;
 }
-ZEP_STATUS read_next(ZepModuleHandle, uint32_t* type, uint32_t* stream, ZepBlock* block,
-                     uint64_t) {
+ZEP_STATUS read_next(ZepModuleHandle, uint32_t* type, uint32_t* stream, ZepBlock* block, uint64_t) {
   const auto& bytes = state().blockBytes;
   ZEP_STATUS status = zep_block_ensure_capacity(block, uint32_t(bytes.size()));
   if (status < 0) return status;
@@ -105,18 +104,26 @@ const ZepModuleOps kOpsA = {
     .SetTitleActiveStream = set_active,
     .ReadNextBlock = read_next,
 };
-const ZepModuleOps kOpsB = {.InitModule = init, .GetModuleInfo = read_info,
-                            .ProbeContainer = probe_b, .OpenContainer = open,
+const ZepModuleOps kOpsB = {.InitModule = init,
+                            .GetModuleInfo = read_info,
+                            .ProbeContainer = probe_b,
+                            .OpenContainer = open,
                             .CloseContainer = close};
-const ZepModuleOps kOpsC = {.InitModule = init, .GetModuleInfo = read_info,
-                            .ProbeContainer = probe_c, .OpenContainer = open,
+const ZepModuleOps kOpsC = {.InitModule = init,
+                            .GetModuleInfo = read_info,
+                            .ProbeContainer = probe_c,
+                            .OpenContainer = open,
                             .CloseContainer = close};
-const ZepModuleOps kOpsWrite = {.InitModule = init, .GetModuleInfo = write_info,
-                                .ProbeContainer = probe_write, .OpenContainer = open,
+const ZepModuleOps kOpsWrite = {.InitModule = init,
+                                .GetModuleInfo = write_info,
+                                .ProbeContainer = probe_write,
+                                .OpenContainer = open,
                                 .CloseContainer = close};
 const ZepModuleOps kOpsNoProbe = {.InitModule = init, .GetModuleInfo = read_info};
-const ZepModuleOps kOpsLogging = {.InitModule = init, .GetModuleInfo = logging_info,
-                                  .ProbeContainer = probe_all, .OpenContainer = open,
+const ZepModuleOps kOpsLogging = {.InitModule = init,
+                                  .GetModuleInfo = logging_info,
+                                  .ProbeContainer = probe_all,
+                                  .OpenContainer = open,
                                   .CloseContainer = close};
 const ZepModuleOps kOpsFailingInit = {.InitModule = failing_init, .GetModuleInfo = read_info};
 const ZepModuleOps kOpsNoInit = {.GetModuleInfo = read_info};

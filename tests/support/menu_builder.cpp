@@ -38,8 +38,12 @@ Bytes titl(const Bytes& record, const Bytes& children) {
   return chunk("TITL", ByteWriter().bytes(fixed).bytes(children).take());
 }
 
-Bytes mdia(const Bytes& children) { return chunk("MDIA", ByteWriter().le32(0x4D).bytes(children).take()); }
-Bytes mntk(const Bytes& children) { return chunk("MNTK", ByteWriter().le32(0x4E).bytes(children).take()); }
+Bytes mdia(const Bytes& children) {
+  return chunk("MDIA", ByteWriter().le32(0x4D).bytes(children).take());
+}
+Bytes mntk(const Bytes& children) {
+  return chunk("MNTK", ByteWriter().le32(0x4E).bytes(children).take());
+}
 
 Bytes wmen(uint32_t key, std::u16string_view name) {
   ByteWriter w;
@@ -140,23 +144,29 @@ Bytes tiny_title(uint32_t seed, uint32_t frames, uint32_t width, uint32_t height
   audio_strh.le32(frames * 800).le32(1600).le32(0xFFFFFFFFu).le32(2).zeros(8);
   ByteWriter wave;
   wave.le16(1).le16(1).le32(8000).le32(16000).le16(2).le16(16).le16(0);
-  const Bytes hdrl = list(
-      "LIST", "hdrl",
-      concat({chunk("avih", avih.data()),
-              list("LIST", "strl", concat({chunk("strh", video_strh.data()), chunk("strf", bitmap.data())})),
-              list("LIST", "strl", concat({chunk("strh", audio_strh.data()), chunk("strf", wave.data())}))}));
+  const Bytes hdrl =
+      list("LIST", "hdrl",
+           concat({chunk("avih", avih.data()),
+                   list("LIST", "strl",
+                        concat({chunk("strh", video_strh.data()), chunk("strf", bitmap.data())})),
+                   list("LIST", "strl",
+                        concat({chunk("strh", audio_strh.data()), chunk("strf", wave.data())}))}));
 
   ByteWriter movi_data;
   ByteWriter index;
   for (uint32_t f = 0; f < frames; ++f) {
     const Bytes video = tiny_video_payload(seed, f);
-    index.text("00dc").le32(f % 5 == 0 ? 0x10 : 0).le32(uint32_t(movi_data.size() + 4)).le32(uint32_t(video.size()));
+    index.text("00dc")
+        .le32(f % 5 == 0 ? 0x10 : 0)
+        .le32(uint32_t(movi_data.size() + 4))
+        .le32(uint32_t(video.size()));
     movi_data.bytes(chunk("00dc", video));
     const Bytes audio = tiny_audio_payload(seed, f);
     index.text("01wb").le32(0x10).le32(uint32_t(movi_data.size() + 4)).le32(uint32_t(audio.size()));
     movi_data.bytes(chunk("01wb", audio));
   }
-  return list("RIFF", "AVI ", concat({hdrl, list("LIST", "movi", movi_data.data()), chunk("idx1", index.data())}));
+  return list("RIFF", "AVI ",
+              concat({hdrl, list("LIST", "movi", movi_data.data()), chunk("idx1", index.data())}));
 }
 
 Bytes build_menu_file(MenuSpec spec, const std::vector<Bytes>& titles,

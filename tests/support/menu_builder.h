@@ -56,11 +56,11 @@ struct MenuMedia {
   std::vector<uint32_t> keys;  // one MEDT link per key
 };
 struct MenuSpec {
-  std::vector<uint64_t> titles;     // one TITL each, with one MEDS
-  std::vector<uint32_t> chapters;   // CHAP chunks per title (missing: 0)
-  std::vector<MenuMedia> media;     // MNTK content
-  bool withTrack = true;            // write MNTK at all
-  std::vector<MenuPage> pages;      // WMEN pages directly in MENU
+  std::vector<uint64_t> titles;               // one TITL each, with one MEDS
+  std::vector<uint32_t> chapters;             // CHAP chunks per title (missing: 0)
+  std::vector<MenuMedia> media;               // MNTK content
+  bool withTrack = true;                      // write MNTK at all
+  std::vector<MenuPage> pages;                // WMEN pages directly in MENU
   std::vector<std::vector<MenuPage>> groups;  // LGMN groups after the pages
   std::u16string name = u"Main menu";
   std::vector<uint32_t> versionsBefore;  // MENU chunks of these versions first

@@ -135,10 +135,13 @@ Bytes build_avi(const AviFileSpec& spec) {
   w.begin_list("RIFF", "AVI ");
   w.begin_list("LIST", "hdrl");
   w.begin_chunk("avih");
-  w.le32(firstVideo && firstVideo->rate ? uint32_t(1000000ull * firstVideo->scale / firstVideo->rate) : 0);
+  w.le32(firstVideo && firstVideo->rate
+             ? uint32_t(1000000ull * firstVideo->scale / firstVideo->rate)
+             : 0);
   w.le32(0).le32(0).le32(spec.avihFlags).le32(videoFrames).le32(0);
   w.le32(uint32_t(spec.streams.size())).le32(0);
-  w.le32(firstVideo ? uint32_t(firstVideo->width) : 0).le32(firstVideo ? uint32_t(firstVideo->height) : 0);
+  w.le32(firstVideo ? uint32_t(firstVideo->width) : 0)
+      .le32(firstVideo ? uint32_t(firstVideo->height) : 0);
   w.zeros(16);
   w.end_chunk();
   for (uint32_t s = 0; s < spec.streams.size(); ++s) {
@@ -148,10 +151,11 @@ Bytes build_avi(const AviFileSpec& spec) {
       if (c.stream == s) ++count;
     w.begin_list("LIST", "strl");
     w.begin_chunk("strh");
-    const char* type = st.kind == AviStreamSpec::kAudio ? "auds"
+    const char* type = st.kind == AviStreamSpec::kAudio   ? "auds"
                        : st.kind == AviStreamSpec::kOther ? "txts"
                                                           : "vids";
-    w.text(type).text(fcc4(st.kind == AviStreamSpec::kAudio ? std::string("\1\0\0\0", 4) : st.handler));
+    w.text(type).text(
+        fcc4(st.kind == AviStreamSpec::kAudio ? std::string("\1\0\0\0", 4) : st.handler));
     w.le32(0).le16(0).le16(0).le32(0).le32(st.scale).le32(st.rate).le32(0);
     w.le32(st.length ? st.length : count).le32(st.suggestedBufferSize).le32(0xFFFFFFFFu);
     w.le32(st.sampleSize).le16(0).le16(0).le16(uint16_t(st.width)).le16(uint16_t(st.height));
@@ -209,7 +213,8 @@ Bytes build_avi(const AviFileSpec& spec) {
         if (spec.idx1OneEntry && !first) break;
         first = false;
         w.text(chunk_id(ch)).le32(ch.key ? 0x10 : 0);
-        uint64_t off = spec.index == AviFileSpec::kIdx1Absolute ? chunkPos[c] : chunkPos[c] - (moviPos + 8);
+        uint64_t off =
+            spec.index == AviFileSpec::kIdx1Absolute ? chunkPos[c] : chunkPos[c] - (moviPos + 8);
         w.le32(uint32_t(off)).le32(uint32_t(ch.data.size()));
       }
     }
@@ -266,7 +271,8 @@ Bytes build_avi(const AviFileSpec& spec) {
       for (size_t c = 0; c < spec.chunks.size(); ++c) {
         if (spec.chunks[c].stream != s) continue;
         w.patch_le32(at, uint32_t(chunkPos[c] + 8));
-        w.patch_le32(at + 4, uint32_t(spec.chunks[c].data.size()) | (spec.chunks[c].key ? 0u : 0x80000000u));
+        w.patch_le32(
+            at + 4, uint32_t(spec.chunks[c].data.size()) | (spec.chunks[c].key ? 0u : 0x80000000u));
         at += 8;
       }
     }
@@ -302,7 +308,9 @@ Bytes mpeg4_frame(bool key, uint32_t tag, size_t size) {
   return with_prefix({0, 0, 1, 0xB6, uint8_t(key ? 0x10 : 0x50)}, tag, size);
 }
 Bytes h264_frame(bool idr, uint32_t tag, size_t size) {
-  if (idr) return with_prefix({0, 0, 0, 1, 0x67, 0x42, 0, 0, 0, 1, 0x68, 0xCE, 0, 0, 1, 0x65, 0x88}, tag, size);
+  if (idr)
+    return with_prefix({0, 0, 0, 1, 0x67, 0x42, 0, 0, 0, 1, 0x68, 0xCE, 0, 0, 1, 0x65, 0x88}, tag,
+                       size);
   return with_prefix({0, 0, 0, 1, 0x09, 0xF0, 0, 0, 1, 0x41, 0x9A}, tag, size);
 }
 Bytes mpeg2_frame(bool intra, uint32_t tag, size_t size) {

@@ -50,9 +50,9 @@ struct AviStreamSpec {
   uint32_t scale = 1, rate = 25, sampleSize = 0, length = 0, suggestedBufferSize = 0;
   uint16_t formatTag = 1, channels = 2, blockAlign = 4, bitsPerSample = 16;
   uint32_t samplesPerSec = 44100, avgBytesPerSec = 176400;
-  Bytes waveExtra;   // cbSize and extra bytes follow when not empty
+  Bytes waveExtra;         // cbSize and extra bytes follow when not empty
   bool shortWave = false;  // 16-byte WAVEFORMAT without cbSize
-  std::string name;  // strn, empty: none
+  std::string name;        // strn, empty: none
   int width = 160, height = 120;
 };
 
@@ -69,11 +69,11 @@ struct AviFileSpec {
   std::vector<AviChunkSpec> chunks;
   enum Index { kNone, kIdx1Relative, kIdx1Absolute, kOdml, kOdmlType1 } index = kIdx1Relative;
   bool idx1BeforeMovi = false;
-  bool idx1OneEntry = false;  // keep only the first idx1 entry
-  bool idx1Empty = false;     // an idx1 chunk without entries
-  bool recLists = false;      // wrap every chunk of segment 0 in LIST rec
-  size_t odmlChunksPerIx = 0; // OpenDML: chunks per ix## (0: one ix## per segment)
-  uint32_t segments = 0;      // AVIX segments after the first RIFF
+  bool idx1OneEntry = false;   // keep only the first idx1 entry
+  bool idx1Empty = false;      // an idx1 chunk without entries
+  bool recLists = false;       // wrap every chunk of segment 0 in LIST rec
+  size_t odmlChunksPerIx = 0;  // OpenDML: chunks per ix## (0: one ix## per segment)
+  uint32_t segments = 0;       // AVIX segments after the first RIFF
   std::vector<std::pair<std::string, Bytes>> info;  // LIST INFO sub-chunks
   Bytes cover;  // a RIFF META with a dpic after the title when not empty
   uint32_t avihFlags = 0x10;

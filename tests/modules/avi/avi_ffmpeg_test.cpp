@@ -32,7 +32,8 @@ double field(const std::string& line, const std::string& key) {
 std::vector<Packet> probe_packets(const std::string& file, uint32_t stream) {
   std::string out = command_output("ffprobe -v error -select_streams " + std::to_string(stream) +
                                    " -show_entries packet=pts_time,dts_time,duration_time,flags"
-                                   " -of compact=p=0 '" + file + "'");
+                                   " -of compact=p=0 '" +
+                                   file + "'");
   std::vector<Packet> packets;
   std::istringstream in(out);
   std::string line;
@@ -51,8 +52,8 @@ std::vector<Packet> probe_packets(const std::string& file, uint32_t stream) {
 
 Bytes ffmpeg_payload(const TempDir& dir, const std::string& file, uint32_t stream) {
   std::string out = dir.path() + "/payload_" + std::to_string(stream) + ".bin";
-  std::string cmd = "ffmpeg -nostdin -v quiet -y -i '" + file + "' -map 0:" + std::to_string(stream) +
-                    " -c copy -f data '" + out + "'";
+  std::string cmd = "ffmpeg -nostdin -v quiet -y -i '" + file +
+                    "' -map 0:" + std::to_string(stream) + " -c copy -f data '" + out + "'";
   EXPECT_EQ(run_command(cmd), 0) << cmd;
   return read_file(out);
 }
@@ -66,16 +67,20 @@ class AviFfmpeg : public ::testing::Test {
         "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=160x120:rate=25:duration=2 "
         "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 ";
     const std::string d = dir_->path() + "/";
-    ok_ = run_command(src + "-c:v mpeg4 -vtag XVID -g 12 -c:a libmp3lame -b:a 64k '" + d + "xvid.avi'") == 0 &&
-          run_command(src + "-f lavfi -i sine=frequency=880:sample_rate=48000:duration=2 "
-                            "-f lavfi -i sine=frequency=300:sample_rate=22050:duration=2 "
-                            "-map 0 -map 1 -map 2 -map 3 -c:v libx264 -g 12 -bf 2 -c:a:0 ac3 "
-                            "-c:a:1 pcm_s16le -c:a:2 libmp3lame '" + d + "h264.avi'") == 0 &&
+    ok_ = run_command(src + "-c:v mpeg4 -vtag XVID -g 12 -c:a libmp3lame -b:a 64k '" + d +
+                      "xvid.avi'") == 0 &&
+          run_command(src +
+                      "-f lavfi -i sine=frequency=880:sample_rate=48000:duration=2 "
+                      "-f lavfi -i sine=frequency=300:sample_rate=22050:duration=2 "
+                      "-map 0 -map 1 -map 2 -map 3 -c:v libx264 -g 12 -bf 2 -c:a:0 ac3 "
+                      "-c:a:1 pcm_s16le -c:a:2 libmp3lame '" +
+                      d + "h264.avi'") == 0 &&
           run_command(src + "-c:v mpeg2video -g 10 -bf 2 -c:a mp2 '" + d + "mpeg2.avi'") == 0 &&
           // AAC and MP3 beside B-frames: ffmpeg puts empty audio chunks in to
           // keep the interleave, which carry no time.
-          run_command(src + "-f lavfi -i sine=frequency=660:sample_rate=48000:duration=2 "
-                            "-map 0 -map 1 -map 2 -c:v libx264 -bf 2 -c:a:0 aac -c:a:1 libmp3lame '" +
+          run_command(src +
+                      "-f lavfi -i sine=frequency=660:sample_rate=48000:duration=2 "
+                      "-map 0 -map 1 -map 2 -c:v libx264 -bf 2 -c:a:0 aac -c:a:1 libmp3lame '" +
                       d + "aac.avi'") == 0;
     if (!ok_) return;
     Bytes h264 = read_file(d + "h264.avi");

@@ -76,7 +76,8 @@ TEST_P(AviIndexes, ReadsEverythingAndSeeksToKeyFrames) {
       EXPECT_EQ(blocks[i].key(), (i / 2) % 10 == 0) << i;
     }
   }
-  for (int64_t target : {int64_t(17 * kFrame + 5), int64_t(0), int64_t(59 * kFrame), int64_t(40 * kFrame)}) {
+  for (int64_t target :
+       {int64_t(17 * kFrame + 5), int64_t(0), int64_t(59 * kFrame), int64_t(40 * kFrame)}) {
     int64_t t = target;
     ASSERT_EQ(f.seek(ZEP_BLOCK_VIDEO, 0, &t), 0) << target;
     int64_t key = (target / kFrame) / 10 * 10 * kFrame;

@@ -29,10 +29,13 @@ class AviLarge : public ::testing::Test {
     if (ec || space.available < (4ull << 30)) GTEST_SKIP() << "less than 4 GiB free";
     dir_ = std::make_unique<TempDir>();
     file_ = dir_->path() + "/large.avi";
-    ASSERT_EQ(run_command("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=640x480:rate=25:duration=58 "
-                          "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=58 "
-                          "-c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le '" + file_ + "'"),
-              0);
+    ASSERT_EQ(
+        run_command(
+            "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=640x480:rate=25:duration=58 "
+            "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=58 "
+            "-c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le '" +
+            file_ + "'"),
+        0);
   }
   std::unique_ptr<TempDir> dir_;
   std::string file_;

@@ -105,11 +105,13 @@ TEST(AviRead, FailedReadLeavesTheStateAsItWas) {
   small.data = tiny;
   small.capacity = sizeof tiny;
   uint32_t type = 0, stream = 0;
-  EXPECT_EQ(L1ReadNextBlock(f.container(), &type, &stream, &small, 0), ZEP_ERR_BLOCK_BUFFER_TOO_SMALL);
+  EXPECT_EQ(L1ReadNextBlock(f.container(), &type, &stream, &small, 0),
+            ZEP_ERR_BLOCK_BUFFER_TOO_SMALL);
   EXPECT_EQ(L1ReadNextBlockByStream(f.container(), ZEP_BLOCK_AUDIO, 0, &small),
             ZEP_ERR_BLOCK_BUFFER_TOO_SMALL);
   ZepBlock none{};
-  EXPECT_EQ(L1ReadNextBlock(f.container(), &type, &stream, &none, 0), ZEP_ERR_BLOCK_BUFFER_TOO_SMALL);
+  EXPECT_EQ(L1ReadNextBlock(f.container(), &type, &stream, &none, 0),
+            ZEP_ERR_BLOCK_BUFFER_TOO_SMALL);
   Block next;
   ASSERT_EQ(f.read(&next), 0);
   EXPECT_EQ(next.type, ZEP_BLOCK_AUDIO);

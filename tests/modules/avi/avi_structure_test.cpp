@@ -126,7 +126,8 @@ TEST(AviStructure, NineAudioAndTwoVideoStreams) {
   q.value.ptr = &prop;
   ASSERT_EQ(L1GetInfo(f.container(), ZEP_QID_GET_AUDIO_MEDIA_PROP, &q, 2), 0);
   EXPECT_EQ(zep::u16_to_utf8(prop.name), "audio 2");
-  EXPECT_EQ(L1GetInfo(f.container(), ZEP_QID_GET_AUDIO_MEDIA_PROP, &q, 8), ZEP_ERR_INDEX_OUT_OF_RANGE);
+  EXPECT_EQ(L1GetInfo(f.container(), ZEP_QID_GET_AUDIO_MEDIA_PROP, &q, 8),
+            ZEP_ERR_INDEX_OUT_OF_RANGE);
 }
 
 TEST(AviStructure, InfoTextsOf255AndOf256Bytes) {
@@ -228,7 +229,8 @@ TEST(AviStructure, QueriesWithoutTitleAndUnknownQids) {
   ZepQueryData q{};
   EXPECT_EQ(L1GetInfo(f.container(), ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA, &q, 0), ZEP_FAIL);
   EXPECT_EQ(L1GetInfo(f.container(), ZEP_QID_NUM_CONTAINER_TITLE, &q, 0), 0);
-  EXPECT_EQ(L1GetInfo(f.container(), ZEP_QID_CHAPTERS_CHAPTER_COUNT, &q, 0), ZEP_ERR_UNSUPPORTED_QID);
+  EXPECT_EQ(L1GetInfo(f.container(), ZEP_QID_CHAPTERS_CHAPTER_COUNT, &q, 0),
+            ZEP_ERR_UNSUPPORTED_QID);
   EXPECT_EQ(L1SetInfo(f.container(), ZEP_QID_SET_TRACK_PROP, &q, 0, 0), ZEP_ERR_MENU_MODULE_NULL);
   EXPECT_EQ(L1GetInfo(f.container(), ZEP_QID_GET_WAIT_TIME, &q, 0), 0);
   EXPECT_EQ(q.value.i64, 50000000);
@@ -237,7 +239,8 @@ TEST(AviStructure, QueriesWithoutTitleAndUnknownQids) {
   char auth[] = "user:pw";
   q.size = sizeof auth;
   q.value.ptr = auth;
-  EXPECT_EQ(L1SetInfo(f.container(), ZEP_QID_SET_HTTP_AUTH, &q, 0, 0), ZEP_ERR_REMOTE_FILE_UNSUPPORTED);
+  EXPECT_EQ(L1SetInfo(f.container(), ZEP_QID_SET_HTTP_AUTH, &q, 0, 0),
+            ZEP_ERR_REMOTE_FILE_UNSUPPORTED);
   char back[16] = {};
   q.size = sizeof back;
   q.value.ptr = back;
@@ -311,7 +314,8 @@ TEST(AviStructureDamage, OversizedAndTruncatedChunks) {
   b = good;
   patch32(b, at(b, "movi") - 4, 0);  // empty movi
   files.push_back(b);
-  for (size_t n = 0; n < good.size(); n += 97) files.push_back(Bytes(good.begin(), good.begin() + long(n)));
+  for (size_t n = 0; n < good.size(); n += 97)
+    files.push_back(Bytes(good.begin(), good.begin() + long(n)));
   for (const Bytes& file : files) {
     AviFile f(dir.write("d.avi", file));
     if (!f.container()) continue;

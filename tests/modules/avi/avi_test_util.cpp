@@ -40,9 +40,12 @@ void AviFile::activate_all() {
   uint32_t v = count(ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA);
   uint32_t a = count(ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA);
   uint32_t s = count(ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA);
-  for (uint32_t i = 0; i < v && i < 1; ++i) L1SetTitleActiveStream(container_, ZEP_BLOCK_VIDEO, i, 1);
-  for (uint32_t i = 0; i < a && i < 8; ++i) L1SetTitleActiveStream(container_, ZEP_BLOCK_AUDIO, i, 1);
-  for (uint32_t i = 0; i < s && i < 8; ++i) L1SetTitleActiveStream(container_, ZEP_BLOCK_SUBTITLE, i, 1);
+  for (uint32_t i = 0; i < v && i < 1; ++i)
+    L1SetTitleActiveStream(container_, ZEP_BLOCK_VIDEO, i, 1);
+  for (uint32_t i = 0; i < a && i < 8; ++i)
+    L1SetTitleActiveStream(container_, ZEP_BLOCK_AUDIO, i, 1);
+  for (uint32_t i = 0; i < s && i < 8; ++i)
+    L1SetTitleActiveStream(container_, ZEP_BLOCK_SUBTITLE, i, 1);
 }
 
 static void fill(const ZepBlock& b, uint32_t type, uint32_t stream, Block* out) {

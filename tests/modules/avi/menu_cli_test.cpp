@@ -50,14 +50,17 @@ TEST_F(MenuCli, InfoListsEveryTitleWithItsStreamsAndDuration) {
 TEST_F(MenuCli, PacketsAndExtractOfEachTitle) {
   for (uint32_t t = 0; t < 3; ++t) {
     SCOPED_TRACE("title " + std::to_string(t));
-    const std::string packets = cli("packets --json --title " + std::to_string(t) + " '" + path_ + "'");
+    const std::string packets =
+        cli("packets --json --title " + std::to_string(t) + " '" + path_ + "'");
     size_t lines = 0;
-    for (size_t at = packets.find('\n'); at != std::string::npos; at = packets.find('\n', at + 1)) ++lines;
+    for (size_t at = packets.find('\n'); at != std::string::npos; at = packets.find('\n', at + 1))
+      ++lines;
     EXPECT_EQ(lines, 2u * kFrames[t]);
 
     const std::string video = dir_.path() + "/v.bin", audio = dir_.path() + "/a.bin";
     int status = -1;
-    cli("extract --title " + std::to_string(t) + " '" + path_ + "' 0:'" + video + "' 1:'" + audio + "'",
+    cli("extract --title " + std::to_string(t) + " '" + path_ + "' 0:'" + video + "' 1:'" + audio +
+            "'",
         &status);
     ASSERT_EQ(status, 0);
     Bytes video_expected, audio_expected;

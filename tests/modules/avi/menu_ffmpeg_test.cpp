@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "layer1/zep_module.h"
@@ -22,9 +22,9 @@ struct ProbePacket {
 
 // ffprobe's packet list of one stream: time and key flag.
 std::vector<ProbePacket> probe_packets(const std::string& file, const std::string& stream) {
-  const std::string out = command_output("ffprobe -v error -select_streams " + stream +
-                                         " -show_entries packet=pts_time,flags -of csv=p=0 '" +
-                                         file + "'");
+  const std::string out =
+      command_output("ffprobe -v error -select_streams " + stream +
+                     " -show_entries packet=pts_time,flags -of csv=p=0 '" + file + "'");
   std::vector<ProbePacket> packets;
   std::istringstream lines(out);
   std::string line;
@@ -43,7 +43,8 @@ std::vector<ProbePacket> probe_packets(const std::string& file, const std::strin
 std::pair<Bytes, Bytes> ffmpeg_extract(const TempDir& dir, const std::string& file, bool audio) {
   const std::string video_out = dir.path() + "/video.bin";
   const std::string audio_out = dir.path() + "/audio.bin";
-  std::string command = "ffmpeg -v error -y -i '" + file + "' -map 0:v:0 -c copy -f data '" + video_out + "'";
+  std::string command =
+      "ffmpeg -v error -y -i '" + file + "' -map 0:v:0 -c copy -f data '" + video_out + "'";
   if (audio) command += " -map 0:a:0 -c copy -f data '" + audio_out + "'";
   EXPECT_EQ(run_command(command), 0);
   return {read_file(video_out), audio ? read_file(audio_out) : Bytes{}};
@@ -60,10 +61,12 @@ TEST(MenuFfmpeg, EachTitleGivesWhatFfmpegExtractsFromItsOwnFile) {
   TempDir dir;
   const std::string lavfi = "ffmpeg -v error -y -f lavfi -i ";
   const std::vector<std::string> commands = {
-      lavfi + "testsrc=size=64x48:rate=10:duration=1.2 -f lavfi -i sine=f=440:r=8000:d=1.2 "
-              "-c:v mpeg4 -g 5 -c:a pcm_s16le -ac 1 ",
-      lavfi + "testsrc2=size=48x32:rate=15:duration=1 -f lavfi -i sine=f=660:r=16000:d=1 "
-              "-c:v mjpeg -c:a mp2 -b:a 64k -ac 1 ",
+      lavfi +
+          "testsrc=size=64x48:rate=10:duration=1.2 -f lavfi -i sine=f=440:r=8000:d=1.2 "
+          "-c:v mpeg4 -g 5 -c:a pcm_s16le -ac 1 ",
+      lavfi +
+          "testsrc2=size=48x32:rate=15:duration=1 -f lavfi -i sine=f=660:r=16000:d=1 "
+          "-c:v mjpeg -c:a mp2 -b:a 64k -ac 1 ",
       lavfi + "rgbtestsrc=size=32x32:rate=5:duration=1.6 -c:v mpeg4 -g 3 -an ",
   };
   std::vector<std::string> files;

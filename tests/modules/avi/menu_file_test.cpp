@@ -48,10 +48,13 @@ class Container {
       EXPECT_EQ(s, 0) << std::hex << qid;
     }
     switch (ZEP_QID_VALUE_TYPE(qid)) {
-      case ZEP_QTYPE_COUNT16: return q.value.u16;
+      case ZEP_QTYPE_COUNT16:
+        return q.value.u16;
       case ZEP_QTYPE_VALUE32:
-      case ZEP_QTYPE_SIZE32: return q.value.u32;
-      default: return q.value.u64;
+      case ZEP_QTYPE_SIZE32:
+        return q.value.u32;
+      default:
+        return q.value.u64;
     }
   }
 
@@ -101,9 +104,12 @@ void expect_tiny_title(const TitleContent& content, uint32_t seed, uint32_t fram
   ASSERT_EQ(content.video.size(), frames) << "seed " << seed;
   ASSERT_EQ(content.audio.size(), frames) << "seed " << seed;
   for (uint32_t f = 0; f < frames; ++f) {
-    EXPECT_EQ(content.video[f], menu::tiny_video_payload(seed, f)) << "seed " << seed << " frame " << f;
-    EXPECT_EQ(content.audio[f], menu::tiny_audio_payload(seed, f)) << "seed " << seed << " chunk " << f;
-    EXPECT_EQ(content.videoFlags[f] & ZEP_BLOCK_FLAG_KEYFRAME, f % 5 == 0 ? ZEP_BLOCK_FLAG_KEYFRAME : 0u);
+    EXPECT_EQ(content.video[f], menu::tiny_video_payload(seed, f))
+        << "seed " << seed << " frame " << f;
+    EXPECT_EQ(content.audio[f], menu::tiny_audio_payload(seed, f))
+        << "seed " << seed << " chunk " << f;
+    EXPECT_EQ(content.videoFlags[f] & ZEP_BLOCK_FLAG_KEYFRAME,
+              f % 5 == 0 ? ZEP_BLOCK_FLAG_KEYFRAME : 0u);
     EXPECT_EQ(content.videoTimes[f], int64_t(f) * 1000000);
     EXPECT_EQ(content.audioTimes[f], int64_t(f) * 1000000);
   }
@@ -125,7 +131,8 @@ MenuSpec linked_pages() {
 Bytes three_title_file(const MenuSpec& spec, const Bytes& tail = {}) {
   std::vector<Bytes> titles;
   for (size_t t = 0; t < 3; ++t) titles.push_back(menu::tiny_title(kSeeds[t], kFrames[t]));
-  return menu::concat({menu::build_menu_file(spec, titles, {menu::tiny_title(9, 3, 16, 16)}), tail});
+  return menu::concat(
+      {menu::build_menu_file(spec, titles, {menu::tiny_title(9, 3, 16, 16)}), tail});
 }
 
 TEST(MenuFile, ThreeTitlesEachWithItsStreamsAndPayloads) {

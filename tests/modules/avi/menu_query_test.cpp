@@ -52,7 +52,8 @@ TEST(MenuQuery, MenuMediaOffsetWithoutPagesFails) {
   MenuFixture f(menu::build_menu_section(spec));
   ASSERT_EQ(f.parse(), 0);
   ZepQueryData q{};
-  EXPECT_EQ(aviMenuOps.MenuGetInfo(f.reader(), ZEP_QID_MENUMEDIA_OFFSET, &q, 0), ZEP_E_NO_MORE_BLOCKS);
+  EXPECT_EQ(aviMenuOps.MenuGetInfo(f.reader(), ZEP_QID_MENUMEDIA_OFFSET, &q, 0),
+            ZEP_E_NO_MORE_BLOCKS);
 }
 
 TEST(MenuQuery, ChapterCountSuggestedBufferAndMenuInfo) {
@@ -64,7 +65,8 @@ TEST(MenuQuery, ChapterCountSuggestedBufferAndMenuInfo) {
   EXPECT_EQ(q.value.u16, 3u);
   ASSERT_EQ(aviMenuOps.MenuGetInfo(f.reader(), ZEP_QID_CHAPTERS_CHAPTER_COUNT, &q, 1), 0);
   EXPECT_EQ(q.value.u16, 1u);
-  EXPECT_EQ(aviMenuOps.MenuGetInfo(f.reader(), ZEP_QID_CHAPTERS_CHAPTER_COUNT, &q, 2), ZEP_E_NO_MORE_BLOCKS);
+  EXPECT_EQ(aviMenuOps.MenuGetInfo(f.reader(), ZEP_QID_CHAPTERS_CHAPTER_COUNT, &q, 2),
+            ZEP_E_NO_MORE_BLOCKS);
 
   ASSERT_EQ(aviMenuOps.MenuGetInfo(f.reader(), ZEP_QID_MENU_SUGGESTED_BUFFER_SIZE, &q, 0), 0);
   EXPECT_EQ(q.value.u32, AVI_MENU_BUFFER_SIZE);
@@ -82,7 +84,8 @@ TEST(MenuQuery, ChapterCountSuggestedBufferAndMenuInfo) {
   EXPECT_EQ(info.trtbSize, 8u);
 
   q = record_query(&info, sizeof info - 1);
-  EXPECT_EQ(aviMenuOps.MenuGetInfo(f.reader(), ZEP_QID_TITLEDATA_MENU_INFO, &q, 0), ZEP_ERR_BUFFER_TOO_SMALL);
+  EXPECT_EQ(aviMenuOps.MenuGetInfo(f.reader(), ZEP_QID_TITLEDATA_MENU_INFO, &q, 0),
+            ZEP_ERR_BUFFER_TOO_SMALL);
 }
 
 TEST(MenuQuery, TitlePageAndTrackRecords) {
@@ -106,7 +109,8 @@ TEST(MenuQuery, TitlePageAndTrackRecords) {
   EXPECT_EQ(page.values[5], 0x44u);
   EXPECT_EQ(std::u16string(page.name, page.nameChars), u"Deutsch");
   q = record_query(&page, sizeof page);
-  EXPECT_EQ(aviMenuOps.MenuGetInfo(f.reader(), ZEP_QID_GET_OVERLAY_MEDIA_PROP, &q, 5), ZEP_ERR_INDEX_OUT_OF_RANGE);
+  EXPECT_EQ(aviMenuOps.MenuGetInfo(f.reader(), ZEP_QID_GET_OVERLAY_MEDIA_PROP, &q, 5),
+            ZEP_ERR_INDEX_OUT_OF_RANGE);
 
   AviMenuTrackProp track;
   q = record_query(&track, sizeof track);
@@ -115,20 +119,27 @@ TEST(MenuQuery, TitlePageAndTrackRecords) {
   EXPECT_EQ(track.values[0], 1u);
   EXPECT_EQ(track.values[1], 0x6Bu);
   q = record_query(&track, sizeof track);
-  EXPECT_EQ(aviMenuOps.MenuGetInfo(f.reader(), ZEP_QID_SET_TRACK_PROP, &q, 2), ZEP_E_NO_MORE_BLOCKS);
+  EXPECT_EQ(aviMenuOps.MenuGetInfo(f.reader(), ZEP_QID_SET_TRACK_PROP, &q, 2),
+            ZEP_E_NO_MORE_BLOCKS);
 }
 
 TEST(MenuQuery, WithoutReaderAndUnknownQueries) {
   ZepQueryData q{};
-  EXPECT_EQ(aviMenuOps.MenuGetInfo(nullptr, ZEP_QID_MENUMEDIA_OFFSET, &q, 0), ZEP_ERR_MENU_MODULE_NULL);
-  EXPECT_EQ(aviMenuOps.MenuSetInfo(nullptr, ZEP_QID_SET_TRACK_PROP, &q, 0), ZEP_ERR_MENU_MODULE_NULL);
-  EXPECT_EQ(aviMenuOps.MenuSetInfoByQid(nullptr, ZEP_QID_SET_TRACK_PROP, &q), ZEP_ERR_MENU_MODULE_NULL);
+  EXPECT_EQ(aviMenuOps.MenuGetInfo(nullptr, ZEP_QID_MENUMEDIA_OFFSET, &q, 0),
+            ZEP_ERR_MENU_MODULE_NULL);
+  EXPECT_EQ(aviMenuOps.MenuSetInfo(nullptr, ZEP_QID_SET_TRACK_PROP, &q, 0),
+            ZEP_ERR_MENU_MODULE_NULL);
+  EXPECT_EQ(aviMenuOps.MenuSetInfoByQid(nullptr, ZEP_QID_SET_TRACK_PROP, &q),
+            ZEP_ERR_MENU_MODULE_NULL);
 
   MenuFixture f(menu::build_menu_section(paged_menu()));
   ASSERT_EQ(f.parse(), 0);
-  EXPECT_EQ(aviMenuOps.MenuGetInfo(f.reader(), ZEP_QID_VID_STREAM_FORMAT, &q, 0), ZEP_ERR_UNSUPPORTED_QID);
-  EXPECT_EQ(aviMenuOps.MenuSetInfo(f.reader(), ZEP_QID_SET_TRACK_PROP, &q, 0), ZEP_ERR_UNSUPPORTED_QID);
-  EXPECT_EQ(aviMenuOps.MenuGetInfo(f.reader(), ZEP_QID_MENUMEDIA_OFFSET, nullptr, 0), ZEP_E_NULL_ARG);
+  EXPECT_EQ(aviMenuOps.MenuGetInfo(f.reader(), ZEP_QID_VID_STREAM_FORMAT, &q, 0),
+            ZEP_ERR_UNSUPPORTED_QID);
+  EXPECT_EQ(aviMenuOps.MenuSetInfo(f.reader(), ZEP_QID_SET_TRACK_PROP, &q, 0),
+            ZEP_ERR_UNSUPPORTED_QID);
+  EXPECT_EQ(aviMenuOps.MenuGetInfo(f.reader(), ZEP_QID_MENUMEDIA_OFFSET, nullptr, 0),
+            ZEP_E_NULL_ARG);
   AviMenuInfoRecord info;
   q = record_query(nullptr, sizeof info);
   EXPECT_EQ(aviMenuOps.MenuGetInfo(f.reader(), ZEP_QID_TITLEDATA_MENU_INFO, &q, 0), ZEP_E_NULL_ARG);

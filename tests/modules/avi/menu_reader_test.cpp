@@ -113,8 +113,10 @@ TEST(MenuParse, SetMenuVersionAcceptsOnlyOne) {
 }
 
 TEST(MenuParse, SkipsOtherChildrenAndLooksIntoLaterZpnuLists) {
-  Bytes first_list = menu::zpnu(menu::concat({menu::chunk("JUNK", Bytes(3)), menu::menu_chunk(3, u"", {})}));
-  Bytes second_list = menu::zpnu(menu::menu_chunk(1, u"Later", menu::mdia(menu::titl({}, menu::meds(42)))));
+  Bytes first_list =
+      menu::zpnu(menu::concat({menu::chunk("JUNK", Bytes(3)), menu::menu_chunk(3, u"", {})}));
+  Bytes second_list =
+      menu::zpnu(menu::menu_chunk(1, u"Later", menu::mdia(menu::titl({}, menu::meds(42)))));
   MenuFixture f(menu::riff_menu(menu::concat({menu::chunk("JUNK", Bytes(5)), first_list,
                                               menu::list("LIST", "OTHR", Bytes(4)), second_list})));
   ASSERT_EQ(f.parse(), 0);
@@ -149,7 +151,8 @@ TEST(MenuMedia, EmptyTrackCountsNoneAndMissingTrackFails) {
   none.withTrack = false;
   MenuFixture without(menu::build_menu_section(none));
   ASSERT_EQ(without.parse(), 0);
-  EXPECT_EQ(aviMenuOps.GetMenuMediaPositions(without.reader(), positions, 4, &count), ZEP_E_NULL_ARG);
+  EXPECT_EQ(aviMenuOps.GetMenuMediaPositions(without.reader(), positions, 4, &count),
+            ZEP_E_NULL_ARG);
 }
 
 TEST(MenuPages, DirectPagesAndLanguageGroupsWithTheirMarks) {
@@ -176,9 +179,10 @@ TEST(MenuPages, LinksBeyondTheLimitAreDropped) {
   links.bytes(menu::meds(1234));
   for (uint32_t key = 0; key <= AVI_MENU_MAX_LINKS; ++key) links.bytes(menu::medt(key + 100));
   const Bytes track = links.take();
-  Bytes sub = menu::concat({menu::mdia(menu::concat({menu::titl({}, menu::meds(0)), menu::mntk(track)})),
-                            menu::wmen(100), menu::wmen(100 + AVI_MENU_MAX_LINKS - 1),
-                            menu::wmen(100 + AVI_MENU_MAX_LINKS)});
+  Bytes sub =
+      menu::concat({menu::mdia(menu::concat({menu::titl({}, menu::meds(0)), menu::mntk(track)})),
+                    menu::wmen(100), menu::wmen(100 + AVI_MENU_MAX_LINKS - 1),
+                    menu::wmen(100 + AVI_MENU_MAX_LINKS)});
   MenuFixture f(menu::riff_menu(menu::zpnu(menu::menu_chunk(1, u"", sub))));
   ASSERT_EQ(f.parse(), 0);
   EXPECT_EQ(f.reader()->linkCount, AVI_MENU_MAX_LINKS);

@@ -47,9 +47,9 @@ class MenuFixture {
   explicit MenuFixture(const Bytes& section, const Bytes& tail = {})
       : menuPosition_(leading_riff().size()), file_(menu::concat({leading_riff(), section, tail})) {
     EXPECT_EQ(file_.status(), 0);
-    EXPECT_EQ(aviMenuOps.OpenMenu(file_.file(), menuPosition_, &reader_, buffer_,
-                                  sizeof buffer_, 1, 2),
-              0);
+    EXPECT_EQ(
+        aviMenuOps.OpenMenu(file_.file(), menuPosition_, &reader_, buffer_, sizeof buffer_, 1, 2),
+        0);
   }
   ~MenuFixture() { aviMenuOps.CloseMenu(reader_); }
   MenuFixture(const MenuFixture&) = delete;

@@ -42,7 +42,8 @@ class AssFile {
   }
   std::string CodecPrivate() const {
     const uint8_t* p = reader_.GetCodecPrivate();
-    return p ? std::string(reinterpret_cast<const char*>(p), reader_.GetCodecPrivateSize()) : std::string();
+    return p ? std::string(reinterpret_cast<const char*>(p), reader_.GetCodecPrivateSize())
+             : std::string();
   }
   CASSReader& reader() { return reader_; }
   ZEP_STATUS status() const { return status_; }
@@ -96,7 +97,7 @@ TEST(AssReader, DividesDialogueFieldsAndFormsEntryTexts) {
 TEST(AssReader, SectionsStylesAndScriptInfo) {
   AssFile file(kHeader + kEvents);
   EXPECT_EQ(file.reader().script_info(0), " Test script");  // Title:, the rest of the line
-  EXPECT_EQ(file.reader().script_info(10), " 384");        // PlayResX:
+  EXPECT_EQ(file.reader().script_info(10), " 384");         // PlayResX:
   ASSERT_EQ(file.reader().style_count(), 1u);
   EXPECT_EQ(file.reader().style_field(0, ZepAssStyleField::kName), " Default");
   EXPECT_EQ(file.reader().style_field(0, ZepAssStyleField::kPrimaryColour), "&Hffffff");
@@ -141,7 +142,8 @@ TEST(AssReader, EventsWithoutFormatGiveNoEventsAndNoCodecPrivate) {
 TEST(AssReader, SsaInUtf16EqualsItsUtf8Form) {
   const std::string text =
       "[Script Info]\nScriptType: v4.00\n\n[V4 Styles]\n"
-      "Format: Name, Fontname, TertiaryColour, AlphaLevel\nStyle: Default,Tahoma,&H0,0\n\n[Events]\n"
+      "Format: Name, Fontname, TertiaryColour, AlphaLevel\nStyle: "
+      "Default,Tahoma,&H0,0\n\n[Events]\n"
       "Format: Marked, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n"
       "Dialogue: Marked=0,0:00:00.10,0:00:00.90,Default,,0,0,0,,Ünïcödé 𝄞 text\n"
       "Dialogue: Marked=0,0:00:01.00,0:00:02.00,Default,,0,0,0,,{\\i1}second{\\i0}";

@@ -36,9 +36,9 @@ TEST(SubtitleMarkup, TagsAreNotDrawnAndStylesNest) {
 TEST(SubtitleMarkup, OpeningTagsAreExactAndCaseSensitive) {
   const auto chars = parse("<I>a<B>b<s>c<x>d</>e<br/>f");
   ASSERT_EQ(codes(chars), U"abcdef");
-  EXPECT_FALSE(chars[0].style.italic);   // "I" is no tag we know
+  EXPECT_FALSE(chars[0].style.italic);  // "I" is no tag we know
   EXPECT_TRUE(chars[2].style.strikeThrough);
-  EXPECT_TRUE(chars[3].style.strikeThrough);  // "x" opens nothing
+  EXPECT_TRUE(chars[3].style.strikeThrough);   // "x" opens nothing
   EXPECT_FALSE(chars[4].style.strikeThrough);  // "/" closes the innermost
   EXPECT_FALSE(chars[5].style.strikeThrough);  // "br/" closes, nothing is open
 }
@@ -52,8 +52,9 @@ TEST(SubtitleMarkup, FontColor) {
   EXPECT_EQ(chars[2].style.color, 0xFFFFFFu);
   EXPECT_EQ(chars[3].style.color, 0xFFFFFFu);
 
-  chars = parse("<font face=\"x\" color=\"#00FF00\">a</font>b<font color=\"#12345\">c<font color=\"red\">d"
-                "<font color=#FF0000>e");
+  chars = parse(
+      "<font face=\"x\" color=\"#00FF00\">a</font>b<font color=\"#12345\">c<font color=\"red\">d"
+      "<font color=#FF0000>e");
   ASSERT_EQ(codes(chars), U"abcde");
   EXPECT_EQ(chars[4].style.color, 0xFFFFFFu);  // attribute values are quoted
   EXPECT_EQ(chars[0].style.color, 0x00FF00u);
@@ -71,7 +72,9 @@ TEST(SubtitleMarkup, QuotesHideTagEndsAndUnclosedTagsEndTheText) {
 TEST(SubtitleMarkup, Utf8DecodingAndDamage) {
   EXPECT_EQ(codes(parse("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\n")), U"\u00E9\u20AC\U0001F600\n");
   // A lone continuation byte, a cut sequence, an overlong form and a surrogate.
-  EXPECT_EQ(codes(parse("\x80" "a\xE2\x82")), U"\uFFFDa\uFFFD\uFFFD");
+  EXPECT_EQ(codes(parse("\x80"
+                        "a\xE2\x82")),
+            U"\uFFFDa\uFFFD\uFFFD");
   EXPECT_EQ(codes(parse("\xC0\xAF")), U"\uFFFD\uFFFD");
   EXPECT_EQ(codes(parse("\xED\xA0\x80")), U"\uFFFD\uFFFD\uFFFD");
   EXPECT_TRUE(zep_subtitle_parse_markup(nullptr, 5).empty());

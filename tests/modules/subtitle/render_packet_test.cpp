@@ -30,7 +30,9 @@ void fill_rect(ZepSubtitlePicture& p, uint32_t x0, uint32_t y0, uint32_t w, uint
   }
 }
 
-uint16_t le16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
+uint16_t le16(const std::vector<uint8_t>& b, size_t at) {
+  return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
+}
 
 ZepQsubPacket decode(const std::vector<uint8_t>& packet) {
   ZepQsubPacket out;
@@ -43,7 +45,8 @@ std::vector<std::string> rows_of(const ZepQsubPacket& p) {
   std::vector<std::string> rows;
   for (uint32_t y = 0; y < p.height; ++y) {
     std::string row;
-    for (uint32_t x = 0; x < p.width; ++x) row.push_back(static_cast<char>('0' + p.pixels[y * p.width + x]));
+    for (uint32_t x = 0; x < p.width; ++x)
+      row.push_back(static_cast<char>('0' + p.pixels[y * p.width + x]));
     rows.push_back(row);
   }
   return rows;
@@ -68,15 +71,18 @@ TEST(SubtitleTimeString, ReadsBackAtMillisecondPrecision) {
   char text[28];
   zep_subtitle_format_time_string(37234567891LL, 37234579999LL, text);
   int64_t start = -1, end = -1;
-  ASSERT_EQ(zep_subtitle_parse_time_string(reinterpret_cast<const uint8_t*>(text), 27, &start, &end), ZEP_OK);
+  ASSERT_EQ(
+      zep_subtitle_parse_time_string(reinterpret_cast<const uint8_t*>(text), 27, &start, &end),
+      ZEP_OK);
   EXPECT_EQ(start, 37234560000LL);
   EXPECT_EQ(end, 37234570000LL);
   const std::string damaged = "[00:00:01.000 00:00:02.000]";
-  EXPECT_EQ(zep_subtitle_parse_time_string(reinterpret_cast<const uint8_t*>(damaged.data()), damaged.size(), &start,
-                                           &end),
+  EXPECT_EQ(zep_subtitle_parse_time_string(reinterpret_cast<const uint8_t*>(damaged.data()),
+                                           damaged.size(), &start, &end),
             ZEP_ERR_INVALID_SUBTITLE);
-  EXPECT_EQ(zep_subtitle_parse_time_string(reinterpret_cast<const uint8_t*>(text), 20, &start, &end),
-            ZEP_ERR_INVALID_SUBTITLE);
+  EXPECT_EQ(
+      zep_subtitle_parse_time_string(reinterpret_cast<const uint8_t*>(text), 20, &start, &end),
+      ZEP_ERR_INVALID_SUBTITLE);
 }
 
 TEST(QsubRunLength, LongRunsAndRowAlignment) {
@@ -121,7 +127,8 @@ TEST(QsubRunLength, RandomPicturesDecodeToThemselves) {
     zep_qsub_encode_fields(pixels.data(), w, h, &data, &second);
     std::vector<uint8_t> decoded(pixels.size(), 9);
     ASSERT_EQ(zep_qsub_decode_field(data.data(), data.size(), 0, w, h, 0, decoded.data()), ZEP_OK);
-    ASSERT_EQ(zep_qsub_decode_field(data.data(), data.size(), second, w, h, 1, decoded.data()), ZEP_OK);
+    ASSERT_EQ(zep_qsub_decode_field(data.data(), data.size(), second, w, h, 1, decoded.data()),
+              ZEP_OK);
     ASSERT_EQ(decoded, pixels) << "round " << round << " " << w << "x" << h;
   }
 }
@@ -134,11 +141,13 @@ TEST(QsubRunLength, DamagedDataIsRefused) {
             ZEP_ERR_INVALID_SUBTITLE);
   // Data ends inside the row.
   const std::vector<uint8_t> cut = {0x1C};
-  EXPECT_EQ(zep_qsub_decode_field(cut.data(), cut.size(), 0, 10, 1, 0, pixels.data()), ZEP_ERR_INVALID_SUBTITLE);
+  EXPECT_EQ(zep_qsub_decode_field(cut.data(), cut.size(), 0, 10, 1, 0, pixels.data()),
+            ZEP_ERR_INVALID_SUBTITLE);
 }
 
 TEST(QsubPacket, EmptyPictureGivesBlank4x4PaddedTo8x4) {
-  for (const ZepSubtitlePicture& picture : {blank_picture(0, 0), blank_picture(100, 50), blank_picture(3, 3)}) {
+  for (const ZepSubtitlePicture& picture :
+       {blank_picture(0, 0), blank_picture(100, 50), blank_picture(3, 3)}) {
     std::vector<uint8_t> packet;
     ASSERT_EQ(zep_subtitle_build_packet(picture, 640, 480, &packet), ZEP_OK);
     const ZepQsubPacket p = decode(packet);
@@ -183,8 +192,9 @@ TEST(QsubPacket, Layout640x480) {
   const ZepQsubPacket p = decode(packet);
   EXPECT_FALSE(p.extraHeader);
   EXPECT_EQ(p.dataOffset, 53u);
-  EXPECT_EQ(rows_of(p), (std::vector<std::string>{"00111111111100", "00222222222200", "00222222222200",
-                                                  "00222222222200", "00222222222200", "00222222222200"}));
+  EXPECT_EQ(rows_of(p),
+            (std::vector<std::string>{"00111111111100", "00222222222200", "00222222222200",
+                                      "00222222222200", "00222222222200", "00222222222200"}));
 }
 
 TEST(QsubPacket, Layouts960x720And1440x1080) {
@@ -251,8 +261,10 @@ TEST(QsubPacket, TooWideOrTooTallPicturesAreScaledIntoTheArea) {
     uint32_t frameW, frameH, picW, picH;
     int left, top, right, bottom;
   };
-  for (const Case& c : {Case{640, 480, 1000, 40, 44, 24, 595, 455}, Case{640, 480, 20, 1000, 44, 24, 595, 455},
-                        Case{960, 720, 2000, 900, 64, 48, 895, 671}, Case{1440, 1080, 3000, 100, 0, 64, 1439, 1023}}) {
+  for (const Case& c :
+       {Case{640, 480, 1000, 40, 44, 24, 595, 455}, Case{640, 480, 20, 1000, 44, 24, 595, 455},
+        Case{960, 720, 2000, 900, 64, 48, 895, 671},
+        Case{1440, 1080, 3000, 100, 0, 64, 1439, 1023}}) {
     ZepSubtitlePicture picture = blank_picture(c.picW, c.picH);
     fill_rect(picture, 0, 0, c.picW, c.picH, 2);
     fill_rect(picture, 0, 0, c.picW / 2, c.picH, 1);
@@ -282,7 +294,8 @@ TEST(QsubPacket, TooWideOrTooTallPicturesAreScaledIntoTheArea) {
 TEST(QsubPacket, FirstFieldBeyond16BitsGivesNoPacket) {
   // Alternating values: one nibble per pixel, about 700 bytes per row.
   ZepSubtitlePicture picture = blank_picture(1400, 400);
-  for (size_t i = 0; i < picture.pixels.size(); ++i) picture.pixels[i] = static_cast<uint8_t>(1 + (i % 2));
+  for (size_t i = 0; i < picture.pixels.size(); ++i)
+    picture.pixels[i] = static_cast<uint8_t>(1 + (i % 2));
   std::vector<uint8_t> packet;
   EXPECT_EQ(zep_subtitle_build_packet(picture, 1440, 1080, &packet), ZEP_ERR_INVALID_SUBTITLE);
   EXPECT_TRUE(packet.empty());
@@ -303,6 +316,7 @@ TEST(QsubDecode, DamagedPacketsAreRefused) {
   std::vector<uint8_t> badOffset = packet;
   badOffset[39] = 0xFF;
   badOffset[40] = 0x7F;
-  EXPECT_EQ(zep_qsub_decode_packet(badOffset.data(), badOffset.size(), &p), ZEP_ERR_INVALID_SUBTITLE);
+  EXPECT_EQ(zep_qsub_decode_packet(badOffset.data(), badOffset.size(), &p),
+            ZEP_ERR_INVALID_SUBTITLE);
   EXPECT_EQ(zep_qsub_decode_packet(nullptr, 0, &p), ZEP_E_NULL_ARG);
 }

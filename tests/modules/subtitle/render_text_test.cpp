@@ -2,11 +2,11 @@
 // pixel values, colours, styles, line breaking and fitting.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <cstdio>
 #include <set>
 #include <string>
-#include <sys/stat.h>
 
 #include "modules/subtitle/qsub_decode.h"
 #include "modules/subtitle/subtitle_render.h"
@@ -28,7 +28,8 @@ class SubtitleRenderTest : public testing::Test {
 
   ZepSubtitlePicture render(const std::string& text, uint32_t w = 640, uint32_t h = 480) {
     ZepSubtitlePicture picture;
-    EXPECT_EQ(zep_subtitle_render_entry(renderer_, w, h, text.c_str(), 0, 15000000, &picture), ZEP_OK);
+    EXPECT_EQ(zep_subtitle_render_entry(renderer_, w, h, text.c_str(), 0, 15000000, &picture),
+              ZEP_OK);
     EXPECT_EQ(picture.pixels.size(), static_cast<size_t>(picture.width) * picture.height);
     return picture;
   }
@@ -36,7 +37,9 @@ class SubtitleRenderTest : public testing::Test {
   ZepSubtitleRenderer* renderer_ = nullptr;
 };
 
-std::set<uint8_t> values(const std::vector<uint8_t>& pixels) { return {pixels.begin(), pixels.end()}; }
+std::set<uint8_t> values(const std::vector<uint8_t>& pixels) {
+  return {pixels.begin(), pixels.end()};
+}
 
 // The columns [x0, x1) of a picture.
 std::vector<uint8_t> columns(const ZepSubtitlePicture& p, uint32_t x0, uint32_t x1) {
@@ -63,7 +66,8 @@ TEST_F(SubtitleRenderTest, TextIsDrawnWithOutlineAroundIt) {
       if (p.pixels[y * p.width + x] != 2) continue;
       ASSERT_TRUE(x > 0 && y > 0 && x + 1 < p.width && y + 1 < p.height);
       for (int dy = -1; dy <= 1; ++dy) {
-        for (int dx = -1; dx <= 1; ++dx) ASSERT_NE(p.pixels[(y + dy) * p.width + x + dx], 0) << x << "," << y;
+        for (int dx = -1; dx <= 1; ++dx)
+          ASSERT_NE(p.pixels[(y + dy) * p.width + x + dx], 0) << x << "," << y;
       }
     }
   }
@@ -102,14 +106,15 @@ TEST_F(SubtitleRenderTest, UnderlineAndStrikeThroughAddBars) {
   const ZepSubtitlePicture plain = render("mmmm");
   const ZepSubtitlePicture under = render("<u>mmmm</u>");
   const ZepSubtitlePicture strike = render("<s>mmmm</s>");
-  EXPECT_GT(under.height, plain.height);  // below the baseline
+  EXPECT_GT(under.height, plain.height);   // below the baseline
   EXPECT_EQ(strike.height, plain.height);  // through the glyphs
   EXPECT_NE(strike.pixels, plain.pixels);
   // A strike-through bar runs across the gaps between the letters: some row
   // holds text from one side to the other.
   bool fullRow = false;
   for (uint32_t y = 0; y < strike.height && !fullRow; ++y) {
-    fullRow = std::count(strike.pixels.begin() + y * strike.width, strike.pixels.begin() + (y + 1) * strike.width,
+    fullRow = std::count(strike.pixels.begin() + y * strike.width,
+                         strike.pixels.begin() + (y + 1) * strike.width,
                          2) >= static_cast<long>(strike.width) - 8;
   }
   EXPECT_TRUE(fullRow);
@@ -139,7 +144,8 @@ TEST_F(SubtitleRenderTest, DrawingStopsAtTheBottomLimit) {
 TEST_F(SubtitleRenderTest, NothingDrawnGivesAnEmptyPictureAndTheBlankPacket) {
   for (const char* text : {"", "<i></i>", " ", "\n\n"}) {
     const ZepSubtitlePicture p = render(text);
-    EXPECT_TRUE(std::all_of(p.pixels.begin(), p.pixels.end(), [](uint8_t v) { return v == 0; })) << text;
+    EXPECT_TRUE(std::all_of(p.pixels.begin(), p.pixels.end(), [](uint8_t v) { return v == 0; }))
+        << text;
     std::vector<uint8_t> packet;
     ASSERT_EQ(zep_subtitle_build_packet(p, 640, 480, &packet), ZEP_OK);
     ZepQsubPacket decoded;
@@ -199,7 +205,8 @@ TEST_F(SubtitleRenderTest, DamagedFontFilesFailOrDrawWithoutHarm) {
   font.resize(std::fread(font.data(), 1, font.size(), in));
   std::fclose(in);
   const std::string path = testing::TempDir() + "/damaged_font.ttf";
-  for (const size_t keep : {size_t{0}, size_t{12}, size_t{400}, font.size() / 2, font.size() - 1000}) {
+  for (const size_t keep :
+       {size_t{0}, size_t{12}, size_t{400}, font.size() / 2, font.size() - 1000}) {
     std::FILE* out = std::fopen(path.c_str(), "wb");
     ASSERT_NE(out, nullptr);
     std::fwrite(font.data(), 1, keep, out);
@@ -207,7 +214,8 @@ TEST_F(SubtitleRenderTest, DamagedFontFilesFailOrDrawWithoutHarm) {
     const std::u16string name = zep::utf8_to_u16(path);
     ASSERT_EQ(zep_subtitle_renderer_set_font(renderer_, name.c_str()), ZEP_OK);
     ZepSubtitlePicture p;
-    const ZEP_STATUS status = zep_subtitle_render_entry(renderer_, 640, 480, "Hello \xE2\x82\xAC", 0, 1, &p);
+    const ZEP_STATUS status =
+        zep_subtitle_render_entry(renderer_, 640, 480, "Hello \xE2\x82\xAC", 0, 1, &p);
     EXPECT_TRUE(status == ZEP_OK || status == ZEP_FAIL) << keep << ": " << status;
     EXPECT_EQ(p.pixels.size(), static_cast<size_t>(p.width) * p.height);
   }
@@ -225,7 +233,8 @@ TEST_F(SubtitleRenderTest, DefaultFontIsFoundWithoutAName) {
 
 TEST_F(SubtitleRenderTest, HugeAndTinyFrameSizesStayBounded) {
   ZepSubtitlePicture p;
-  EXPECT_EQ(zep_subtitle_render_entry(renderer_, 0xFFFFFFFFu, 0xFFFFFFFFu, "big", 0, 1, &p), ZEP_OK);
+  EXPECT_EQ(zep_subtitle_render_entry(renderer_, 0xFFFFFFFFu, 0xFFFFFFFFu, "big", 0, 1, &p),
+            ZEP_OK);
   EXPECT_GT(p.width, 0u);
   EXPECT_EQ(zep_subtitle_render_entry(renderer_, 0, 0, "none", 0, 1, &p), ZEP_OK);
   EXPECT_EQ(p.width, 0u);

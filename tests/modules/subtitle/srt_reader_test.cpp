@@ -88,7 +88,8 @@ TEST(SrtReader, BomAndLineEndsDoNotChangeTheEntries) {
 }
 
 TEST(SrtReader, Utf16FilesEqualTheirUtf8Form) {
-  const std::string text = "1\n00:00:01,000 --> 00:00:02,000\nÇa va ? — 𝄞\n\n2\n00:00:03,000 --> 00:00:04,000\n日本語\n";
+  const std::string text =
+      "1\n00:00:01,000 --> 00:00:02,000\nÇa va ? — 𝄞\n\n2\n00:00:03,000 --> 00:00:04,000\n日本語\n";
   const auto expected = SrtFile(text).All();
   ASSERT_EQ(expected.size(), 2u);
   for (const char* ends : {"\n", "\r\n"}) {

@@ -90,7 +90,8 @@ class Container {
       if (*last != ZEP_OK) break;
       EXPECT_EQ(type, ZEP_BLOCK_SUBTITLE);
       EXPECT_EQ(stream, 0u);
-      out.push_back({std::vector<uint8_t>(block_.data, block_.data + block_.size), block_.time, block_.duration});
+      out.push_back({std::vector<uint8_t>(block_.data, block_.data + block_.size), block_.time,
+                     block_.duration});
     }
     return out;
   }
@@ -104,7 +105,9 @@ class Container {
   ZepBlock block_;
 };
 
-std::string AsText(const std::vector<uint8_t>& data) { return std::string(data.begin(), data.end()); }
+std::string AsText(const std::vector<uint8_t>& data) {
+  return std::string(data.begin(), data.end());
+}
 
 }  // namespace
 
@@ -120,8 +123,9 @@ TEST(SubtitleModule, ProbesByExtension) {
   struct Case {
     const char16_t* name;
     uint32_t score;
-  } cases[] = {{u"a.srt", 100}, {u"dir/b.ass", 100}, {u"c.ssa", 100}, {u"D.SRT", 100}, {u"e.srt  ", 100},
-               {u"f.txt", 0},   {u".srt", 0},        {u"nodot", 0},    {u"g.srt.bak", 0}};
+  } cases[] = {{u"a.srt", 100}, {u"dir/b.ass", 100}, {u"c.ssa", 100},
+               {u"D.SRT", 100}, {u"e.srt  ", 100},   {u"f.txt", 0},
+               {u".srt", 0},    {u"nodot", 0},       {u"g.srt.bak", 0}};
   for (const Case& c : cases) {
     uint32_t score = 7;
     EXPECT_EQ(module->ops->ProbeContainer(&score, c.name, nullptr), ZEP_OK);
@@ -140,7 +144,8 @@ TEST(SubtitleModule, OpenFailures) {
   EXPECT_EQ(handle, nullptr);
   zeptest::TempDir dir;
   const std::string other = dir.write("x.txt", std::string_view("1\n"));
-  EXPECT_EQ(zepSubtitleModule.ops->OpenContainer(&handle, zep::utf8_to_u16(other).c_str(), nullptr), -10);
+  EXPECT_EQ(zepSubtitleModule.ops->OpenContainer(&handle, zep::utf8_to_u16(other).c_str(), nullptr),
+            -10);
   EXPECT_EQ(handle, nullptr);  // nothing is left behind
 }
 
@@ -148,7 +153,8 @@ TEST(SubtitleModule, AnswersQueries) {
   Container c("q.srt", kSrt);
   ASSERT_EQ(c.status(), ZEP_OK);
   ZepQueryData q{};
-  for (uint32_t qid : {ZEP_QID_NUM_CONTAINER_TITLE, ZEP_QID_NUM_TITLE_STREAMS, ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA}) {
+  for (uint32_t qid : {ZEP_QID_NUM_CONTAINER_TITLE, ZEP_QID_NUM_TITLE_STREAMS,
+                       ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA}) {
     q = {};
     ASSERT_EQ(L1GetInfo(c.get(), qid, &q, 0), ZEP_OK);
     EXPECT_EQ(q.value.u16, 1u);
@@ -278,7 +284,8 @@ TEST(SubtitleModule, TextReadIntoASmallFixedBufferKeepsTheEntry) {
   ZepBlock fixed{};
   fixed.data = storage.data();
   fixed.capacity = static_cast<uint32_t>(storage.size());
-  EXPECT_EQ(L1ReadNextBlockByStream(c.get(), ZEP_BLOCK_SUBTITLE, 0, &fixed), ZEP_ERR_BLOCK_BUFFER_TOO_SMALL);
+  EXPECT_EQ(L1ReadNextBlockByStream(c.get(), ZEP_BLOCK_SUBTITLE, 0, &fixed),
+            ZEP_ERR_BLOCK_BUFFER_TOO_SMALL);
   EXPECT_EQ(fixed.size, 0u);
   EXPECT_EQ(storage[0], 0xAA);
   // The entry was not consumed: a large enough buffer gets it.
@@ -302,7 +309,8 @@ TEST(SubtitleModule, BitmapOutputDeliversQsubPackets) {
   const int64_t times[3][2] = {{10000000, 15000000}, {32500000, 7500000}, {50000000, 10000000}};
   for (size_t i = 0; i < blocks.size(); ++i) {
     ZepQsubPacket packet;
-    ASSERT_EQ(zep_qsub_decode_packet(blocks[i].data.data(), blocks[i].data.size(), &packet), ZEP_OK);
+    ASSERT_EQ(zep_qsub_decode_packet(blocks[i].data.data(), blocks[i].data.size(), &packet),
+              ZEP_OK);
     EXPECT_FALSE(packet.extraHeader);  // 640 x 480 form
     EXPECT_EQ(blocks[i].time, times[i][0]);
     EXPECT_EQ(blocks[i].duration, times[i][1]);
@@ -322,7 +330,8 @@ TEST(SubtitleModule, BitmapOutputDeliversQsubPackets) {
             "[00:00:01.000-00:00:02.500]");
   // Two text lines are taller than one.
   ZepQsubPacket twoLines, oneLine;
-  ASSERT_EQ(zep_qsub_decode_packet(blocks[0].data.data(), blocks[0].data.size(), &twoLines), ZEP_OK);
+  ASSERT_EQ(zep_qsub_decode_packet(blocks[0].data.data(), blocks[0].data.size(), &twoLines),
+            ZEP_OK);
   ASSERT_EQ(zep_qsub_decode_packet(blocks[1].data.data(), blocks[1].data.size(), &oneLine), ZEP_OK);
   EXPECT_GT(twoLines.height, oneLine.height + 20);
 
@@ -359,7 +368,8 @@ TEST(SubtitleModule, BitmapFrameSizes) {
   // A frame size without a packet form fails the read.
   ASSERT_EQ(c.SetTextOutput(0), ZEP_OK);  // a new reader: back to the first entry
   ASSERT_EQ(c.SetFrame(720, 576), ZEP_OK);
-  EXPECT_EQ(L1ReadNextBlockByStream(c.get(), ZEP_BLOCK_SUBTITLE, 0, &block), ZEP_ERR_BLOCK_READ_FAILURE);
+  EXPECT_EQ(L1ReadNextBlockByStream(c.get(), ZEP_BLOCK_SUBTITLE, 0, &block),
+            ZEP_ERR_BLOCK_READ_FAILURE);
 }
 
 TEST(SubtitleModule, MissingFontFailsTheRead) {

@@ -27,8 +27,8 @@ struct Packet {
 };
 
 std::vector<Packet> ProbePackets(const std::string& path) {
-  const auto json = nlohmann::json::parse(
-      zeptest::command_output("ffprobe -v error -show_packets -show_streams -of json '" + path + "'"));
+  const auto json = nlohmann::json::parse(zeptest::command_output(
+      "ffprobe -v error -show_packets -show_streams -of json '" + path + "'"));
   const std::string base = json["streams"][0]["time_base"];
   const int64_t num = std::stoll(base.substr(0, base.find('/')));
   const int64_t den = std::stoll(base.substr(base.find('/') + 1));
@@ -58,7 +58,8 @@ Read ReadThroughContainer(const std::string& path) {
   q.value.u8 = 1;
   EXPECT_EQ(L1SetInfo(c, ZEP_QID_SET_SRT_OUTPUT_TEXT, &q, 0, 0), ZEP_OK);
   q = {};
-  if (L1GetInfo(c, ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA_SIZE, &q, 0) == ZEP_OK && q.valueType == ZEP_QTYPE_SIZE32) {
+  if (L1GetInfo(c, ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA_SIZE, &q, 0) == ZEP_OK &&
+      q.valueType == ZEP_QTYPE_SIZE32) {
     out.codecPrivate.resize(q.value.u32);
     q.size = q.value.u32;
     q.value.ptr = out.codecPrivate.data();
@@ -87,18 +88,21 @@ void CompareWithFfmpeg(const std::string& path) {
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(read.packets[i].time, expected[i].time) << path << " entry " << i;
     EXPECT_EQ(read.packets[i].duration, expected[i].duration) << path << " entry " << i;
-    EXPECT_EQ(read.packets[i].size, expected[i].size) << path << " entry " << i << ": " << read.texts[i];
+    EXPECT_EQ(read.packets[i].size, expected[i].size)
+        << path << " entry " << i << ": " << read.texts[i];
   }
   // ffmpeg's extraction writes the payloads one after the other.
   std::string joined;
   for (const auto& text : read.texts) joined += text;
-  EXPECT_EQ(joined, zeptest::command_output("ffmpeg -v error -i '" + path + "' -map 0:0 -c copy -f data -"));
+  EXPECT_EQ(joined, zeptest::command_output("ffmpeg -v error -i '" + path +
+                                            "' -map 0:0 -c copy -f data -"));
 }
 
 class RealSubtitleFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!zeptest::have_tool("ffmpeg") || !zeptest::have_tool("ffprobe")) GTEST_SKIP() << "ffmpeg missing";
+    if (!zeptest::have_tool("ffmpeg") || !zeptest::have_tool("ffprobe"))
+      GTEST_SKIP() << "ffmpeg missing";
     source_ = dir_.write("source.srt", std::string_view(kSource));
   }
   std::string Convert(const std::string& name) {
@@ -138,7 +142,8 @@ TEST_F(RealSubtitleFiles, Utf16CrLfSourceEqualsFfmpegsUtf8Srt) {
   // The source as UTF-16 with CR LF line ends gives the entries of ffmpeg's
   // UTF-8 rewrite of it.
   std::string crlf;
-  for (const char* p = kSource; *p; ++p) crlf += (*p == '\n') ? std::string("\r\n") : std::string(1, *p);
+  for (const char* p = kSource; *p; ++p)
+    crlf += (*p == '\n') ? std::string("\r\n") : std::string(1, *p);
   const std::u16string units = zep::utf8_to_u16(crlf);
   zeptest::ByteWriter w;
   w.le16(0xFEFF);
@@ -148,5 +153,6 @@ TEST_F(RealSubtitleFiles, Utf16CrLfSourceEqualsFfmpegsUtf8Srt) {
   const Read plain = ReadThroughContainer(Convert("plain.srt"));
   EXPECT_EQ(utf16.texts, plain.texts);
   ASSERT_EQ(utf16.packets.size(), plain.packets.size());
-  for (size_t i = 0; i < plain.packets.size(); ++i) EXPECT_EQ(utf16.packets[i].time, plain.packets[i].time);
+  for (size_t i = 0; i < plain.packets.size(); ++i)
+    EXPECT_EQ(utf16.packets[i].time, plain.packets[i].time);
 }

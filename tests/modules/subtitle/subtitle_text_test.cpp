@@ -31,7 +31,7 @@ TEST(SubtitleText, BlankLines) {
   EXPECT_TRUE(IsBlankLine(" \t\x01\x7F"));
   EXPECT_TRUE(IsBlankLine("\xC2\xA0\xE3\x80\x80"));  // no-break space, ideographic space
   EXPECT_FALSE(IsBlankLine(" 1 "));
-  EXPECT_FALSE(IsBlankLine("\xFF"));        // no valid UTF-8: a character that shows
+  EXPECT_FALSE(IsBlankLine("\xFF"));  // no valid UTF-8: a character that shows
   EXPECT_FALSE(IsBlankLine("\xC3\xA9"));
 }
 

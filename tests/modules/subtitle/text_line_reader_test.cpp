@@ -65,14 +65,17 @@ TEST(TextLineReader, Utf16FilesEqualTheirUtf8Form) {
   ASSERT_EQ(utf8.size(), 4u);
   for (const char* ends : {"\n", "\r\n", "\r"}) {
     const std::string converted = zeptest::with_line_ends(text, ends);
-    EXPECT_EQ(ReadLines(zeptest::utf16_le_with_bom(converted)), utf8) << "LE, ends " << int(ends[0]);
-    EXPECT_EQ(ReadLines(zeptest::utf16_be_with_bom(converted)), utf8) << "BE, ends " << int(ends[0]);
+    EXPECT_EQ(ReadLines(zeptest::utf16_le_with_bom(converted)), utf8)
+        << "LE, ends " << int(ends[0]);
+    EXPECT_EQ(ReadLines(zeptest::utf16_be_with_bom(converted)), utf8)
+        << "BE, ends " << int(ends[0]);
   }
 }
 
 TEST(TextLineReader, LastLineWithoutTerminatorIsKept) {
   EXPECT_EQ(ReadLines(AsBytes("one\ntwo")), (std::vector<std::string>{"one", "two"}));
-  EXPECT_EQ(ReadLines(zeptest::utf16_le_with_bom("one\r\ntwo")), (std::vector<std::string>{"one", "two"}));
+  EXPECT_EQ(ReadLines(zeptest::utf16_le_with_bom("one\r\ntwo")),
+            (std::vector<std::string>{"one", "two"}));
   EXPECT_TRUE(ReadLines(AsBytes("")).empty());
   EXPECT_TRUE(ReadLines(zeptest::utf8_with_bom("")).empty());
 }
@@ -81,7 +84,8 @@ TEST(TextLineReader, OverlongLinesAreCutAtACharacterBoundary) {
   std::string longLine;
   for (int i = 0; i < 800; ++i) longLine += "\xC3\xA9";  // 1600 bytes of e-acute
   const std::string text = longLine + "\nnext\n";  // a cut after 999 bytes would split a character
-  for (const Bytes& content : {AsBytes(text), zeptest::utf16_le_with_bom(text), zeptest::utf16_be_with_bom(text)}) {
+  for (const Bytes& content :
+       {AsBytes(text), zeptest::utf16_le_with_bom(text), zeptest::utf16_be_with_bom(text)}) {
     const auto lines = ReadLines(content);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], longLine.substr(0, 998));  // 499 whole characters
@@ -89,7 +93,8 @@ TEST(TextLineReader, OverlongLinesAreCutAtACharacterBoundary) {
   }
   // A line of exactly 999 bytes is whole; the rest of a longer ASCII line is dropped.
   const std::string exact(999, 'a');
-  EXPECT_EQ(ReadLines(AsBytes(exact + "\n" + exact + "bbb\n")), (std::vector<std::string>{exact, exact}));
+  EXPECT_EQ(ReadLines(AsBytes(exact + "\n" + exact + "bbb\n")),
+            (std::vector<std::string>{exact, exact}));
 }
 
 TEST(TextLineReader, DamagedBytesStayInsideTheLine) {
@@ -98,7 +103,8 @@ TEST(TextLineReader, DamagedBytesStayInsideTheLine) {
   // A lone high surrogate, a lone low surrogate and an odd last byte.
   zeptest::ByteWriter w;
   w.le16(0xFEFF).le16('a').le16(0xD800).le16('b').le16(0xDC00).le16('\n').u8('c');
-  EXPECT_EQ(ReadLines(w.take()), (std::vector<std::string>{"a\xEF\xBF\xBD" "b\xEF\xBF\xBD"}));
+  EXPECT_EQ(ReadLines(w.take()), (std::vector<std::string>{"a\xEF\xBF\xBD"
+                                                           "b\xEF\xBF\xBD"}));
   // Byte-swapped line ends of UTF-16 files written with the wrong order.
   zeptest::ByteWriter swapped;
   swapped.le16(0xFEFF).le16('a').le16(0x0D00).le16(0x0A00).le16('b').le16(0x0A00);
