@@ -81,7 +81,7 @@ Bytes tiny_audio_payload(uint32_t seed, uint32_t chunk);
 
 // A whole file: title 0, the menu section, then the further titles and menu
 // media in order. spec.titles and spec.media[].position are filled with the
-// real positions (titles first, then the menu media); the rest of the spec
+// real positions (titles first, then the menu media); the rest of the layout
 // (chapters, links, pages) is used as given.
 Bytes build_menu_file(MenuSpec spec, const std::vector<Bytes>& titles,
                       const std::vector<Bytes>& menu_media);

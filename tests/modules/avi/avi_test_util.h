@@ -56,7 +56,7 @@ class AviFile {
 // A title of `frames` MPEG-4 video frames at 25 fps (key every `keyEvery`)
 // interleaved with 8 kHz 8-bit mono PCM, 320 bytes (40 ms) per chunk.
 zeptest::AviFileSpec basic_spec(uint32_t frames, uint32_t keyEvery, bool audio = true);
-// Writes the spec to a file in `dir` and returns its path.
+// Writes the described file into `dir` and returns its path.
 std::string write_avi(const zeptest::TempDir& dir, const std::string& name,
                       const zeptest::AviFileSpec& spec);
 
