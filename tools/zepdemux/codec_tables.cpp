@@ -2,101 +2,22 @@
 
 #include <cstring>
 
+#include "api/zep_codec_header.h"
+
 namespace zepcli {
-namespace {
 
-constexpr uint32_t fourcc(const char (&s)[5]) {
-  return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
-         uint32_t(uint8_t(s[3])) << 24;
-}
+// The ids come from the library's own tables, compiled into this tool too:
+// the shared library exports only its sixteen functions.
+uint32_t video_codec_id(uint32_t fcc) { return zep::codec::video_codec_id(fcc); }
 
-struct FourccCodec {
-  uint32_t fourcc;
-  uint32_t codec_id;
-};
-
-constexpr FourccCodec kVideoCodecs[] = {
-    {fourcc("h264"), 10}, {fourcc("H264"), 10}, {fourcc("HEVC"), 13}, {fourcc("MPG2"), 3},
-    {fourcc("MP4V"), 4},  {fourcc("NORV"), 4},  {fourcc("XVID"), 4},  {fourcc("xvid"), 4},
-    {fourcc("3IV2"), 4},  {fourcc("3iv2"), 4},  {fourcc("NR50"), 4},  {fourcc("NOR3"), 35},
-    {fourcc("MP42"), 35}, {fourcc("NOR4"), 36}, {fourcc("MJPG"), 26},
-};
-
-constexpr FourccCodec kSubtitleCodecs[] = {
-    {fourcc("NRSB"), 281},
-    {fourcc("NRSA"), 291},
-    {fourcc("VSUB"), 287},
-    {fourcc("UTF8"), 282},
-    {0x00415353u, 283} /* "SSA\0" */,
-    {0x00535341u, 284} /* "ASS\0" */,
-    {0x00465355u, 285} /* "USF\0" */,
-    {0x00504D42u, 286} /* "BMP\0" */,
-};
-
-// Bytes 1..15 of the sub-format identifier 00000000-0000-0010-8000-00AA00389B71.
-constexpr uint8_t kSubFormatTail[15] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
-                                        0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-
-}  // namespace
-
-uint32_t video_codec_id(uint32_t fcc) {
-  for (const auto& entry : kVideoCodecs)
-    if (entry.fourcc == fcc) return entry.codec_id;
-  return 1;
-}
-
-uint32_t subtitle_codec_id(uint32_t fcc) {
-  for (const auto& entry : kSubtitleCodecs)
-    if (entry.fourcc == fcc) return entry.codec_id;
-  return 0;
-}
+uint32_t subtitle_codec_id(uint32_t fcc) { return zep::codec::subtitle_codec_id(fcc); }
 
 uint32_t effective_format_tag(uint32_t tag, const uint8_t* extra, uint32_t extra_size) {
-  // Extensible format: valid bits (2), channel mask (4), then the identifier.
-  if (tag != 0xFFFE || extra_size != 22 || extra == nullptr) return tag;
-  const uint8_t* guid = extra + 6;
-  if (std::memcmp(guid + 1, kSubFormatTail, sizeof kSubFormatTail) != 0) return tag;
-  switch (guid[0]) {
-    case 1:
-    case 2:
-    case 3:
-    case 6:
-    case 7:
-    case 80:
-    case 85:
-      return guid[0];
-    default:
-      return tag;
-  }
+  return zep::codec::resolve_format_tag(tag, extra_size, extra);
 }
 
 uint32_t audio_codec_id(uint32_t tag, const uint8_t* extra, uint32_t extra_size) {
-  switch (effective_format_tag(tag, extra, extra_size)) {
-    case 1:
-    case 3:
-      return 201;
-    case 2:
-      return 233;
-    case 6:
-      return 241;
-    case 7:
-      return 242;
-    case 17:
-      return 232;
-    case 39:
-      return 151;
-    case 80:
-    case 85:
-      return 131;
-    case 255:
-      return 143;
-    case 0x2000:
-      return 150;
-    case 0x2001:
-      return 172;
-    default:
-      return 130;
-  }
+  return zep::codec::audio_codec_id(effective_format_tag(tag, extra, extra_size));
 }
 
 std::string codec_name(uint32_t id) {
