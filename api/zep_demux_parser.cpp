@@ -69,6 +69,12 @@ bool parser_open(Parser* parser) {
     parser->container = nullptr;
     return false;
   }
+  // Laced blocks (Matroska) are handed out frame by frame, as hosts and
+  // their decoders expect one frame per packet. Other modules ignore it.
+  ZepQueryData delace{};
+  delace.valueType = ZEP_QTYPE_SIZE32;
+  delace.value.u32 = 1;
+  L1SetInfo(parser->container, ZEP_QID_DELACE_BLOCKS, &delace, 0, 0);
   L1SetTitle(parser->container, uint32_t(parser->settings.title_num));
   const uint32_t size = parser->settings.block_buffer_size != 0 ? parser->settings.block_buffer_size
                                                                 : kDefaultBlockBuffer;

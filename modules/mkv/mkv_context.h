@@ -108,8 +108,16 @@ struct MkvTrack {
   bool active = false;
   uint64_t ownPosition = 0;  // ReadNextBlockByStream
   int64_t ownClusterTime = 0;
-  uint64_t ownClusterEnd = 0;
   std::unique_ptr<MkvLaceQueue> lace;
+  // After a seek: blocks before the target time are passed over, and video
+  // blocks until a key frame.
+  bool dropBefore = false;
+  bool waitKey = false;
+  int64_t dropTarget = 0;
+  // The second field of a joined pair, already delivered with the first.
+  uint64_t joinedBlockAt = 0;
+  // Which Segment of a linked chain ReadNextBlockByStream reads.
+  size_t chainIndex = 0;
 };
 
 struct MkvChapterDisplay {
@@ -248,7 +256,9 @@ struct MkvSegmentState {
   std::vector<MkvCuePoint> cuePoints;
   std::vector<MkvClusterEntry> clusterTable;
   bool clusterTableComplete = false;
-  uint64_t clusterScanPosition = 0;
+  uint64_t clusterScanPosition = 0;  // where the Cluster scan goes on
+  uint64_t clustersScanned = 0;
+  uint64_t clusterStride = 1;  // every n-th Cluster is kept once the table is full
 };
 
 // The read state of block delivery.
@@ -264,9 +274,7 @@ struct MkvReadState {
   uint64_t prevRefOffset = 0;
   int64_t prevRefTime = 0;
   uint64_t lastBlockGroupPos = 0;
-  bool seekPending = false;
-  int64_t seekTarget = 0;
-  uint32_t seekTrack = 0;
+  size_t chainIndex = 0;  // the Segment of a linked chain ReadNextBlock reads
 };
 
 class MkvContainer {
@@ -286,7 +294,6 @@ class MkvContainer {
   MkvReadState read;
   std::vector<MkvChainEntry> chain;  // linked Segments, this one included
   size_t chainSelf = 0;
-  size_t chainCurrent = 0;
   uint32_t containerState = 0;
   bool linking = true;  // false for containers opened while searching a chain
 

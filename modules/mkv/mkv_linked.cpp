@@ -104,7 +104,6 @@ void follow_linked_segments(MkvContainer& c) {
     if (!add(*k, false)) break;
     wanted = k->nextUid;
   }
-  c.chainCurrent = c.chainSelf;
 }
 
 }  // namespace mkv

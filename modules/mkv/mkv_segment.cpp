@@ -136,14 +136,16 @@ ZEP_STATUS visit_seek_targets(MkvContainer& c) {
 
 void reset_segment(MkvContainer& c) {
   c.seg = MkvSegmentState{};
+  const uint32_t delaceMode = c.read.delaceMode;  // a container setting
   c.read = MkvReadState{};
+  c.read.delaceMode = delaceMode;
   c.reader.keepGoing = true;
   c.reader.truncated = false;
   c.reader.seekHeadCount = 0;
   for (MkvChainEntry& e : c.chain)
     if (e.owned) delete e.container;
   c.chain.clear();
-  c.chainSelf = c.chainCurrent = 0;
+  c.chainSelf = 0;
 }
 
 }  // namespace
