@@ -73,6 +73,8 @@ bench: deps
 run: build
 	$(BUILD)/tools/zepdemux/zepdemux info samples/sample.avi
 	$(BUILD)/tools/zepdemux/zepdemux packets samples/sample.avi | head -n 12
+	$(BUILD)/tools/zepdemux/zepdemux info samples/sample.mkv
+	$(BUILD)/tools/zepdemux/zepdemux packets samples/sample.mkv | head -n 12
 
 format:
 	git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format -i

@@ -4,6 +4,8 @@
 #                audio track (a test picture and two sine tones)
 #   sample.h264  the same video as a raw Annex B stream
 #   sample.srt   three subtitle entries over the same 3 s
+#   sample.mkv   the same video, audio and subtitles in Matroska (mkvmerge),
+#                with two chapters, a tag and a small attachment
 # The files are checked in; run this script again only to change them.
 # Usage: samples/make-samples.sh [OUTPUT_DIR]   (default: the script's folder)
 set -euo pipefail
@@ -42,4 +44,21 @@ the second one
 <font color="#FFFF00">Goodbye</font>
 SRT
 
-ls -l "$out/sample.avi" "$out/sample.h264" "$out/sample.srt"
+if command -v mkvmerge >/dev/null; then
+  tmp="$(mktemp -d)"
+  printf 'CHAPTER01=00:00:00.000\nCHAPTER01NAME=Opening\nCHAPTER02=00:00:01.500\nCHAPTER02NAME=Second half\n' \
+    > "$tmp/chapters.txt"
+  cat > "$tmp/tags.xml" <<'XML'
+<?xml version="1.0"?>
+<Tags><Tag><Targets><TargetTypeValue>50</TargetTypeValue></Targets>
+<Simple><Name>TITLE</Name><String>zepdemux sample</String></Simple></Tag></Tags>
+XML
+  printf 'zepdemux sample attachment\n' > "$tmp/readme.txt"
+  mkvmerge -q --no-date --disable-track-statistics-tags -o "$out/sample.mkv" --title "zepdemux sample" \
+    --chapters "$tmp/chapters.txt" --global-tags "$tmp/tags.xml" \
+    --attachment-mime-type text/plain --attach-file "$tmp/readme.txt" \
+    "$out/sample.avi" "$out/sample.srt"
+  rm -rf "$tmp"
+fi
+
+ls -l "$out"/sample.*
