@@ -38,11 +38,6 @@ struct GroupState {
   uint64_t end = 0;
 };
 
-MkvContainer& member(MkvContainer& c, size_t index) {
-  MkvContainer* m = index < c.chain.size() ? c.chain[index].container : nullptr;
-  return m ? *m : c;
-}
-
 uint64_t segment_end(const MkvContainer& c) {
   return std::min(c.seg.place.dataPos + c.seg.place.size, c.source.length());
 }
@@ -322,8 +317,13 @@ ZEP_STATUS read_loop(MkvContainer& c, Cursor cur, MkvTrack* only, ZepBlock* bloc
             at = sdata + ssize;
           }
         }
-        // Seeking: blocks before the target, and video until a key frame.
-        if ((t->waitKey && !key) || (t->dropBefore && time < t->dropTarget)) break;
+        // Seeking: blocks before the target, and video until a key frame. A
+        // laced block counts by the end of its last frame.
+        const uint64_t laceFrames = lacing != kLacingNone ? std::max<size_t>(sizes.size(), 1) : 1;
+        const int64_t lastStart = time + duration * int64_t(laceFrames - 1);
+        if ((t->waitKey && !key) || (t->dropBefore && lastStart < t->dropTarget)) break;
+        const bool trimFrames = t->dropBefore;
+        const int64_t trimTarget = t->dropTarget;
         t->waitKey = t->dropBefore = false;
         const uint64_t frameStart = dataPos + headerBytes + laceHeader;
         if (c.source.seek(frameStart) < 0) return ZEP_ERR_END_OF_STREAM;
@@ -344,6 +344,11 @@ ZEP_STATUS read_loop(MkvContainer& c, Cursor cur, MkvTrack* only, ZepBlock* bloc
           q.endPosition = next;
           q.state = 3;
           if (!only) c.read.laceOwner = t;
+          while (trimFrames && q.nextFrame + 1 < q.frameSizes.size() &&
+                 q.baseTime + int64_t(q.nextFrame) * q.frameDuration < trimTarget) {
+            q.framePosition += q.frameSizes[q.nextFrame];
+            ++q.nextFrame;
+          }
           return next_laced_frame(c, *t, block);
         }
         const uint64_t frames = lacing != kLacingNone ? std::max<size_t>(sizes.size(), 1) : 1;
@@ -422,7 +427,7 @@ ZEP_STATUS read_one(MkvContainer& c, Cursor cur, MkvTrack* only, ZepBlock* block
 
 ZEP_STATUS set_active_stream(MkvContainer& c, uint32_t kind, uint32_t stream, uint32_t active) {
   for (size_t i = 0; i < std::max<size_t>(c.chain.size(), 1); ++i) {
-    MkvContainer& m = member(c, i);
+    MkvContainer& m = c.chain_member(i);
     MkvTrack* t = m.track(kind, stream);
     if (!t) return ZEP_FAIL;
     t->active = active != 0;
@@ -434,7 +439,7 @@ ZEP_STATUS set_active_stream(MkvContainer& c, uint32_t kind, uint32_t stream, ui
 ZEP_STATUS read_next_block(MkvContainer& c, uint32_t* kind, uint32_t* stream, ZepBlock* block) {
   if (c.currentTitle == 0xFFFFFFFFu) return ZEP_ERR_END_OF_STREAM;
   for (;;) {
-    MkvContainer& m = member(c, c.read.chainIndex);
+    MkvContainer& m = c.chain_member(c.read.chainIndex);
     ZEP_STATUS status;
     MkvTrack* t = m.read.laceOwner;
     if (t && t->lace && t->lace->state == 3) {
@@ -446,7 +451,7 @@ ZEP_STATUS read_next_block(MkvContainer& c, uint32_t* kind, uint32_t* stream, Ze
     }
     if (status == ZEP_ERR_END_OF_STREAM && c.read.chainIndex + 1 < c.chain.size()) {
       ++c.read.chainIndex;
-      MkvContainer& n = member(c, c.read.chainIndex);
+      MkvContainer& n = c.chain_member(c.read.chainIndex);
       n.read.position = 0;
       n.read.laceOwner = nullptr;
       continue;
@@ -464,7 +469,7 @@ ZEP_STATUS read_next_block_by_stream(MkvContainer& c, uint32_t kind, uint32_t st
   MkvTrack* self = c.track(kind, stream);
   if (!self) return ZEP_FAIL;
   for (;;) {
-    MkvContainer& m = member(c, self->chainIndex);
+    MkvContainer& m = c.chain_member(self->chainIndex);
     MkvTrack* t = m.track(kind, stream);
     if (!t) return ZEP_ERR_END_OF_STREAM;
     ZEP_STATUS status;
@@ -477,7 +482,7 @@ ZEP_STATUS read_next_block_by_stream(MkvContainer& c, uint32_t kind, uint32_t st
     }
     if (status == ZEP_ERR_END_OF_STREAM && self->chainIndex + 1 < c.chain.size()) {
       ++self->chainIndex;
-      MkvTrack* n = member(c, self->chainIndex).track(kind, stream);
+      MkvTrack* n = c.chain_member(self->chainIndex).track(kind, stream);
       if (n) n->ownPosition = 0;
       continue;
     }

@@ -298,6 +298,11 @@ class MkvContainer {
   bool linking = true;  // false for containers opened while searching a chain
 
   MkvTrack* track(uint32_t kind, uint32_t stream);
+  // The container that reads Segment `index` of the linked chain.
+  MkvContainer& chain_member(size_t index) {
+    MkvContainer* m = index < chain.size() ? chain[index].container : nullptr;
+    return m ? *m : *this;
+  }
   MkvTrack* track_by_number(uint64_t number);
 };
 

@@ -16,11 +16,6 @@ constexpr size_t kMaxCuePoints = 4u << 20;
 
 enum class Lookup { atOrBefore, previous, next };
 
-MkvContainer& member(MkvContainer& c, size_t index) {
-  MkvContainer* m = index < c.chain.size() ? c.chain[index].container : nullptr;
-  return m ? *m : c;
-}
-
 // Cue times are ticks of the track's time line; in 100 ns units as block
 // times are, in double precision.
 int64_t cue_units(const MkvContainer& c, const MkvTrack& t, uint64_t ticks) {
@@ -311,16 +306,25 @@ ZEP_STATUS position_segment(MkvContainer& c, uint32_t kind, uint32_t stream, int
       const std::vector<MkvClusterEntry>& table = c.seg.clusterTable;
       auto after = std::upper_bound(table.begin(), table.end(), target,
                                     [](int64_t v, const MkvClusterEntry& e) { return v < e.time; });
+      size_t entry = 0;
       if (after != table.begin()) {
-        --after;
-        cluster = after->position;
-        found = after->time;
+        entry = size_t(after - table.begin()) - 1;
+        cluster = table[entry].position;
+        found = table[entry].time;
       }
-      uint64_t keyCluster = 0;
-      int64_t keyTime = 0;
-      if (refine_key_frame(c, *cueSource, cluster, target, &keyCluster, &keyTime)) {
-        cluster = keyCluster;
-        found = keyTime;
+      // The key frame may lie Clusters before the target's: the search
+      // starts further back each time (1, 2, 4... entries) until it has one.
+      for (size_t back = 0; !table.empty();) {
+        uint64_t keyCluster = 0;
+        int64_t keyTime = 0;
+        const size_t from = entry >= back ? entry - back : 0;
+        if (refine_key_frame(c, *cueSource, table[from].position, target, &keyCluster, &keyTime)) {
+          cluster = keyCluster;
+          found = keyTime;
+          break;
+        }
+        if (from == 0) break;
+        back = back ? back * 2 : 1;
       }
     }
   }
@@ -372,7 +376,7 @@ ZEP_STATUS set_position(MkvContainer& c, uint32_t kind, uint32_t stream, int64_t
     }
     if (index == c.chain.size()) return ZEP_ERR_END_OF_STREAM;
   }
-  MkvContainer& m = member(c, index);
+  MkvContainer& m = c.chain_member(index);
   ZEP_STATUS status = position_segment(m, kind, stream, time);
   if (status < 0) return status;
   c.read.chainIndex = index;
@@ -394,7 +398,7 @@ ZEP_STATUS sync_time(MkvContainer& c, uint32_t kind, uint32_t stream, int64_t ti
     spanStart = end;
   }
   for (size_t i = start; i < count; next ? ++i : --i) {
-    MkvContainer& m = member(c, i);
+    MkvContainer& m = c.chain_member(i);
     MkvTrack* t = m.track(kind, stream);
     if (t) {
       if (!m.seg.indexLoaded) {
