@@ -63,7 +63,7 @@ int64_t block_time(MkvContainer& c, const MkvTrack& t, int64_t ticks) {
   double scaled = double(ticks) * t.timecodeScale;
   int64_t whole = scaled >= 9.2e18 ? INT64_MAX / 2 : scaled <= -9.2e18 ? -INT64_MAX / 2
                                                                        : int64_t(scaled);
-  int64_t time = whole * c.read.tickLength;
+  int64_t time = c.ticks_to_time(whole);
   if (ordered_playlist_active(c.seg)) {
     const double ns = double(whole) * double(c.seg.timecodeScale);
     if (const MkvChapter* ch = playlist_chapter_at(c.seg, ns > 0 ? uint64_t(ns) : 0))
@@ -243,7 +243,7 @@ ZEP_STATUS read_loop(MkvContainer& c, Cursor cur, MkvTrack* only, ZepBlock* bloc
       case id::kBlockDuration: {
         int64_t v = 0;
         if (ReadSInt(c.source, size, &v) >= 0) {
-          group.duration = v * c.read.tickLength;
+          group.duration = c.ticks_to_time(v);
           group.hasDuration = true;
         }
         break;
@@ -262,7 +262,7 @@ ZEP_STATUS read_loop(MkvContainer& c, Cursor cur, MkvTrack* only, ZepBlock* bloc
       }
       case id::kPrevRefFrameTimecode: {
         uint64_t v = 0;
-        if (ReadUInt(c.source, size, &v) >= 0) c.read.prevRefTime = int64_t(v) * c.read.tickLength;
+        if (ReadUInt(c.source, size, &v) >= 0) c.read.prevRefTime = c.ticks_to_time(int64_t(v & INT64_MAX));
         break;
       }
       case id::kBlock:
@@ -308,7 +308,7 @@ ZEP_STATUS read_loop(MkvContainer& c, Cursor cur, MkvTrack* only, ZepBlock* bloc
             } else if (sid == id::kBlockDuration) {
               int64_t v = 0;
               if (ReadSInt(c.source, ssize, &v) >= 0) {
-                const int64_t d = v * c.read.tickLength;
+                const int64_t d = c.ticks_to_time(v);
                 if (!(duration == 333333 && d == 330000)) duration = d;
               }
             } else {

@@ -4,6 +4,7 @@
 // attachments, index and read positions).
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -254,6 +255,9 @@ struct MkvSegmentState {
   bool indexLoaded = false;
   bool indexIsHierarchical = false;
   std::vector<MkvCuePoint> cuePoints;
+  // The hierarchical index: sparse points whose positions are CuePoints
+  // (relative to the Cues element) rather than Clusters.
+  std::vector<MkvCuePoint> indexPoints;
   std::vector<MkvClusterEntry> clusterTable;
   bool clusterTableComplete = false;
   uint64_t clusterScanPosition = 0;  // where the Cluster scan goes on
@@ -267,7 +271,8 @@ struct MkvReadState {
   int64_t clusterTime = 0;
   uint64_t clusterDataPos = 0;
   uint64_t clusterEnd = 0;
-  int64_t tickLength = 10000;  // 100 ns units per tick
+  int64_t tickLength = 10000;  // 100 ns units per tick when TimecodeScale is a multiple of 100
+  uint64_t timecodeScale = 1000000;
   uint32_t delaceMode = 0;
   MkvTrack* laceOwner = nullptr;  // track whose lace queue is in state 3
   bool prevRefPresent = false;
@@ -298,6 +303,13 @@ class MkvContainer {
   bool linking = true;  // false for containers opened while searching a chain
 
   MkvTrack* track(uint32_t kind, uint32_t stream);
+  // Ticks to 100 ns units. A TimecodeScale that is no multiple of 100 ns
+  // (below 100 in particular) still gives true times, rounded down.
+  int64_t ticks_to_time(int64_t ticks) const {
+    if (read.tickLength * 100 == int64_t(read.timecodeScale)) return ticks * read.tickLength;
+    const double v = double(ticks) * double(read.timecodeScale) / 100.0;
+    return v >= 9.2e18 ? INT64_MAX : v <= -9.2e18 ? INT64_MIN : int64_t(std::floor(v));
+  }
   // The container that reads Segment `index` of the linked chain.
   MkvContainer& chain_member(size_t index) {
     MkvContainer* m = index < chain.size() ? chain[index].container : nullptr;

@@ -20,7 +20,7 @@ enum class Lookup { atOrBefore, previous, next };
 // times are, in double precision.
 int64_t cue_units(const MkvContainer& c, const MkvTrack& t, uint64_t ticks) {
   const double scaled = double(ticks) * t.timecodeScale;
-  return int64_t(std::min(scaled, 9.0e18)) * c.read.tickLength;
+  return c.ticks_to_time(int64_t(std::min(scaled, 9.0e18)));
 }
 
 ZEP_STATUS parse_cue_point(EbmlReader& reader, uint64_t dataPos, uint64_t size, MkvCuePoint& p) {
@@ -59,6 +59,80 @@ ZEP_STATUS load_cues(MkvContainer& c) {
   std::stable_sort(seg.cuePoints.begin(), seg.cuePoints.end(),
                    [](const MkvCuePoint& a, const MkvCuePoint& b) { return a.time < b.time; });
   return status;
+}
+
+ZEP_STATUS load_hierarchical_index(MkvContainer& c) {
+  MkvSegmentState& seg = c.seg;
+  auto point = [&](EbmlReader& r, uint32_t childId, uint64_t, uint64_t childData,
+                   uint64_t& childSize) -> ZEP_STATUS {
+    if (childId != id::kHierarchicalIndexPoint || seg.indexPoints.size() >= kMaxCuePoints)
+      return ZEP_OK;
+    MkvCuePoint p;
+    auto field = [&](EbmlReader& rr, uint32_t fieldId, uint64_t, uint64_t fieldData,
+                     uint64_t& fieldSize) -> ZEP_STATUS {
+      if (fieldId == id::kHierarchicalIndexTime) return ReadUInt(*rr.source, fieldSize, &p.time);
+      if (fieldId != id::kHierarchicalIndexPositions) return ZEP_OK;
+      MkvCuePosition pos;
+      auto inner = [&](EbmlReader& r3, uint32_t innerId, uint64_t, uint64_t,
+                       uint64_t& innerSize) -> ZEP_STATUS {
+        if (innerId == id::kHierarchicalIndexTrack) return ReadUInt(*r3.source, innerSize, &pos.track);
+        if (innerId == id::kHierarchicalIndexCuePos)
+          return ReadUInt(*r3.source, innerSize, &pos.clusterPosition);
+        return ZEP_OK;
+      };
+      ZEP_STATUS status = WalkChildren(rr, fieldData, fieldSize, inner);
+      if (status >= 0 && p.positions.size() < kMaxTracks) p.positions.push_back(pos);
+      return status;
+    };
+    ZEP_STATUS status = WalkChildren(r, childData, childSize, field);
+    if (status >= 0) seg.indexPoints.push_back(std::move(p));
+    return status;
+  };
+  c.reader.keepGoing = true;
+  ZEP_STATUS status =
+      WalkChildren(c.reader, seg.hierarchicalIndex.dataPos, seg.hierarchicalIndex.size, point);
+  c.reader.keepGoing = true;
+  std::stable_sort(seg.indexPoints.begin(), seg.indexPoints.end(),
+                   [](const MkvCuePoint& a, const MkvCuePoint& b) { return a.time < b.time; });
+  return status;
+}
+
+// Through the hierarchical index: its point at or before the target names a
+// CuePoint inside the Cues; the CuePoints from there on give the last one of
+// the track not above the target.
+bool hierarchical_lookup(MkvContainer& c, const MkvTrack& t, int64_t target, int64_t* time,
+                         uint64_t* cluster) {
+  const MkvSegmentState& seg = c.seg;
+  const MkvCuePosition* start = nullptr;
+  for (const MkvCuePoint& p : seg.indexPoints)
+    for (const MkvCuePosition& pos : p.positions)
+      if (pos.track == t.number && (!start || c.ticks_to_time(int64_t(p.time)) <= target)) start = &pos;
+  if (!start || !seg.hasCues) return false;
+  const uint64_t end = seg.cues.dataPos + seg.cues.size;
+  bool found = false;
+  for (uint64_t at = seg.cues.elementPos + start->clusterPosition; at < end;) {
+    if (c.source.seek(at) < 0) break;
+    uint32_t elementId = 0;
+    uint64_t size = 0;
+    if (ReadElementHeader(c.source, &elementId, &size) < 0) break;
+    const uint64_t dataPos = c.source.tell();
+    if (elementId == id::kCuePoint) {
+      MkvCuePoint p;
+      if (parse_cue_point(c.reader, dataPos, std::min(size, end - dataPos), p) < 0) break;
+      c.reader.keepGoing = true;
+      for (const MkvCuePosition& pos : p.positions) {
+        if (pos.track != t.number) continue;
+        const double units = double(c.ticks_to_time(int64_t(p.time))) * t.timecodeScale;
+        if (units > double(target)) return found;
+        found = true;
+        *time = int64_t(units);
+        *cluster = seg.place.dataPos + pos.clusterPosition;
+      }
+    }
+    if (dataPos + size <= at) break;
+    at = dataPos + size;
+  }
+  return found;
 }
 
 // The track whose cue points serve a stream: the first video track when
@@ -147,7 +221,7 @@ void scan_clusters(MkvContainer& c, int64_t target) {
     if (elementId == id::kCluster) {
       int64_t ticks = 0;
       if (!cluster_time(c, dataPos, dataPos + size, &ticks)) break;
-      const int64_t time = ticks * c.read.tickLength;
+      const int64_t time = c.ticks_to_time(ticks);
       if (seg.clustersScanned++ % seg.clusterStride == 0) {
         if (seg.clusterTable.size() >= kClusterTableSize) {
           std::vector<MkvClusterEntry> thinned;
@@ -243,7 +317,7 @@ bool refine_key_frame(MkvContainer& c, const MkvTrack& t, uint64_t from, int64_t
           break;
         if (number != t.number) break;
         const double ticks = double(clusterTicks + int16_t(uint16_t(head[0] << 8 | head[1])));
-        const int64_t blockTime = int64_t(ticks * t.timecodeScale) * c.read.tickLength;
+        const int64_t blockTime = c.ticks_to_time(int64_t(ticks * t.timecodeScale));
         if (elementId == id::kSimpleBlock) {
           if ((head[2] & 0x80) && blockTime <= target) {
             found = true;
@@ -299,7 +373,9 @@ ZEP_STATUS position_segment(MkvContainer& c, uint32_t kind, uint32_t stream, int
   MkvTrack* cueSource = cue_track(c, t);
   if (target > 0) {
     bool located = false;
-    if (!c.seg.cuePoints.empty())
+    if (c.seg.indexIsHierarchical && c.seg.useHierarchicalIndex)
+      located = hierarchical_lookup(c, *cueSource, target, &found, &cluster);
+    if (!located && !c.seg.cuePoints.empty())
       located = cue_lookup(c, *cueSource, Lookup::atOrBefore, target, &found, &cluster);
     if (!located) {
       scan_clusters(c, target);
@@ -347,6 +423,15 @@ ZEP_STATUS load_index(MkvContainer& c) {
   MkvSegmentState& seg = c.seg;
   if (seg.indexLoaded) return ZEP_OK;
   ZEP_STATUS status = ZEP_OK;
+  if (seg.useHierarchicalIndex && seg.hasHierarchicalIndex) {
+    status = load_hierarchical_index(c);
+    if (status == ZEP_ERR_KILL) return status;
+    if (status < 0) {
+      seg.indexPoints.clear();
+      return ZEP_ERR_QR7_PARSE_HIERARCHICAL;
+    }
+    seg.indexIsHierarchical = !seg.indexPoints.empty();
+  }
   if (seg.hasCues && seg.cues.size > 0) {
     status = load_cues(c);
     if (status == ZEP_ERR_KILL) return status;
@@ -354,8 +439,8 @@ ZEP_STATUS load_index(MkvContainer& c) {
       seg.cuePoints.clear();
       return ZEP_ERR_QR7_PARSE_CUES;
     }
-    seg.indexLoaded = !seg.cuePoints.empty();
   }
+  seg.indexLoaded = !seg.cuePoints.empty() || seg.indexIsHierarchical;
   return ZEP_OK;
 }
 

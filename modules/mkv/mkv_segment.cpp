@@ -197,6 +197,7 @@ ZEP_STATUS set_title(MkvContainer& c, uint32_t title) {
     if (status < 0) return status;
   }
   c.read.tickLength = int64_t(seg.timecodeScale / 100);
+  c.read.timecodeScale = seg.timecodeScale;
   c.currentTitle = title;
   c.chain.push_back({nullptr, false, seg.duration * double(seg.timecodeScale), seg.uid});
   if (c.linking) follow_linked_segments(c);
