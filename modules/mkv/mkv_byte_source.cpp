@@ -1,12 +1,17 @@
 #include "modules/mkv/mkv_byte_source.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace mkv {
 
 namespace {
-constexpr uint64_t kWindowBytes = 64 * 1024;
+constexpr uint64_t kWindowBytes = 8 * 1024;
+// Reads at least this long bypass the window even where it holds their
+// start: a payload is copied once, from the file into the caller's buffer,
+// and the window stays small, so little of a payload is read twice.
+constexpr uint64_t kDirectReadBytes = 4096;
 }
 
 ZEP_STATUS MkvByteSource::open(uint32_t kind, const zep_wchar_t* name, void* allocContext) {
@@ -16,6 +21,9 @@ ZEP_STATUS MkvByteSource::open(uint32_t kind, const zep_wchar_t* name, void* all
   ZepFile* file = nullptr;
   if (zep_file_open(name, ZEP_FILE_READ, &file, allocContext) < 0 || !file)
     return ZEP_E_CANNOT_OPEN;
+  // The window below is the only buffer: payloads then go from the file
+  // into the caller's buffer in one copy.
+  if (file->stream) setvbuf(file->stream, nullptr, _IONBF, 0);
   uint64_t size = 0;
   if (zep_file_seek(file, 0, 2, &size) < 0 || zep_file_seek(file, 0, 0, nullptr) < 0) {
     zep_file_close(file);
@@ -58,7 +66,8 @@ ZEP_STATUS MkvByteSource::read(void* buffer, uint64_t count, uint64_t* got) {
   auto* out = static_cast<uint8_t*>(buffer);
   uint64_t done = 0;
   while (done < count && position_ < length_) {
-    if (position_ >= windowStart_ && position_ < windowStart_ + windowSize_) {
+    if (count - done < kDirectReadBytes && position_ >= windowStart_ &&
+        position_ < windowStart_ + windowSize_) {
       uint64_t offset = position_ - windowStart_;
       uint64_t n = std::min(count - done, windowSize_ - offset);
       std::memcpy(out + done, window_.data() + offset, n);
@@ -67,7 +76,7 @@ ZEP_STATUS MkvByteSource::read(void* buffer, uint64_t count, uint64_t* got) {
       continue;
     }
     uint64_t left = count - done;
-    if (left >= kWindowBytes) {
+    if (left >= kDirectReadBytes) {
       // Large payloads go straight to the caller, once.
       if (filePosition_ != position_ && zep_file_seek(file_, int64_t(position_), 0, nullptr) < 0)
         return ZEP_E_SEEK;

@@ -1,7 +1,8 @@
 // The file under a Matroska container as a positioned byte stream. Element
-// headers are small and read all over the file, so reads go through a window
-// of the file kept in memory; a read larger than the window goes straight
-// into the caller's buffer.
+// headers are small and read all over the file, so small reads go through an
+// 8 KiB window of the file kept in memory; reads of 4 KiB or more (payloads)
+// go straight into the caller's buffer. The platform stream's own buffer is
+// switched off, so a payload is copied once.
 #pragma once
 
 #include <cstdint>
