@@ -216,6 +216,10 @@ ZEP_STATUS read_loop(MkvContainer& c, Cursor cur, MkvTrack* only, ZepBlock* bloc
     if (ReadElementHeader(c.source, &elementId, &size, &headerLength) < 0)
       return ZEP_ERR_END_OF_STREAM;
     const uint64_t dataPos = elementPos + headerLength;
+    // A block cut off by the end of the file is not delivered in part.
+    if ((elementId == id::kSimpleBlock || elementId == id::kBlock) &&
+        size > c.source.length() - std::min(c.source.length(), dataPos))
+      return ZEP_ERR_END_OF_STREAM;
     // An element never reaches past the Segment (unknown sizes included).
     size = std::min(size, segEnd > dataPos ? segEnd - dataPos : 0);
     const uint64_t next = dataPos + size;
