@@ -5,6 +5,7 @@
 #include <map>
 
 #include "tools/zepdemux/commands.h"
+#include "tools/zepdemux/mkv_details.h"
 #include "tools/zepdemux/model.h"
 #include "tools/zepdemux/progress.h"
 
@@ -67,6 +68,13 @@ void close_all(std::map<int, Target>& targets, bool check) {
 }  // namespace
 
 int run_extract(const ExtractOptions& options) {
+  if (options.targets.empty() && options.attachments.empty())
+    throw UsageError("name at least one STREAM:OUT or --attachment N:OUT");
+  for (const auto& text : options.attachments) {
+    const Target target = parse_target(text);
+    extract_attachment(options.file, options.title, target.stream, target.path);
+  }
+  if (options.targets.empty()) return 0;
   std::map<int, Target> targets;
   for (const auto& text : options.targets) {
     Target target = parse_target(text);

@@ -3,6 +3,7 @@
 
 #include "tools/zepdemux/commands.h"
 #include "tools/zepdemux/format.h"
+#include "tools/zepdemux/mkv_details.h"
 #include "tools/zepdemux/model.h"
 
 namespace zepcli {
@@ -28,6 +29,8 @@ int run_info(const InfoOptions& options) {
       for (const auto& stream : title.streams) t["streams"].push_back(stream_json(stream));
       j["titles"].push_back(std::move(t));
     }
+    if (file.container == "matroska")
+      if (auto details = read_mkv_details(options.file)) j["matroska"] = mkv_details_json(*details);
     std::cout << j.dump(2) << '\n';
     return 0;
   }
@@ -43,6 +46,8 @@ int run_info(const InfoOptions& options) {
                 title.streams.size(), title.streams.size() == 1 ? "" : "s");
     for (const auto& stream : title.streams) std::printf("%s\n", stream_line(stream).c_str());
   }
+  if (file.container == "matroska")
+    if (auto details = read_mkv_details(options.file)) print_mkv_details(*details);
   return 0;
 }
 

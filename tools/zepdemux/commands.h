@@ -27,6 +27,7 @@ struct ExtractOptions {
   bool pull = false;
   double start = -1;                 // seconds; negative: from the beginning
   std::vector<std::string> targets;  // STREAM:OUT
+  std::vector<std::string> attachments;  // N:OUT (Matroska attachments, from 1)
 };
 int run_extract(const ExtractOptions& options);
 

@@ -36,7 +36,9 @@ int dispatch(int argc, char** argv) {
   zepcli::ExtractOptions extract;
   auto* extract_cmd = app.add_subcommand("extract", "Write streams to files");
   extract_cmd->add_option("FILE", extract.file, "Input file")->required();
-  extract_cmd->add_option("TARGETS", extract.targets, "STREAM:OUT pairs")->required();
+  extract_cmd->add_option("TARGETS", extract.targets, "STREAM:OUT pairs");
+  extract_cmd->add_option("--attachment", extract.attachments,
+                          "N:OUT: write Matroska attachment N (from 1) to OUT");
   add_title(extract_cmd, extract.title);
   extract_cmd->add_flag("--es", extract.es,
                         "Self-contained elementary streams (start codes, parameter sets)");
