@@ -60,14 +60,12 @@ int64_t default_duration_units(MkvContainer& c, const MkvTrack& t) {
 // Block time in 100 ns units. Ticks are computed in double precision, so
 // the result stays exact long after single precision would have lost it.
 int64_t block_time(MkvContainer& c, const MkvTrack& t, int64_t ticks) {
-  double scaled = double(ticks) * t.timecodeScale;
-  int64_t whole = scaled >= 9.2e18 ? INT64_MAX / 2 : scaled <= -9.2e18 ? -INT64_MAX / 2
-                                                                       : int64_t(scaled);
+  const int64_t whole = to_int64(double(ticks) * t.timecodeScale);
   int64_t time = c.ticks_to_time(whole);
   if (ordered_playlist_active(c.seg)) {
     const double ns = double(whole) * double(c.seg.timecodeScale);
     if (const MkvChapter* ch = playlist_chapter_at(c.seg, ns > 0 ? uint64_t(ns) : 0))
-      time += ch->playlistOffset / 100;
+      time = add_sat(time, ch->playlistOffset / 100);
   }
   return time;
 }
@@ -183,7 +181,7 @@ ZEP_STATUS next_laced_frame(MkvContainer& c, MkvTrack& t, ZepBlock* block) {
   if (c.source.seek(q.framePosition) < 0) return ZEP_ERR_END_OF_STREAM;
   block->fillCount = 0;
   ZEP_STATUS status = read_frame(c, t, size, block);
-  block->time = q.baseTime + int64_t(q.nextFrame) * q.frameDuration;
+  block->time = add_sat(q.baseTime, mul_sat(int64_t(q.nextFrame), q.frameDuration));
   block->duration = q.frameDuration;
   block->flags = q.flags;
   block->kind = t.kind;
@@ -286,7 +284,7 @@ ZEP_STATUS read_loop(MkvContainer& c, Cursor cur, MkvTrack* only, ZepBlock* bloc
         if (!wanted) break;
         const int16_t relative = int16_t(uint16_t(head[0] << 8 | head[1]));
         const uint8_t flags = head[2];
-        const int64_t time = block_time(c, *t, cur.clusterTime + relative);
+        const int64_t time = block_time(c, *t, add_sat(cur.clusterTime, relative));
         bool key = t->kind != kKindVideo ||
                    (elementId == id::kSimpleBlock ? (flags & 0x80) != 0 : !group.hasReference);
         const uint32_t lacing = flags & 0x06;
@@ -324,7 +322,7 @@ ZEP_STATUS read_loop(MkvContainer& c, Cursor cur, MkvTrack* only, ZepBlock* bloc
         // Seeking: blocks before the target, and video until a key frame. A
         // laced block counts by the end of its last frame.
         const uint64_t laceFrames = lacing != kLacingNone ? std::max<size_t>(sizes.size(), 1) : 1;
-        const int64_t lastStart = time + duration * int64_t(laceFrames - 1);
+        const int64_t lastStart = add_sat(time, mul_sat(duration, int64_t(laceFrames - 1)));
         if ((t->waitKey && !key) || (t->dropBefore && lastStart < t->dropTarget)) break;
         const bool trimFrames = t->dropBefore;
         const int64_t trimTarget = t->dropTarget;
@@ -349,7 +347,7 @@ ZEP_STATUS read_loop(MkvContainer& c, Cursor cur, MkvTrack* only, ZepBlock* bloc
           q.state = 3;
           if (!only) c.read.laceOwner = t;
           while (trimFrames && q.nextFrame + 1 < q.frameSizes.size() &&
-                 q.baseTime + int64_t(q.nextFrame) * q.frameDuration < trimTarget) {
+                 add_sat(q.baseTime, mul_sat(int64_t(q.nextFrame), q.frameDuration)) < trimTarget) {
             q.framePosition += q.frameSizes[q.nextFrame];
             ++q.nextFrame;
           }
@@ -370,7 +368,7 @@ ZEP_STATUS read_loop(MkvContainer& c, Cursor cur, MkvTrack* only, ZepBlock* bloc
           status = read_frame(c, *t, payload - laceHeader, block);
         }
         block->time = time;
-        block->duration = duration * int64_t(frames);
+        block->duration = mul_sat(duration, int64_t(frames));
         block->flags = key ? ZEP_BLOCK_FLAG_KEYFRAME : 0;
         block->kind = t->kind;
         if (status == ZEP_ERR_END_OF_STREAM) cur.position = elementPos;
@@ -420,7 +418,7 @@ ZEP_STATUS read_one(MkvContainer& c, Cursor cur, MkvTrack* only, ZepBlock* block
     } else {
       t->joinedBlockAt = secondAt;
     }
-    block->duration = duration + block->duration;
+    block->duration = add_sat(duration, block->duration);
   }
   block->time = time;
   block->flags = flags;

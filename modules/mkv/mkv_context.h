@@ -17,6 +17,25 @@
 
 namespace mkv {
 
+// Times from a file may be anything: arithmetic on them saturates instead of
+// overflowing, and a NaN becomes 0.
+inline int64_t to_int64(double v) {
+  if (!(v == v)) return 0;
+  if (v >= 9.2e18) return INT64_MAX;
+  if (v <= -9.2e18) return INT64_MIN;
+  return int64_t(v);
+}
+inline int64_t mul_sat(int64_t a, int64_t b) {
+  int64_t r = 0;
+  if (__builtin_mul_overflow(a, b, &r)) return (a < 0) != (b < 0) ? INT64_MIN : INT64_MAX;
+  return r;
+}
+inline int64_t add_sat(int64_t a, int64_t b) {
+  int64_t r = 0;
+  if (__builtin_add_overflow(a, b, &r)) return b < 0 ? INT64_MIN : INT64_MAX;
+  return r;
+}
+
 // Limits on what a file may make us allocate or walk. Real files stay far
 // below each of them.
 constexpr size_t kMaxSegments = 256;
@@ -306,9 +325,8 @@ class MkvContainer {
   // Ticks to 100 ns units. A TimecodeScale that is no multiple of 100 ns
   // (below 100 in particular) still gives true times, rounded down.
   int64_t ticks_to_time(int64_t ticks) const {
-    if (read.tickLength * 100 == int64_t(read.timecodeScale)) return ticks * read.tickLength;
-    const double v = double(ticks) * double(read.timecodeScale) / 100.0;
-    return v >= 9.2e18 ? INT64_MAX : v <= -9.2e18 ? INT64_MIN : int64_t(std::floor(v));
+    if (uint64_t(read.tickLength) * 100 == read.timecodeScale) return mul_sat(ticks, read.tickLength);
+    return to_int64(std::floor(double(ticks) * double(read.timecodeScale) / 100.0));
   }
   // The container that reads Segment `index` of the linked chain.
   MkvContainer& chain_member(size_t index) {

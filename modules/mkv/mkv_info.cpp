@@ -133,7 +133,7 @@ ZEP_STATUS chain_entry(MkvContainer& c, uint32_t index, ZepQueryData* d) {
   ZepMkvChainEntry p{};
   p.index = index;
   p.isOpenedFile = index == c.chainSelf;
-  p.duration = int64_t(e.duration / 100.0);
+  p.duration = to_int64(e.duration / 100.0);
   std::memcpy(p.segmentUid, e.uid.bytes, sizeof p.segmentUid);
   p.segmentUidSize = e.uid.size;
   copy_text(p.fileName, ZEP_MAX_PATH, owner.fileName);

@@ -20,7 +20,7 @@ enum class Lookup { atOrBefore, previous, next };
 // times are, in double precision.
 int64_t cue_units(const MkvContainer& c, const MkvTrack& t, uint64_t ticks) {
   const double scaled = double(ticks) * t.timecodeScale;
-  return c.ticks_to_time(int64_t(std::min(scaled, 9.0e18)));
+  return c.ticks_to_time(to_int64(scaled));
 }
 
 ZEP_STATUS parse_cue_point(EbmlReader& reader, uint64_t dataPos, uint64_t size, MkvCuePoint& p) {
@@ -106,7 +106,7 @@ bool hierarchical_lookup(MkvContainer& c, const MkvTrack& t, int64_t target, int
   const MkvCuePosition* start = nullptr;
   for (const MkvCuePoint& p : seg.indexPoints)
     for (const MkvCuePosition& pos : p.positions)
-      if (pos.track == t.number && (!start || c.ticks_to_time(int64_t(p.time)) <= target)) start = &pos;
+      if (pos.track == t.number && (!start || c.ticks_to_time(int64_t(std::min<uint64_t>(p.time, INT64_MAX))) <= target)) start = &pos;
   if (!start || !seg.hasCues) return false;
   const uint64_t end = seg.cues.dataPos + seg.cues.size;
   bool found = false;
@@ -122,10 +122,10 @@ bool hierarchical_lookup(MkvContainer& c, const MkvTrack& t, int64_t target, int
       c.reader.keepGoing = true;
       for (const MkvCuePosition& pos : p.positions) {
         if (pos.track != t.number) continue;
-        const double units = double(c.ticks_to_time(int64_t(p.time))) * t.timecodeScale;
+        const double units = double(c.ticks_to_time(int64_t(std::min<uint64_t>(p.time, INT64_MAX)))) * t.timecodeScale;
         if (units > double(target)) return found;
         found = true;
-        *time = int64_t(units);
+        *time = to_int64(units);
         *cluster = seg.place.dataPos + pos.clusterPosition;
       }
     }
@@ -316,8 +316,9 @@ bool refine_key_frame(MkvContainer& c, const MkvTrack& t, uint64_t from, int64_t
             c.source.read(head, 3, &got) < 0 || got != 3)
           break;
         if (number != t.number) break;
-        const double ticks = double(clusterTicks + int16_t(uint16_t(head[0] << 8 | head[1])));
-        const int64_t blockTime = c.ticks_to_time(int64_t(ticks * t.timecodeScale));
+        const double ticks =
+            double(add_sat(clusterTicks, int16_t(uint16_t(head[0] << 8 | head[1]))));
+        const int64_t blockTime = c.ticks_to_time(to_int64(ticks * t.timecodeScale));
         if (elementId == id::kSimpleBlock) {
           if ((head[2] & 0x80) && blockTime <= target) {
             found = true;

@@ -34,8 +34,8 @@ inline ZEP_STATUS element_failure(ZEP_STATUS status, ZEP_STATUS code) {
 
 // Durations: ticks × scale (ns) to 100 ns units, rounded down.
 inline int64_t ticks_to_units(double ticks, uint64_t timecodeScale) {
-  double v = ticks * double(timecodeScale) / 100.0;
-  return v <= 0 ? 0 : v >= 9.2e18 ? INT64_MAX : int64_t(v);
+  const double v = ticks * double(timecodeScale) / 100.0;
+  return v > 0 ? to_int64(v) : 0;
 }
 
 }  // namespace mkv
