@@ -104,9 +104,9 @@ ZEP_STATUS inflate_frame(ZepBlock* block, uint32_t offset, uint32_t size) {
     // of the frame is saved first.
     std::vector<uint8_t> prefix(block->data, block->data + offset);
     if (zep_block_ensure_capacity(block, uint32_t(total)) < 0) return kFrameFailed;
-    std::memcpy(block->data, prefix.data(), prefix.size());
+    if (!prefix.empty()) std::memcpy(block->data, prefix.data(), prefix.size());
   }
-  std::memcpy(block->data + offset, out.data(), out.size());
+  if (!out.empty()) std::memcpy(block->data + offset, out.data(), out.size());
   block->size = uint32_t(total);
   return ZEP_OK;
 }

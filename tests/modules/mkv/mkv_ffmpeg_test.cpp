@@ -43,7 +43,10 @@ std::vector<Packet> probe_packets(const std::string& file, int stream) {
 
 struct Recipe {
   const char* name;
-  const char* command;  // %s: the folder; the file is %s/NAME.mkv
+  const char* command;  // D/: the folder; the file is D/NAME.mkv
+  // ffprobe's key flags are the file's; with header removal ffmpeg's parser
+  // finds its own and misses some of the file's key frames.
+  bool ffprobeKeys = true;
 };
 
 const std::string kSource =
@@ -69,6 +72,9 @@ const Recipe kRecipes[] = {
      "MKVMERGE -o D/zlib.mkv --compression 0:zlib --compression 1:zlib --compression 2:zlib "
      "D/mpeg4_mp3_ac3.mkv"},
     {"no_cues", "MKVMERGE -o D/no_cues.mkv --no-cues D/h264_aac_srt.mkv"},
+    // The start code every MPEG-4 frame begins with is stripped and kept once.
+    {"header_removal", "MKVMERGE -o D/header_removal.mkv --compression 0:mpeg4_p2 D/ass.mkv",
+     false},
     {"vfw", "MKVMERGE -o D/vfw.mkv D/vfw_source.avi"},
 };
 
@@ -180,7 +186,9 @@ TEST_P(MkvRealFiles, PayloadTimesAndKeyFlagsMatchFfmpeg) {
     if (type == ZEP_BLOCK_VIDEO) {
       for (size_t k = 0; k < mine.size(); ++k) {
         EXPECT_NEAR(mine[k].time / 1e7, packets[k].pts, 0.0015) << "video packet " << k;
-        EXPECT_EQ(mine[k].key(), packets[k].key) << "video packet " << k;
+        if (GetParam().ffprobeKeys) {
+          EXPECT_EQ(mine[k].key(), packets[k].key) << "video packet " << k;
+        }
       }
     } else {
       EXPECT_NEAR(mine.front().time / 1e7, packets.front().pts, 0.002);
@@ -192,7 +200,7 @@ TEST_P(MkvRealFiles, PayloadTimesAndKeyFlagsMatchFfmpeg) {
 TEST_P(MkvRealFiles, SeekLandsOnTheKeyFrameAtOrBeforeTheTarget) {
   const std::string file = path(GetParam().name);
   auto f = open_delaced(file);
-  if (f->count(ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA) == 0) return;
+  if (f->count(ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA) == 0 || !GetParam().ffprobeKeys) return;
   std::vector<double> keys;
   for (const Packet& p : probe_packets(file, 0))
     if (p.key) keys.push_back(p.pts);
