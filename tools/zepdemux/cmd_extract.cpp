@@ -19,14 +19,15 @@ struct Target {
   uint64_t bytes = 0;
 };
 
-// "STREAM:OUT" with a stream number of digits only.
-Target parse_target(const std::string& text) {
+// "STREAM:OUT" (or "N:OUT" for an attachment) with a number of digits only.
+Target parse_target(const std::string& text, const char* what = "STREAM") {
   const auto colon = text.find(':');
   if (colon == std::string::npos || colon == 0 || colon + 1 == text.size())
-    throw UsageError("expected STREAM:OUT, got \"" + text + "\"");
+    throw UsageError(std::string("expected ") + what + ":OUT, got \"" + text + "\"");
   const std::string number = text.substr(0, colon);
   if (number.find_first_not_of("0123456789") != std::string::npos || number.size() > 5)
-    throw UsageError("invalid stream number in \"" + text + "\"");
+    throw UsageError(std::string("invalid ") + (*what == 'N' ? "attachment" : "stream") +
+                     " number in \"" + text + "\"");
   Target target;
   target.stream = std::stoi(number);
   target.path = text.substr(colon + 1);
@@ -70,17 +71,18 @@ void close_all(std::map<int, Target>& targets, bool check) {
 int run_extract(const ExtractOptions& options) {
   if (options.targets.empty() && options.attachments.empty())
     throw UsageError("name at least one STREAM:OUT or --attachment N:OUT");
-  for (const auto& text : options.attachments) {
-    const Target target = parse_target(text);
-    extract_attachment(options.file, options.title, target.stream, target.path);
-  }
-  if (options.targets.empty()) return 0;
+  // The whole command line is checked before anything is written.
+  std::vector<Target> attachments;
+  for (const auto& text : options.attachments) attachments.push_back(parse_target(text, "N"));
   std::map<int, Target> targets;
   for (const auto& text : options.targets) {
     Target target = parse_target(text);
     if (!targets.emplace(target.stream, target).second)
       throw UsageError("stream " + std::to_string(target.stream) + " is named twice");
   }
+  for (const Target& target : attachments)
+    extract_attachment(options.file, options.title, target.stream, target.path);
+  if (targets.empty()) return 0;
   const auto source = open_source(options.file);
   SessionOptions session_options;
   session_options.title = options.title;

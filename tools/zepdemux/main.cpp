@@ -1,6 +1,7 @@
-// zepdemux: inspect, list, extract, read and seek the streams of AVI files
-// through libzepdemux, and of raw H.264 and text subtitle files through the
-// container layer. Exit status: 0 success, 1 failure, 2 usage error.
+// zepdemux: inspect, list, extract, read and seek the streams of AVI and
+// Matroska files through libzepdemux, and of raw H.264 and text subtitle
+// files through the container layer. Exit status: 0 success, 1 failure, 2
+// usage error.
 #include <cstdio>
 #include <exception>
 
@@ -17,7 +18,7 @@ void add_title(CLI::App* command, int& title) {
 }
 
 int dispatch(int argc, char** argv) {
-  CLI::App app{"zepdemux: demultiplex AVI, raw H.264 and SRT/ASS/SSA files"};
+  CLI::App app{"zepdemux: demultiplex AVI, Matroska, raw H.264 and SRT/ASS/SSA files"};
   app.require_subcommand(1);
   bool verbose = false;
   app.add_flag("-v,--verbose", verbose, "Also print the library's information messages");
@@ -38,7 +39,7 @@ int dispatch(int argc, char** argv) {
   extract_cmd->add_option("FILE", extract.file, "Input file")->required();
   extract_cmd->add_option("TARGETS", extract.targets, "STREAM:OUT pairs");
   extract_cmd->add_option("--attachment", extract.attachments,
-                          "N:OUT: write Matroska attachment N (from 1) to OUT");
+                          "N:OUT: write attachment N (from 1, as mkvextract counts) to OUT");
   add_title(extract_cmd, extract.title);
   extract_cmd->add_flag("--es", extract.es,
                         "Self-contained elementary streams (start codes, parameter sets)");

@@ -1,0 +1,460 @@
+// `zepdemux info` and `extract --attachment` on Matroska files made in the
+// test run by ffmpeg and mkvmerge, against what mkvmerge -J, mkvextract and
+// ffprobe read from the same files: Segment fields and the linked chain,
+// tracks, editions and chapters, tags, attachments and their bytes.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "cli_runner.h"
+#include "tests/support/byte_writer.h"
+
+namespace {
+
+using clitest::run_cli;
+using clitest::shell_quote;
+using nlohmann::json;
+
+const char kSrt[] =
+    "1\n00:00:00,500 --> 00:00:01,500\nHello\n\n2\n00:00:02,000 --> 00:00:03,000\nWorld\n";
+const char kSimpleChapters[] =
+    "CHAPTER01=00:00:00.000\nCHAPTER01NAME=Intro\nCHAPTER02=00:00:01.250\n"
+    "CHAPTER02NAME=Main part\nCHAPTER03=00:00:03.000\nCHAPTER03NAME=End\n";
+const char kGlobalTags[] = R"(<?xml version="1.0"?><Tags><Tag>
+<Targets><TargetTypeValue>50</TargetTypeValue></Targets>
+<Simple><Name>ARTIST</Name><String>Some One</String>
+  <Simple><Name>SORT_WITH</Name><String>One, Some</String></Simple></Simple>
+<Simple><Name>COMMENT</Name><String>Grüße</String><TagLanguage>ger</TagLanguage></Simple>
+</Tag></Tags>)";
+// A hidden edition, then the default one with a nested and a hidden chapter.
+const char kEditions[] = R"(<?xml version="1.0"?><Chapters>
+<EditionEntry><EditionUID>1001</EditionUID><EditionFlagHidden>1</EditionFlagHidden>
+ <ChapterAtom><ChapterUID>11</ChapterUID><ChapterTimeStart>00:00:00.000</ChapterTimeStart>
+  <ChapterDisplay><ChapterString>Whole</ChapterString><ChapterLanguage>eng</ChapterLanguage>
+ </ChapterDisplay></ChapterAtom>
+</EditionEntry>
+<EditionEntry><EditionUID>1002</EditionUID><EditionFlagDefault>1</EditionFlagDefault>
+ <ChapterAtom><ChapterUID>21</ChapterUID><ChapterTimeStart>00:00:00.000</ChapterTimeStart>
+  <ChapterTimeEnd>00:00:02.000</ChapterTimeEnd>
+  <ChapterDisplay><ChapterString>Erster Teil</ChapterString><ChapterLanguage>ger</ChapterLanguage>
+   <ChapterCountry>de</ChapterCountry></ChapterDisplay>
+  <ChapterAtom><ChapterUID>22</ChapterUID><ChapterTimeStart>00:00:00.500</ChapterTimeStart>
+   <ChapterTimeEnd>00:00:01.000</ChapterTimeEnd>
+   <ChapterDisplay><ChapterString>Nested</ChapterString><ChapterLanguage>ger</ChapterLanguage>
+  </ChapterDisplay></ChapterAtom>
+ </ChapterAtom>
+ <ChapterAtom><ChapterUID>23</ChapterUID><ChapterTimeStart>00:00:02.000</ChapterTimeStart>
+  <ChapterTimeEnd>00:00:03.500</ChapterTimeEnd><ChapterFlagHidden>1</ChapterFlagHidden>
+  <ChapterDisplay><ChapterString>Hidden one</ChapterString><ChapterLanguage>eng</ChapterLanguage>
+ </ChapterDisplay></ChapterAtom>
+</EditionEntry></Chapters>)";
+const char kEditionTag[] = R"(<?xml version="1.0"?><Tags><Tag>
+<Targets><EditionUID>1002</EditionUID></Targets>
+<Simple><Name>COMMENT</Name><String>Second edition</String></Simple></Tag></Tags>)";
+
+class CliMkv : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    for (const char* tool : {"ffmpeg", "ffprobe", "mkvmerge", "mkvextract"})
+      if (!zeptest::have_tool(tool)) return;
+    dir_ = new zeptest::TempDir();
+    ok_ = make_files();
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+  void SetUp() override {
+    if (!dir_) GTEST_SKIP() << "ffmpeg or mkvtoolnix is not installed";
+    ASSERT_TRUE(ok_) << "ffmpeg or mkvmerge could not make the test files";
+  }
+
+  static std::string path(const std::string& name) { return dir_->path() + "/" + name; }
+  static std::string q(const std::string& name) { return shell_quote(path(name)); }
+
+  static bool make_files() {
+    dir_->write("subs.srt", kSrt);
+    dir_->write("chapters.txt", kSimpleChapters);
+    dir_->write("tags.xml", kGlobalTags);
+    dir_->write("editions.xml", kEditions);
+    dir_->write("edition_tag.xml", kEditionTag);
+    // A real font where fontconfig knows one, else bytes of our own.
+    font_ = zeptest::command_output(
+        "fc-list --format '%{file}\\n' :fontformat=TrueType 2>/dev/null | head -n 1");
+    while (!font_.empty() && font_.back() == '\n') font_.pop_back();
+    if (font_.empty() || !std::filesystem::exists(font_)) {
+      zeptest::Bytes bytes(5000);
+      for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * 7 + i / 256);
+      font_ = dir_->write("font.ttf", bytes);
+    }
+    zeptest::Bytes blob(3000);
+    for (size_t i = 0; i < blob.size(); ++i) blob[i] = uint8_t(i * 13);
+    dir_->write("blob.bin", blob);
+    // {d} stands for the folder, {font} for the font file.
+    const char* commands[] = {
+        "ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=25:"
+        "duration=4 -f lavfi -i sine=sample_rate=48000:duration=4 -i {d}/subs.srt -map 0 "
+        "-map 1 -map 2 -c:v libx264 -g 25 -pix_fmt yuv420p -c:a aac -c:s srt -metadata "
+        "title='Test clip' -metadata:s:a:0 language=ger -metadata:s:a:0 title=Sine "
+        "-metadata:s:s:0 language=fre {d}/source.mkv",
+        "mkvmerge -q -o {d}/rich.mkv --title 'Rich file' --default-track-flag 0:1 "
+        "--forced-display-flag 2:1 --track-name 0:Pictures --compression 2:zlib --chapters "
+        "{d}/chapters.txt --global-tags {d}/tags.xml --attachment-mime-type font/ttf "
+        "--attachment-description 'A font' --attach-file {font} --attachment-mime-type "
+        "application/octet-stream --attach-file {d}/blob.bin {d}/source.mkv",
+        ("mkvmerge -q -o {d}/editions.mkv --chapters {d}/editions.xml --global-tags "
+         "{d}/edition_tag.xml {d}/source.mkv"),
+        "mkvmerge -q -o {d}/part.mkv --split duration:00:00:02 --link {d}/source.mkv",
+    };
+    for (std::string command : commands) {
+      for (const auto& [key, value] :
+           {std::pair{"{d}", shell_quote(dir_->path())}, std::pair{"{font}", shell_quote(font_)}})
+        for (size_t at; (at = command.find(key)) != std::string::npos;)
+          command.replace(at, std::strlen(key), value);
+      if (zeptest::run_command(command + " </dev/null") != 0) return false;
+    }
+    // Two Segments one after the other in one file.
+    zeptest::Bytes two = zeptest::read_file(path("source.mkv"));
+    const zeptest::Bytes rich = zeptest::read_file(path("rich.mkv"));
+    two.insert(two.end(), rich.begin(), rich.end());
+    dir_->write("two.mkv", two);
+    return std::filesystem::exists(path("part-002.mkv"));
+  }
+
+  static json info(const std::string& name) {
+    const auto r = run_cli({"info", "--json", path(name)});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return json::parse(r.out);
+  }
+  static json segments(const std::string& name) { return info(name)["matroska"]; }
+  static json identify(const std::string& name) {
+    return json::parse(zeptest::command_output("mkvmerge -J " + q(name)));
+  }
+  static json probe(const std::string& name) {
+    return json::parse(zeptest::command_output(
+        "ffprobe -v error -show_format -show_streams -show_chapters -of json " + q(name)));
+  }
+
+  static zeptest::TempDir* dir_;
+  static bool ok_;
+  static std::string font_;
+};
+
+zeptest::TempDir* CliMkv::dir_ = nullptr;
+bool CliMkv::ok_ = false;
+std::string CliMkv::font_;
+
+json text_or_null(const json& object, const char* key) {
+  return object.contains(key) ? object[key] : json(nullptr);
+}
+
+TEST_F(CliMkv, SegmentAndTracksMatchMkvmergeIdentification) {
+  const json all = info("rich.mkv");
+  const json seg = all["matroska"][0];
+  const json id = identify("rich.mkv");
+  const json& props = id["container"]["properties"];
+  ASSERT_EQ(all["matroska"].size(), 1u);
+  EXPECT_EQ(seg["title"], props["title"]);
+  EXPECT_EQ(seg["muxing_app"], props["muxing_application"]);
+  EXPECT_EQ(seg["writing_app"], props["writing_application"]);
+  EXPECT_NEAR(seg["duration"].get<double>(), props["duration"].get<double>() / 1e9, 1e-6);
+  EXPECT_EQ(seg["file_name"], nullptr);
+  ASSERT_EQ(seg["chain"].size(), 1u);
+  EXPECT_EQ(seg["chain"][0]["uid"], props["segment_uid"]);
+  EXPECT_TRUE(seg["chain"][0]["opened"].get<bool>());
+
+  const std::map<std::string, std::string> types = {
+      {"video", "video"}, {"audio", "audio"}, {"subtitles", "subtitle"}};
+  const std::map<std::string, std::string> algorithms = {
+      {"0", "zlib"}, {"1", "bzlib"}, {"2", "lzo1x"}, {"3", "header stripping"}};
+  const json& tracks = seg["tracks"];
+  ASSERT_EQ(tracks.size(), id["tracks"].size());
+  for (size_t i = 0; i < tracks.size(); ++i) {
+    SCOPED_TRACE("track " + std::to_string(i));
+    const json& t = tracks[i];
+    const json& p = id["tracks"][i]["properties"];
+    EXPECT_EQ(t["type"], types.at(id["tracks"][i]["type"]));
+    EXPECT_EQ(t["number"], p["number"]);
+    EXPECT_EQ(t["uid"], p["uid"]);
+    EXPECT_EQ(t["codec_id"], p["codec_id"]);
+    EXPECT_EQ(t["language"], p["language"]);
+    EXPECT_EQ(t["name"], text_or_null(p, "track_name"));
+    EXPECT_EQ(t["default"], p["default_track"]);
+    EXPECT_EQ(t["forced"], p["forced_track"]);
+    EXPECT_EQ(t["enabled"], p["enabled_track"]);
+    EXPECT_EQ(t["private_data_size"], p["codec_private_length"]);
+    if (p.contains("default_duration"))
+      EXPECT_NEAR(t["default_duration"].get<double>(), p["default_duration"].get<double>() / 1e9,
+                  1e-9);
+    else
+      EXPECT_EQ(t["default_duration"], nullptr);
+    EXPECT_EQ(t["compression"], p.contains("content_encoding_algorithms")
+                                    ? algorithms.at(p["content_encoding_algorithms"])
+                                    : "none");
+    // The stream number is the one the other commands take.
+    EXPECT_EQ(all["titles"][0]["streams"][t["stream"].get<size_t>()]["type"], t["type"]);
+  }
+}
+
+TEST_F(CliMkv, ChaptersMatchFfprobe) {
+  const json editions = segments("rich.mkv")[0]["editions"];
+  ASSERT_EQ(editions.size(), 1u);
+  EXPECT_TRUE(editions[0]["current"].get<bool>());
+  const json& ours = editions[0]["chapters"];
+  const json theirs = probe("rich.mkv")["chapters"];
+  ASSERT_EQ(ours.size(), theirs.size());
+  ASSERT_EQ(ours.size(), 3u);
+  for (size_t i = 0; i < ours.size(); ++i) {
+    SCOPED_TRACE("chapter " + std::to_string(i));
+    EXPECT_EQ(ours[i]["uid"].get<uint64_t>(), uint64_t(theirs[i]["id"].get<int64_t>()));
+    EXPECT_NEAR(ours[i]["start"].get<double>(),
+                std::stod(theirs[i]["start_time"].get<std::string>()), 1e-7);
+    // The last chapter ends where the Segment does (1 ns before, at most).
+    EXPECT_NEAR(ours[i]["end"].get<double>(), std::stod(theirs[i]["end_time"].get<std::string>()),
+                2e-7);
+    EXPECT_EQ(ours[i]["name"], theirs[i]["tags"]["title"]);
+    EXPECT_EQ(ours[i]["language"], "eng");
+    EXPECT_EQ(ours[i]["depth"], 0);
+  }
+}
+
+// The file's values (mkvinfo lists the same): a hidden edition, then the
+// default one, which is current, with a nested chapter and a hidden one.
+TEST_F(CliMkv, EditionsKeepFlagsNestingAndTheDefaultIsCurrent) {
+  const json seg = segments("editions.mkv")[0];
+  const double end = seg["duration"].get<double>();
+  struct Edition {
+    uint64_t uid;
+    bool hidden, is_default;
+  };
+  const Edition editions[] = {{1001, true, false}, {1002, false, true}};
+  struct Chapter {
+    size_t edition;
+    uint64_t uid;
+    int depth;
+    double start, end;
+    const char *name, *language;
+    json country;
+    bool hidden;
+  };
+  const Chapter chapters[] = {{0, 11, 0, 0.0, end, "Whole", "eng", nullptr, false},
+                              {1, 21, 0, 0.0, 2.0, "Erster Teil", "ger", "de", false},
+                              {1, 22, 1, 0.5, 1.0, "Nested", "ger", nullptr, false},
+                              {1, 23, 0, 2.0, 3.5, "Hidden one", "eng", nullptr, true}};
+  ASSERT_EQ(seg["editions"].size(), 2u);
+  for (size_t e = 0; e < 2; ++e) {
+    const json& ed = seg["editions"][e];
+    EXPECT_EQ(ed["uid"], editions[e].uid);
+    EXPECT_EQ(ed["hidden"], editions[e].hidden);
+    EXPECT_EQ(ed["default"], editions[e].is_default);
+    EXPECT_EQ(ed["current"], editions[e].is_default) << "the default edition is current";
+  }
+  std::vector<size_t> seen(2, 0);
+  for (const Chapter& want : chapters) {
+    const json& list = seg["editions"][want.edition]["chapters"];
+    ASSERT_LT(seen[want.edition], list.size());
+    const json& ch = list[seen[want.edition]++];
+    SCOPED_TRACE(want.name);
+    EXPECT_EQ(ch["uid"], want.uid);
+    EXPECT_EQ(ch["depth"], want.depth);
+    EXPECT_NEAR(ch["start"].get<double>(), want.start, 1e-7);
+    EXPECT_NEAR(ch["end"].get<double>(), want.end, 2e-7);
+    EXPECT_EQ(ch["name"], want.name);
+    EXPECT_EQ(ch["language"], want.language);
+    EXPECT_EQ(ch["country"], want.country);
+    EXPECT_EQ(ch["hidden"], want.hidden);
+  }
+  EXPECT_EQ(seen, (std::vector<size_t>{1, 3})) << "no more chapters than those";
+  bool tagged = false;
+  for (const json& tag : seg["tags"])
+    if (tag["edition_uids"] == json::array({1002}) && tag["track_uids"].empty()) {
+      tagged = true;
+      EXPECT_EQ(tag["simple_tags"][0]["name"], "COMMENT");
+      EXPECT_EQ(tag["simple_tags"][0]["value"], "Second edition");
+    }
+  EXPECT_TRUE(tagged) << "the tag that targets the default edition";
+}
+
+// ffprobe flattens SimpleTags into one dictionary: a nested name as
+// "PARENT/CHILD", "-lang" after a name whose language is set; global tags go
+// to the format, a track's tags to its stream.
+std::map<std::string, std::string> flatten(const json& tag) {
+  std::map<std::string, std::string> out;
+  std::vector<std::string> keys;
+  for (const json& st : tag["simple_tags"]) {
+    keys.resize(st["depth"].get<size_t>());
+    std::string key = (keys.empty() ? "" : keys.back() + "/") + st["name"].get<std::string>();
+    if (st["language"].is_string() && st["language"] != "und")
+      key += "-" + st["language"].get<std::string>();
+    keys.push_back(key);
+    if (st["value"].is_string()) out[key] = st["value"].get<std::string>();
+  }
+  return out;
+}
+
+std::map<std::string, std::string> probe_tags(const json& tags) {
+  std::map<std::string, std::string> out;
+  for (auto it = tags.begin(); it != tags.end(); ++it)
+    if (it.key() != "title" && it.key() != "creation_time" && it.key() != "language")
+      out[it.key()] = it.value().get<std::string>();
+  return out;
+}
+
+TEST_F(CliMkv, TagsMatchFfprobe) {
+  const json seg = segments("rich.mkv")[0];
+  const json theirs = probe("rich.mkv");
+  std::map<std::string, std::string> global;
+  std::map<size_t, std::map<std::string, std::string>> streams;
+  for (const json& tag : seg["tags"]) {
+    const auto flat = flatten(tag);
+    if (tag["track_uids"].empty()) global.insert(flat.begin(), flat.end());
+    for (const json& uid : tag["track_uids"])
+      for (const json& track : seg["tracks"])
+        if (track["uid"] == uid)
+          streams[track["stream"].get<size_t>()].insert(flat.begin(), flat.end());
+  }
+  EXPECT_EQ(global, probe_tags(theirs["format"]["tags"]));
+  EXPECT_EQ(global.at("ARTIST/SORT_WITH"), "One, Some");
+  EXPECT_EQ(global.at("COMMENT-ger"), "Grüße");
+  ASSERT_EQ(streams.size(), 3u);
+  for (const auto& [stream, tags] : streams)
+    EXPECT_EQ(tags, probe_tags(theirs["streams"][stream]["tags"])) << "stream " << stream;
+}
+
+TEST_F(CliMkv, AttachmentsMatchMkvmergeAndTheirBytesMkvextract) {
+  const json ours = segments("rich.mkv")[0]["attachments"];
+  const json theirs = identify("rich.mkv")["attachments"];
+  ASSERT_EQ(ours.size(), 2u);
+  ASSERT_EQ(ours.size(), theirs.size());
+  const std::string sources[] = {font_, path("blob.bin")};
+  for (size_t i = 0; i < ours.size(); ++i) {
+    const json& a = ours[i];
+    const json& b = theirs[i];
+    const std::string id = std::to_string(b["id"].get<int>());
+    SCOPED_TRACE("attachment " + id);
+    EXPECT_EQ(a["id"], b["id"]) << "numbered from 1, as mkvextract numbers them";
+    EXPECT_EQ(a["name"], b["file_name"]);
+    EXPECT_EQ(a["mime_type"], b["content_type"]);
+    EXPECT_EQ(a["description"], b["description"]);
+    EXPECT_EQ(a["size"], b["size"]);
+    EXPECT_EQ(a["uid"], b["properties"]["uid"]);
+    const std::string mine = path("ours" + id), other = path("theirs" + id);
+    const auto r = run_cli({"extract", path("rich.mkv"), "--attachment", id + ":" + mine});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(zeptest::run_command("mkvextract -q " + q("rich.mkv") + " attachments " + id + ":" +
+                                   shell_quote(other)),
+              0);
+    EXPECT_EQ(zeptest::read_file(mine), zeptest::read_file(other));
+    EXPECT_EQ(zeptest::read_file(mine), zeptest::read_file(sources[i]));
+  }
+}
+
+TEST_F(CliMkv, ExtractRefusesAttachmentsThatAreNotThere) {
+  struct Case {
+    const char* file;
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"rich.mkv", {"--attachment", "0:OUT"}, 1, "Attachment 0 is out of range 1 .. 2"},
+      {"rich.mkv", {"--attachment", "3:OUT"}, 1, "Attachment 3 is out of range 1 .. 2"},
+      {"rich.mkv", {"--title", "1", "--attachment", "1:OUT"}, 1, "Invalid title number 1"},
+      {"source.mkv", {"--attachment", "1:OUT"}, 1, "the Segment has no attachments"},
+      {"subs.srt", {"--attachment", "1:OUT"}, 1, "is not a Matroska file"},
+      {"missing.mkv", {"--attachment", "1:OUT"}, 1, "Unable to open"},
+      {"rich.mkv", {"--attachment", "one:OUT"}, 2, "invalid attachment number"},
+      {"rich.mkv", {"--attachment", "1:"}, 2, "expected N:OUT"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"extract", path(c.file)};
+    for (std::string arg : c.args) {
+      if (const auto at = arg.find("OUT"); at != std::string::npos) arg.replace(at, 3, path("out"));
+      args.push_back(arg);
+    }
+    const auto r = run_cli(args);
+    EXPECT_EQ(r.status, c.status) << c.message;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(path("out"))) << c.message;
+  }
+  EXPECT_FALSE(info("subs.srt").contains("matroska"));
+}
+
+TEST_F(CliMkv, LinkedChainMatchesMkvmergeIdentification) {
+  const char* parts[] = {"part-001.mkv", "part-002.mkv"};
+  std::vector<json> props;
+  for (const char* part : parts) props.push_back(identify(part)["container"]["properties"]);
+  EXPECT_EQ(props[0]["next_segment_uid"], props[1]["segment_uid"]) << "mkvmerge linked them";
+  for (size_t opened = 0; opened < 2; ++opened) {
+    SCOPED_TRACE(parts[opened]);
+    const json all = info(parts[opened]);
+    const json& seg = all["matroska"][0];
+    ASSERT_EQ(seg["chain"].size(), 2u);
+    double total = 0;
+    for (size_t k = 0; k < 2; ++k) {
+      const json& e = seg["chain"][k];
+      EXPECT_EQ(e["uid"], props[k]["segment_uid"]);
+      EXPECT_EQ(std::filesystem::path(e["file"].get<std::string>()).filename(), parts[k]);
+      EXPECT_NEAR(e["duration"].get<double>(), props[k]["duration"].get<double>() / 1e9, 1e-6);
+      EXPECT_EQ(e["opened"], k == opened);
+      total += props[k]["duration"].get<double>() / 1e9;
+    }
+    EXPECT_NEAR(seg["duration"].get<double>(), total, 1e-6) << "the chain's duration";
+    EXPECT_NEAR(all["titles"][0]["duration"].get<double>(), total, 1e-6);
+  }
+}
+
+TEST_F(CliMkv, EverySegmentOfAFileIsDescribed) {
+  const json segs = segments("two.mkv");
+  ASSERT_EQ(segs.size(), 2u);
+  EXPECT_EQ(segs[0]["title"], identify("source.mkv")["container"]["properties"]["title"]);
+  EXPECT_EQ(segs[0]["attachments"].size(), 0u);
+  EXPECT_EQ(segs[1]["title"], "Rich file");
+  EXPECT_EQ(segs[1]["attachments"].size(), 2u);
+  EXPECT_EQ(segs[1]["editions"][0]["chapters"].size(), 3u);
+  const auto r =
+      run_cli({"extract", path("two.mkv"), "--title", "1", "--attachment", "2:" + path("second")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(zeptest::read_file(path("second")), zeptest::read_file(path("blob.bin")));
+}
+
+// The text form carries what --json does, lines in this order.
+TEST_F(CliMkv, TextOutputListsTheDetails) {
+  const std::string font = std::filesystem::path(font_).filename().string();
+  const std::string font_size = std::to_string(std::filesystem::file_size(font_));
+  const std::vector<std::pair<const char*, std::vector<std::string>>> cases = {
+      {"rich.mkv",
+       {"segment 0: \"Rich file\", duration ", "  writing app: mkvmerge ",
+        "  track 1 (stream 0): video, V_MPEG4/ISO/AVC, language und, name \"Pictures\", "
+        "default duration 0.040000 s, default",
+        "  track 3 (stream 2): subtitle, S_TEXT/UTF8, language fre, zlib compressed, forced",
+        "  edition 0: 3 chapters, current", "    1.250000 - 3.000000 \"Main part\" (eng)",
+        "  tag 0: global", "    ARTIST = Some One", "      SORT_WITH = One, Some",
+        "    COMMENT [ger] = Grüße", "  tag 2: track 1",
+        "  attachment 1: " + font + ", font/ttf, " + font_size + " bytes, \"A font\"",
+        "  attachment 2: blob.bin, application/octet-stream, 3000 bytes"}},
+      {"editions.mkv",
+       {"  edition 0: 1 chapter, hidden", "  edition 1: 3 chapters, default, current",
+        "    0.000000 - 2.000000 \"Erster Teil\" (ger/de)",
+        "      0.500000 - 1.000000 \"Nested\" (ger)",
+        "    2.000000 - 3.500000 \"Hidden one\" (eng), hidden", "  tag 0: edition uid 1002",
+        "    COMMENT = Second edition"}},
+      {"part-002.mkv",
+       {"  linked Segments: 2", "    1: ", "part-001.mkv, 2.", "    2: ", "(opened)"}},
+  };
+  for (const auto& [file, lines] : cases) {
+    const auto r = run_cli({"info", path(file)});
+    ASSERT_EQ(r.status, 0) << r.err;
+    size_t at = 0;
+    for (const std::string& line : lines) {
+      const size_t found = r.out.find(line, at);
+      EXPECT_NE(found, std::string::npos) << file << ": \"" << line << "\" in\n" << r.out;
+      if (found != std::string::npos) at = found + line.size();
+    }
+  }
+}
+
+}  // namespace
