@@ -356,6 +356,8 @@ ZEP_STATUS set_info(MkvContainer& c, uint32_t qid, ZepQueryData* d, uint32_t ind
     }
     case ZEP_QID_DELACE_BLOCKS:
       c.read.delaceMode = d->value.u32;
+      for (MkvChainEntry& e : c.chain)
+        if (e.container) e.container->read.delaceMode = d->value.u32;
       return ZEP_OK;
     case ZEP_QID_USE_HIERARCHICAL_INDEX:
       seg.useHierarchicalIndex = d->value.u8 == 1;

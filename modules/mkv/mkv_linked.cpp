@@ -58,6 +58,7 @@ std::vector<Candidate> scan_folder(const MkvContainer& c, uint32_t title) {
 MkvContainer* open_member(const MkvContainer& c, const std::u16string& path, uint32_t title) {
   auto* member = new MkvContainer(c.alloc);
   member->linking = false;
+  member->read.delaceMode = c.read.delaceMode;  // the chain reads as one file
   if (open_container(*member, path.c_str(), 0, 0) < 0 || set_title(*member, title) < 0) {
     delete member;
     return nullptr;
