@@ -269,21 +269,16 @@ ZEP_STATUS read_loop(MkvContainer& c, Cursor cur, MkvTrack* only, ZepBlock* bloc
       }
       case id::kBlock:
       case id::kSimpleBlock: {
-        // Track number, relative timecode, flags.
-        uint64_t number = 0;
-        uint32_t numberLength = 0;
-        uint8_t head[3];
-        uint64_t got = 0;
-        if (ReadVint(c.source, false, true, &number, &numberLength) < 0 ||
-            c.source.read(head, 3, &got) < 0 || got != 3 || numberLength + 3u > size)
-          break;
-        const uint64_t headerBytes = numberLength + 3u;
+        BlockHead head;
+        if (!read_block_head(c.source, &head) || head.bytes > size) break;
+        const uint64_t headerBytes = head.bytes;
+        const uint64_t number = head.track;
         MkvTrack* t = number ? c.track_by_number(number) : nullptr;
         const bool wanted = t && (only ? t == only : t->active) && t->joinedBlockAt != elementPos;
         if (t && t->joinedBlockAt == elementPos) t->joinedBlockAt = 0;
         if (!wanted) break;
-        const int16_t relative = int16_t(uint16_t(head[0] << 8 | head[1]));
-        const uint8_t flags = head[2];
+        const int16_t relative = head.relative;
+        const uint8_t flags = head.flags;
         const int64_t time = block_time(c, *t, add_sat(cur.clusterTime, relative));
         bool key = t->kind != kKindVideo ||
                    (elementId == id::kSimpleBlock ? (flags & 0x80) != 0 : !group.hasReference);
@@ -512,18 +507,17 @@ ZEP_STATUS first_cluster(MkvContainer& c, uint64_t dataPos, uint64_t size) {
       uint32_t childId = 0;
       uint64_t childSize = 0;
       if (ReadElementHeader(c.source, &childId, &childSize) >= 0 && childId == id::kBlock) {
-        uint64_t number = 0;
-        uint32_t length = 0;
-        uint8_t head[4] = {};
+        BlockHead head;
+        uint8_t laceCount = 0;
         uint64_t got = 0;
-        if (ReadVint(c.source, false, true, &number, &length) >= 0 &&
-            c.source.read(head, 4, &got) >= 0 && got >= 3) {
+        if (read_block_head(c.source, &head)) {
+          if (head.flags & 0x06) c.source.read(&laceCount, 1, &got);
           for (size_t i = 0; i < c.seg.tracks.size(); ++i) {
             MkvTrack& t = c.seg.tracks[i];
-            if (t.number != number || t.hasDefaultDuration) continue;
+            if (t.number != head.track || t.hasDefaultDuration) continue;
             if (t.kind != kKindAudio && t.kind != kKindVideo) continue;
-            const int64_t rel = int16_t(uint16_t(head[0] << 8 | head[1]));
-            const uint64_t frames = (head[2] & 0x06) && got == 4 ? uint64_t(head[3]) + 1 : 1;
+            const int64_t rel = head.relative;
+            const uint64_t frames = (head.flags & 0x06) && got == 1 ? uint64_t(laceCount) + 1 : 1;
             if (seen[i].count++ == 0) {
               seen[i].first = rel;
             } else if (seen[i].count == 2 && rel > seen[i].first) {

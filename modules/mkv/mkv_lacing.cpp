@@ -4,6 +4,19 @@
 
 namespace mkv {
 
+bool read_block_head(MkvByteSource& source, BlockHead* head) {
+  uint32_t length = 0;
+  uint8_t bytes[3];
+  uint64_t got = 0;
+  if (ReadVint(source, false, true, &head->track, &length) < 0 ||
+      source.read(bytes, 3, &got) < 0 || got != 3)
+    return false;
+  head->relative = int16_t(uint16_t(bytes[0] << 8 | bytes[1]));
+  head->flags = bytes[2];
+  head->bytes = length + 3;
+  return true;
+}
+
 ZEP_STATUS read_lace_sizes(MkvByteSource& source, uint32_t lacing, uint64_t payload,
                            std::vector<uint64_t>* sizes, uint64_t* headerBytes) {
   sizes->clear();

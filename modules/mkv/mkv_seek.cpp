@@ -5,6 +5,7 @@
 
 #include "modules/mkv/ebml_ids.h"
 #include "modules/mkv/mkv_blocks.h"
+#include "modules/mkv/mkv_lacing.h"
 #include "modules/mkv/mkv_metadata.h"
 
 namespace mkv {
@@ -308,19 +309,12 @@ bool refine_key_frame(MkvContainer& c, const MkvTrack& t, uint64_t from, int64_t
         break;
       case id::kSimpleBlock:
       case id::kBlock: {
-        uint64_t number = 0;
-        uint32_t length = 0;
-        uint8_t head[3];
-        uint64_t got = 0;
-        if (ReadVint(c.source, false, true, &number, &length) < 0 ||
-            c.source.read(head, 3, &got) < 0 || got != 3)
-          break;
-        if (number != t.number) break;
-        const double ticks =
-            double(add_sat(clusterTicks, int16_t(uint16_t(head[0] << 8 | head[1]))));
+        BlockHead head;
+        if (!read_block_head(c.source, &head) || head.track != t.number) break;
+        const double ticks = double(add_sat(clusterTicks, head.relative));
         const int64_t blockTime = c.ticks_to_time(to_int64(ticks * t.timecodeScale));
         if (elementId == id::kSimpleBlock) {
-          if ((head[2] & 0x80) && blockTime <= target) {
+          if ((head.flags & 0x80) && blockTime <= target) {
             found = true;
             *cluster = currentCluster;
             *time = blockTime;
