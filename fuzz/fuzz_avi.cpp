@@ -2,20 +2,14 @@
 // opened as AVI; title 0 is set, every stream activated and every block read,
 // then a few seeks and stream-by-stream reads follow, and the queries that
 // walk the index are asked.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
+#include "fuzz/fuzz_scratch.h"
 #include "modules/avi/avi_module.h"
 
 namespace {
-
-const std::string& scratch_path() {
-  static const std::string path = "/tmp/fuzz_avi_" + std::to_string(getpid()) + ".avi";
-  return path;
-}
 
 constexpr int kMaxBlocks = 4000;
 
@@ -33,11 +27,8 @@ uint32_t count(const ZepModuleOps* ops, ZepModuleHandle h, uint32_t qid) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FILE* out = std::fopen(scratch_path().c_str(), "wb");
-  if (!out) return 0;
-  std::fwrite(data, 1, size, out);
-  std::fclose(out);
-  const std::u16string name = zep::utf8_to_u16(scratch_path());
+  const std::u16string name = fuzzing::write_scratch("avi", ".avi", data, size);
+  if (name.empty()) return 0;
   const ZepModuleOps* ops = zepAviModule.ops;
   ZepModuleHandle h = nullptr;
   if (ops->OpenContainer(&h, name.c_str(), nullptr) < 0 || !h) return 0;

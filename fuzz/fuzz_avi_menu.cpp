@@ -1,21 +1,15 @@
 // Fuzz target for the menu section reader of the AVI module: the input is a
 // menu section (RIFF MENU ...) followed by whatever else the file holds; the
 // reader parses it and answers every query it knows for a range of indexes.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
+#include "fuzz/fuzz_scratch.h"
 #include "modules/avi/avi_menu.h"
 #include "platform/zep_platform.h"
 
 namespace {
-
-const std::string& scratch_path() {
-  static const std::string path = "/tmp/fuzz_avi_menu_" + std::to_string(getpid()) + ".bin";
-  return path;
-}
 
 void query_all(AviMenuReader* reader) {
   static const uint32_t kQids[] = {
@@ -48,11 +42,8 @@ void query_all(AviMenuReader* reader) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FILE* out = std::fopen(scratch_path().c_str(), "wb");
-  if (out == nullptr) return 0;
-  std::fwrite(data, 1, size, out);
-  std::fclose(out);
-  const std::u16string name = zep::utf8_to_u16(scratch_path());
+  const std::u16string name = fuzzing::write_scratch("avi_menu", ".bin", data, size);
+  if (name.empty()) return 0;
   ZepFile* file = nullptr;
   if (zep_file_open(name.c_str(), ZEP_FILE_READ, &file, nullptr) != 0) return 0;
 

@@ -2,21 +2,15 @@
 // and opened as a raw stream; the title is set, every access unit read (into a
 // growing block, or, by the input's last byte, into a small fixed one that
 // cannot grow), and the stream queries are asked.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_scratch.h"
 #include "modules/h264/h264_module.h"
 
 namespace {
-
-const std::string& scratch_path() {
-  static const std::string path = "/tmp/fuzz_h264_" + std::to_string(getpid()) + ".h264";
-  return path;
-}
 
 constexpr int kMaxBlocks = 20000;
 
@@ -58,11 +52,8 @@ void read_all(const ZepModuleOps* ops, ZepModuleHandle h, bool fixed) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FILE* out = std::fopen(scratch_path().c_str(), "wb");
-  if (!out) return 0;
-  std::fwrite(data, 1, size, out);
-  std::fclose(out);
-  const std::u16string name = zep::utf8_to_u16(scratch_path());
+  const std::u16string name = fuzzing::write_scratch("h264", ".h264", data, size);
+  if (name.empty()) return 0;
   const ZepModuleOps* ops = zepH264Module.ops;
   ZepModuleHandle h = nullptr;
   if (ops->OpenContainer(&h, name.c_str(), nullptr) < 0 || !h) return 0;

@@ -4,22 +4,16 @@
 // 4000 blocks), delaced or whole as the last byte says, then seeks and
 // stream-by-stream reads follow. Inputs of any size are taken; the module's
 // own limits bound what they allocate.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_scratch.h"
 #include "layer1/zep_mkv_records.h"
 #include "modules/mkv/mkv_module.h"
 
 namespace {
-
-const std::string& scratch_path() {
-  static const std::string path = "/tmp/fuzz_mkv_" + std::to_string(getpid()) + ".mkv";
-  return path;
-}
 
 constexpr int kMaxBlocks = 4000;
 
@@ -111,11 +105,8 @@ void ask_streams(const ZepModuleOps* ops, ZepModuleHandle h, uint32_t kind, uint
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FILE* out = std::fopen(scratch_path().c_str(), "wb");
-  if (!out) return 0;
-  std::fwrite(data, 1, size, out);
-  std::fclose(out);
-  const std::u16string name = zep::utf8_to_u16(scratch_path());
+  const std::u16string name = fuzzing::write_scratch("mkv", ".mkv", data, size);
+  if (name.empty()) return 0;
   const ZepModuleOps* ops = zepMkvModule.ops;
   ZepModuleHandle h = nullptr;
   if (ops->OpenContainer(&h, name.c_str(), nullptr) < 0 || !h) return 0;
