@@ -6,14 +6,15 @@ JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD     ?= build/release
 ASAN      ?= build/sanitize
 FUZZBUILD ?= build/fuzz
+COVBUILD  ?= build/coverage
 CMAKE_FLAGS ?=
 
 PACKAGES := cmake make g++ clang lld libclang-rt-14-dev pkg-config \
   zlib1g-dev libfreetype-dev libfontconfig-dev libpng-dev fonts-dejavu-core \
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev \
-  ffmpeg mkvtoolnix time
+  ffmpeg mkvtoolnix time gcovr
 
-.PHONY: all deps configure build test test-sanitize fuzz fuzz-regress run bench test-large format clean
+.PHONY: all deps configure build test test-sanitize coverage fuzz fuzz-regress run bench test-large format clean
 
 all: build
 
@@ -46,6 +47,22 @@ test-sanitize: deps
 	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 900
+
+# Line and branch coverage of the library and the CLI by the whole suite: a
+# summary per folder on the terminal, file by file in $(COVBUILD)/html/.
+# Branches that only throw or that gcc proves unreachable are not counted.
+coverage: deps
+	cmake -S . -B $(COVBUILD) -DCMAKE_BUILD_TYPE=Debug -DZEP_COVERAGE=ON >/dev/null
+	cmake --build $(COVBUILD) -j $(JOBS)
+	find $(COVBUILD) -name '*.gcda' -delete
+	cd $(COVBUILD) && ctest -j $(JOBS) --timeout 900 >ctest.log 2>&1 || { tail -n 40 ctest.log; exit 1; }
+	mkdir -p $(COVBUILD)/html
+	gcovr -r . --object-directory $(COVBUILD) -j $(JOBS) \
+	  --filter '(api|layer1|platform|modules|tools)/' \
+	  --exclude-throw-branches --exclude-unreachable-branches \
+	  --json-summary $(COVBUILD)/summary.json \
+	  --html-details $(COVBUILD)/html/index.html >/dev/null
+	python3 scripts/coverage-summary.py $(COVBUILD)/summary.json | tee $(COVBUILD)/summary.txt
 
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZBUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEP_FUZZ=ON >/dev/null
