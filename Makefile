@@ -12,9 +12,9 @@ CMAKE_FLAGS ?=
 PACKAGES := cmake make g++ clang lld libclang-rt-14-dev pkg-config \
   zlib1g-dev libfreetype-dev libfontconfig-dev libpng-dev fonts-dejavu-core \
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev \
-  ffmpeg mkvtoolnix time gcovr
+  ffmpeg mkvtoolnix time gcovr doxygen abigail-tools
 
-.PHONY: all deps configure build test test-sanitize coverage fuzz fuzz-regress run bench test-large format clean
+.PHONY: all deps configure build test test-sanitize test-abi abi-baseline coverage docs fuzz fuzz-regress run bench test-large format clean
 
 all: build
 
@@ -48,6 +48,20 @@ test-sanitize: deps
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 900
 
+# The ABI of the sixteen exports against the checked-in baseline: any change
+# of a signature or of a record the exports reach fails. After a deliberate
+# change (and a new soname), `make abi-baseline` writes the baseline anew.
+ABI_DUMP = abidw --no-corpus-path --no-comp-dir-path --no-show-locs --drop-undefined-syms \
+  --exported-interfaces-only --suppressions api/abi/zepdemux.supp
+test-abi: build
+	@mkdir -p $(BUILD)/abi
+	$(ABI_DUMP) $(BUILD)/api/libzepdemux.so > $(BUILD)/abi/zepdemux.abi
+	abidiff --suppressions api/abi/zepdemux.supp api/abi/zepdemux.abi $(BUILD)/abi/zepdemux.abi
+	@echo "ABI unchanged: $$(grep -c '<elf-symbol ' api/abi/zepdemux.abi) exported functions"
+
+abi-baseline: build
+	$(ABI_DUMP) $(BUILD)/api/libzepdemux.so > api/abi/zepdemux.abi
+
 # Line and branch coverage of the library and the CLI by the whole suite: a
 # summary per folder on the terminal, file by file in $(COVBUILD)/html/.
 # Branches that only throw or that gcc proves unreachable are not counted.
@@ -63,6 +77,17 @@ coverage: deps
 	  --json-summary $(COVBUILD)/summary.json \
 	  --html-details $(COVBUILD)/html/index.html >/dev/null
 	python3 scripts/coverage-summary.py $(COVBUILD)/summary.json | tee $(COVBUILD)/summary.txt
+
+# The reference of the C interface in build/docs/html; fails when one of the
+# sixteen exports lacks its documentation or a parameter goes undescribed.
+docs: deps
+	@mkdir -p build/docs
+	doxygen docs/Doxyfile
+	@if grep -n 'zepDemux' build/docs/warnings.log; then echo "undocumented exports (above)"; exit 1; fi
+	@for f in $$(sed -n 's/^ZEPDEMUX_API[^(]*[ *]\(zepDemux[A-Za-z]*\)(.*/\1/p' api/zep_demux.h); do \
+	  grep -q "$$f" build/docs/html/zep__demux_8h.html || { echo "$$f is missing from the reference"; exit 1; }; \
+	done
+	@echo "build/docs/html/index.html"
 
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZBUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEP_FUZZ=ON >/dev/null
