@@ -12,7 +12,7 @@ CMAKE_FLAGS ?=
 PACKAGES := cmake make g++ clang lld libclang-rt-14-dev pkg-config \
   zlib1g-dev libfreetype-dev libfontconfig-dev libpng-dev fonts-dejavu-core \
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev \
-  ffmpeg mkvtoolnix time gcovr doxygen abigail-tools
+  ffmpeg mkvtoolnix time gcovr doxygen abigail-tools python3-jsonschema
 
 .PHONY: all deps configure build test test-sanitize test-abi abi-baseline coverage docs fuzz fuzz-regress run bench test-large format clean
 
