@@ -12,9 +12,9 @@ CMAKE_FLAGS ?=
 PACKAGES := cmake make g++ clang lld libclang-rt-14-dev pkg-config \
   zlib1g-dev libfreetype-dev libfontconfig-dev libpng-dev fonts-dejavu-core \
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev \
-  ffmpeg mkvtoolnix time gcovr doxygen abigail-tools python3-jsonschema
+  ffmpeg mkvtoolnix time valgrind gcovr doxygen abigail-tools python3-jsonschema
 
-.PHONY: all deps configure build test test-sanitize test-abi abi-baseline coverage docs fuzz fuzz-regress run bench test-large format clean
+.PHONY: all deps configure build test golden test-sanitize test-valgrind fuzz-campaign test-abi abi-baseline coverage docs fuzz fuzz-regress run bench test-large format clean
 
 all: build
 
@@ -39,6 +39,10 @@ build: configure
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# Writes the golden packet lists of tests/golden anew (review the diff).
+golden: build
+	tests/golden/check-golden $(BUILD)/tools/zepdemux/zepdemux . --update
 
 # The sanitizer build uses clang, so that both compilers build the tree in CI.
 test-sanitize: deps
@@ -102,6 +106,24 @@ fuzz-regress: fuzz
 	    tail -n 40 $(FUZZBUILD)/$$name.log; exit 1; fi; \
 	  tail -n 1 $(FUZZBUILD)/$$name.log; \
 	done
+
+# The suite's test programs under valgrind's memcheck (programs they start,
+# such as the CLI or ffmpeg, run natively): any error or definite leak fails.
+VGBUILD ?= build/valgrind
+VALGRIND = valgrind;--error-exitcode=99;--leak-check=full;--errors-for-leak-kinds=definite;--show-leak-kinds=definite;--track-origins=yes;--suppressions=$(CURDIR)/tests/valgrind.supp
+VGTESTS ?=
+test-valgrind: deps
+	cmake -S . -B $(VGBUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CROSSCOMPILING_EMULATOR=$(VALGRIND)" >/dev/null
+	cmake --build $(VGBUILD) -j $(JOBS)
+	cd $(VGBUILD) && ctest --output-on-failure -j $(JOBS) --timeout 3000 $(if $(VGTESTS),-R '$(VGTESTS)')
+
+# A fuzzing campaign: FUZZ_SECONDS per target (or FUZZ_RUNS executions),
+# every target or those named in FUZZ_TARGETS; see fuzz/run-campaign.
+FUZZ_SECONDS ?= 600
+FUZZ_RUNS    ?= 0
+FUZZ_TARGETS ?=
+fuzz-campaign: fuzz
+	fuzz/run-campaign $(FUZZBUILD) $(FUZZ_SECONDS) $(FUZZ_RUNS) $(FUZZ_TARGETS)
 
 # The opt-in test on a generated OpenDML file beyond 1 GiB (needs 4 GiB free).
 test-large: build
