@@ -14,7 +14,7 @@ PACKAGES := cmake make g++ clang lld libclang-rt-14-dev pkg-config \
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev \
   ffmpeg mkvtoolnix time valgrind gcovr doxygen abigail-tools python3-jsonschema
 
-.PHONY: all deps configure build test golden test-sanitize test-valgrind fuzz-campaign test-abi abi-baseline coverage docs fuzz fuzz-regress run bench test-large format clean
+.PHONY: all deps configure build test golden sanitize-build test-sanitize test-damage test-valgrind fuzz-campaign test-abi abi-baseline coverage docs fuzz fuzz-regress run bench test-large format clean
 
 all: build
 
@@ -45,9 +45,11 @@ golden: build
 	tests/golden/check-golden $(BUILD)/tools/zepdemux/zepdemux . --update
 
 # The sanitizer build uses clang, so that both compilers build the tree in CI.
-test-sanitize: deps
+sanitize-build: deps
 	CC=clang CXX=clang++ cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DZEP_SANITIZE=ON -DCMAKE_CXX_FLAGS=-O1 >/dev/null
 	cmake --build $(ASAN) -j $(JOBS)
+
+test-sanitize: sanitize-build
 	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 900
@@ -116,6 +118,11 @@ test-valgrind: deps
 	cmake -S . -B $(VGBUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CROSSCOMPILING_EMULATOR=$(VALGRIND)" >/dev/null
 	cmake --build $(VGBUILD) -j $(JOBS)
 	cd $(VGBUILD) && ctest --output-on-failure -j $(JOBS) --timeout 3000 $(if $(VGTESTS),-R '$(VGTESTS)')
+
+# The damaged-file sweep: the generated real files and the samples, cut and
+# bit-flipped (seeded), read to the end and seeked by the sanitizer build's CLI.
+test-damage: sanitize-build
+	python3 tests/damage/damage_sweep.py $(ASAN)/tools/zepdemux/zepdemux .
 
 # A fuzzing campaign: FUZZ_SECONDS per target (or FUZZ_RUNS executions),
 # every target or those named in FUZZ_TARGETS; see fuzz/run-campaign.

@@ -31,6 +31,7 @@ VideoBitstream by_fourcc(FourCC f, bool* known) {
   if (one_of(u, {fourcc("MPG1"), fourcc("MPG2"), fourcc("MPEG"), fourcc("MP2V"), fourcc("PIM1"),
                  fourcc("PIM2"), fourcc("MMES"), fourcc("EM2V"), fourcc("M2V1")}))
     return VideoBitstream::kMpeg2;
+  if (u == fourcc("MJPG")) return VideoBitstream::kIntraOnly;
   *known = false;
   return VideoBitstream::kMpeg4;
 }
@@ -87,6 +88,8 @@ bool is_key_frame(VideoBitstream kind, const uint8_t* data, uint32_t size) {
       return mpeg2_key(data, size);
     case VideoBitstream::kMpeg4:
       return mpeg4_key(data, size);
+    case VideoBitstream::kIntraOnly:
+      return size > 0;
   }
   return false;
 }
