@@ -206,6 +206,7 @@ int parser_read_block(Parser* parser, uint32_t* blockType, uint32_t* stream, uin
 int64_t parser_read_and_deliver(Parser* parser, zep_block_info_t* callerRecord,
                                 const bufstream* wanted) {
   Instance* demux = parser->demux;
+  DamageToHost damage(demux);
   if (parser->atEnd || parser->failed) return 0;
   uint64_t total = 0;
   for (;;) {

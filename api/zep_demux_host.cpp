@@ -49,6 +49,36 @@ void host_free(Instance* demux, void* pointer) {
   if (pointer != nullptr) demux->freeEx(demux->context, pointer);
 }
 
+namespace {
+
+uint32_t text_hash(const char* text) {
+  uint32_t h = 2166136261u;  // FNV-1a
+  for (; *text; ++text) h = (h ^ uint8_t(*text)) * 16777619u;
+  return h;
+}
+
+void damage_to_host(void* context, uint64_t offset, const char* text) {
+  auto* demux = static_cast<Instance*>(context);
+  DamageLog& log = demux->damage;
+  const uint32_t hash = text_hash(text);
+  for (uint32_t i = 0; i < log.count; ++i)
+    if (log.offsets[i] == offset && log.hashes[i] == hash) return;
+  if (log.count == kMaxDamageReports) {
+    if (!log.silenced) demux->wrn(demux->context, "Further damage in the file is not reported");
+    log.silenced = 1;
+    return;
+  }
+  log.offsets[log.count] = offset;
+  log.hashes[log.count] = hash;
+  ++log.count;
+  demux->wrn(demux->context, "%s at byte offset %llu", text,
+             static_cast<unsigned long long>(offset));
+}
+
+}  // namespace
+
+DamageToHost::DamageToHost(Instance* demux) : scope_(&damage_to_host, demux) {}
+
 }  // namespace zep::api
 
 using namespace zep::api;

@@ -7,6 +7,7 @@
 
 #include "api/zep_codec_header.h"
 #include "api/zep_demux.h"
+#include "layer1/zep_damage.h"
 #include "layer1/zep_module.h"
 
 namespace zep::api {
@@ -46,6 +47,16 @@ struct StreamEntry {
   uint8_t* savedFrame;  // last non-empty block (MPEG-4 visual family)
   uint32_t savedCapacity;
   uint32_t savedSize;
+};
+
+// The damage reports handed to the host since the file was opened, so that
+// damage met again (by another parser, after a seek) is reported once.
+constexpr uint32_t kMaxDamageReports = 64;
+struct DamageLog {
+  uint32_t count;
+  uint8_t silenced;  // the host was told that further reports are left out
+  uint64_t offsets[kMaxDamageReports];
+  uint32_t hashes[kMaxDamageReports];
 };
 
 struct Instance;
@@ -88,6 +99,18 @@ struct Instance {
   zepdmux_printf_ex_t inf;
   zepdmux_printf_ex_t prg;
   zepdmux_get_rc_t getRc;
+  DamageLog damage;
+};
+
+// While it lives, damage that the read modules meet goes to the host's
+// "wrn_printf_ex" as "<what> at byte offset <n>". Every export that reads the
+// file holds one.
+class DamageToHost {
+ public:
+  explicit DamageToHost(Instance* demux);
+
+ private:
+  ZepDamageScope scope_;
 };
 
 // Zero-filled memory from the host's allocator, or null.

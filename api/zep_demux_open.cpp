@@ -314,6 +314,7 @@ void release_titles(Instance* demux) {
 // Steps after the name is stored: read titles and streams through a
 // temporary parser of title 0.
 int32_t open_stored_name(Instance* demux) {
+  DamageToHost damage(demux);
   auto* reader = static_cast<Parser*>(host_alloc(demux, sizeof(Parser)));
   if (reader == nullptr) {
     demux->err(demux->context, "Unable to allocate %d bytes for parser", int(sizeof(Parser)));
@@ -377,6 +378,7 @@ bool store_name(Instance* demux, const std::u16string& name) {
 void begin_open(Instance* demux) {
   zepDemuxClose(static_cast<zepdmux_t*>(demux));
   std::memset(&demux->fileInfo, 0, sizeof demux->fileInfo);
+  std::memset(&demux->damage, 0, sizeof demux->damage);
 }
 
 }  // namespace

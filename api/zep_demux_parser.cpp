@@ -64,6 +64,7 @@ void reset_delivery_state(Parser* parser) {
 
 bool parser_open(Parser* parser) {
   Instance* demux = parser->demux;
+  DamageToHost damage(demux);
   if (L1OpenContainer(&parser->container, demux->fileName, nullptr) < 0) {
     demux->err(demux->context, "Unable to open input file with ZEP demuxer");
     parser->container = nullptr;
@@ -273,6 +274,7 @@ extern "C" ZEPDEMUX_API int32_t zepDemuxSeek(zepdmux_t* demux, zepdmux_seek_info
     demux->err(demux->context, "Invalid seek time");
     return 1;
   }
+  DamageToHost damage(demux);
   info->resolved_time = info->seek_time;
   parser->atEnd = parser->failed = 0;
   parser->firstBlock = 1;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "layer1/zep_damage.h"
 #include "layer1/zep_module.h"
 #include "modules/avi/avi_reader.h"
 
@@ -76,9 +77,26 @@ bool ChildWalker::next(ChunkHeader* out) {
 
 uint32_t clamp_size(const ChunkHeader& chunk, uint64_t parentEnd, uint64_t fileSize) {
   uint64_t limit = parentEnd < fileSize ? parentEnd : fileSize;
-  if (chunk.data() >= limit) return 0;
-  uint64_t room = limit - chunk.data();
-  return chunk.size <= room ? chunk.size : uint32_t(room);
+  uint64_t room = chunk.data() < limit ? limit - chunk.data() : 0;
+  if (chunk.size <= room) return chunk.size;
+  char id[5];
+  if (limit == fileSize)
+    zep_report_damage(chunk.position, "The file ends inside chunk '%s' (%llu of %u bytes there)",
+                      fourcc_text(chunk.id, id), static_cast<unsigned long long>(room), chunk.size);
+  else
+    zep_report_damage(
+        chunk.position, "Chunk '%s' of %u bytes runs past the end of its list at %llu",
+        fourcc_text(chunk.id, id), chunk.size, static_cast<unsigned long long>(parentEnd));
+  return uint32_t(room);
+}
+
+const char* fourcc_text(FourCC id, char out[5]) {
+  for (int i = 0; i < 4; ++i) {
+    const char c = char((id >> (8 * i)) & 0xFFu);
+    out[i] = c >= 0x20 && c < 0x7F ? c : '?';
+  }
+  out[4] = 0;
+  return out;
 }
 
 namespace {

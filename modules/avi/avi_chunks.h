@@ -112,8 +112,11 @@ class ChildWalker {
   ZEP_STATUS status_ = ZEP_OK;
 };
 
-// Bytes of a chunk's data that lie within both its parent and the file.
+// Bytes of a chunk's data that lie within both its parent and the file. A
+// chunk that does not fit is reported as damage (cut file or overlong chunk).
 uint32_t clamp_size(const ChunkHeader& chunk, uint64_t parentEnd, uint64_t fileSize);
+// The four characters of a chunk id, '?' for any that does not print.
+const char* fourcc_text(FourCC id, char out[5]);
 
 // Stream chunk ids of movi: two digits plus dc/db/xx (video), wb (audio) or
 // sb (subtitle), or the same letters followed by the digits.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "layer1/zep_damage.h"
 #include "modules/avi/avi_index.h"
 #include "modules/avi/avi_reader.h"
 #include "modules/avi/avi_timing.h"
@@ -501,6 +502,12 @@ ZEP_STATUS parse_title(AviHandle* handle, AviMediaSet& set, uint64_t position, u
   set.titlePosition = position;
   uint64_t end = riff.end();
   set.titleEnd = end;
+  if (end > ctx.file.size) {
+    char id[5];
+    zep_report_damage(ctx.file.size, "The file ends inside the RIFF '%s' list (%llu bytes short)",
+                      fourcc_text(riff.form, id),
+                      static_cast<unsigned long long>(end - ctx.file.size));
+  }
   ZEP_STATUS status = ZEP_OK;
   if (uint64_t(riff.size) + 8 >= 13) {
     ChildWalker walk(ctx.file, position + 12, end);
@@ -521,6 +528,7 @@ ZEP_STATUS parse_title(AviHandle* handle, AviMediaSet& set, uint64_t position, u
         set.indexPresent = true;
         set.idx1Found = true;
         set.idx1Position = c.position;
+        clamp_size(c, c.end(), ctx.file.size);  // says so when the file ends inside the index
         break;
       } else if (c.is_list(kINFO)) {
         parse_info(handle, c);

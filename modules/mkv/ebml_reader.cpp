@@ -1,7 +1,9 @@
 #include "modules/mkv/ebml_reader.h"
 
 #include <algorithm>
+#include <cstdio>
 
+#include "layer1/zep_damage.h"
 #include "modules/mkv/ebml_ids.h"
 
 namespace mkv {
@@ -223,6 +225,28 @@ ZEP_STATUS ReadBinary(MkvByteSource& source, uint64_t size, std::vector<uint8_t>
   return read_exact(source, dest->data(), size);
 }
 
+namespace {
+
+// "SEGMENT (0x18538067)" for a known element, "0xABCD" for any other: the
+// names of damage reports.
+struct ElementLabel {
+  char text[48];
+  explicit ElementLabel(uint32_t elementId) {
+    const EbmlElementInfo& info = element_info(elementId);
+    if (info.id == 0) {
+      std::snprintf(text, sizeof text, "0x%X", elementId);
+      return;
+    }
+    char name[32];
+    size_t n = 0;
+    for (const char16_t* c = info.name; *c && n + 1 < sizeof name; ++c) name[n++] = char(*c);
+    name[n] = 0;
+    std::snprintf(text, sizeof text, "%s (0x%X)", name, elementId);
+  }
+};
+
+}  // namespace
+
 ZEP_STATUS WalkChildren(EbmlReader& reader, uint64_t start, uint64_t size,
                         const ElementHandler& handler) {
   if (size == 0 || start + size <= start) return ZEP_OK;
@@ -257,6 +281,24 @@ ZEP_STATUS WalkChildren(EbmlReader& reader, uint64_t start, uint64_t size,
     // A child never reaches past its parent: an unknown (all-ones) or
     // damaged size ends where the parent ends.
     if (dataSize > end - std::min(end, dataPos)) {
+      const uint32_t idLength = elementId > 0xFFFFFF ? 4
+                                : elementId > 0xFFFF ? 3
+                                : elementId > 0xFF   ? 2
+                                                     : 1;
+      const bool unknownSize = dataSize == unknown_size(uint32_t(dataPos - position) - idLength);
+      if (unknownSize) {
+        // Live and piped writers leave the size open: not damage.
+      } else if (dataPos + dataSize > reader.source->length()) {
+        zep_report_damage(position, "The file ends inside element %s (%llu of %llu bytes there)",
+                          ElementLabel(elementId).text,
+                          static_cast<unsigned long long>(end - std::min(end, dataPos)),
+                          static_cast<unsigned long long>(dataSize));
+      } else {
+        zep_report_damage(position,
+                          "Element %s of %llu bytes runs past its parent, which ends at %llu",
+                          ElementLabel(elementId).text, static_cast<unsigned long long>(dataSize),
+                          static_cast<unsigned long long>(end));
+      }
       dataSize = end - std::min(end, dataPos);
       if (start + size > reader.source->length()) reader.truncated = true;
     }
@@ -287,8 +329,8 @@ ZEP_STATUS resynchronise(EbmlReader& reader, uint64_t from, uint64_t* found) {
     uint32_t elementId = 0;
     uint64_t dataSize = 0;
     ZEP_STATUS status = ReadElementHeader(*reader.source, &elementId, &dataSize);
-    if (status < 0) return at >= reader.source->length() || status == EBML_ERR_SHORT_READ ? ZEP_OK
-                                                                                          : status;
+    if (status < 0)
+      return at >= reader.source->length() || status == EBML_ERR_SHORT_READ ? ZEP_OK : status;
     if (elementId == id::kCluster) {
       *found = at;
       return ZEP_OK;
@@ -324,8 +366,8 @@ ZEP_STATUS WalkTopLevel(EbmlReader& reader, SegmentFoundFn onSegment, void* cont
         if (!r.clusterWalk) return ZEP_ERR_FILE_CORRUPT;
         if (r.clusterHandler) {
           uint64_t newSize = size;
-          ZEP_STATUS status = r.clusterHandler(r, elementId, elementPos, dataPos, &newSize,
-                                               r.clusterContext);
+          ZEP_STATUS status =
+              r.clusterHandler(r, elementId, elementPos, dataPos, &newSize, r.clusterContext);
           if (status < 0) return status;
           size = newSize;
         }
@@ -336,6 +378,15 @@ ZEP_STATUS WalkTopLevel(EbmlReader& reader, SegmentFoundFn onSegment, void* cont
       default: {
         uint64_t found = 0;
         ZEP_STATUS status = resynchronise(r, dataPos, &found);
+        if (found)
+          zep_report_damage(elementPos,
+                            "Unknown element 0x%X; %llu bytes passed over to the Cluster at %llu",
+                            elementId, static_cast<unsigned long long>(found - elementPos),
+                            static_cast<unsigned long long>(found));
+        else if (status != ZEP_OK)
+          zep_report_damage(elementPos,
+                            "Unknown element 0x%X and no Cluster within 1000 bytes after it",
+                            elementId);
         if (status != ZEP_OK || found == 0) return status;
         if (!r.firstClusterSeen) {
           r.firstClusterSeen = true;

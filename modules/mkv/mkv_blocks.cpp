@@ -9,6 +9,7 @@
 
 #include <algorithm>
 
+#include "layer1/zep_damage.h"
 #include "modules/h264/h264_bitstream.h"
 #include "modules/mkv/ebml_ids.h"
 #include "modules/mkv/mkv_codecs.h"
@@ -133,8 +134,7 @@ ZEP_STATUS read_frame(MkvContainer& c, const MkvTrack& t, uint64_t frameSize, Ze
   if (status < 0) return status;
   if (got != frameSize) return ZEP_ERR_END_OF_STREAM;
   block->size = uint32_t(needed);
-  if (t.compression == kCompressionZlib)
-    return inflate_frame(block, kept, uint32_t(frameSize));
+  if (t.compression == kCompressionZlib) return inflate_frame(block, kept, uint32_t(frameSize));
   if ((t.compression == kCompressionBzlib || t.compression == kCompressionLzo) && frameSize > 0)
     return kFrameFailed;
   return ZEP_OK;
@@ -211,13 +211,22 @@ ZEP_STATUS read_loop(MkvContainer& c, Cursor cur, MkvTrack* only, ZepBlock* bloc
     uint32_t elementId = 0;
     uint64_t size = 0;
     uint32_t headerLength = 0;
-    if (ReadElementHeader(c.source, &elementId, &size, &headerLength) < 0)
+    if (ReadElementHeader(c.source, &elementId, &size, &headerLength) < 0) {
+      zep_report_damage(elementPos,
+                        elementPos + 12 > c.source.length()
+                            ? "The file ends inside an element header"
+                            : "Unreadable element header; the Segment's blocks end here");
       return ZEP_ERR_END_OF_STREAM;
+    }
     const uint64_t dataPos = elementPos + headerLength;
     // A block cut off by the end of the file is not delivered in part.
     if ((elementId == id::kSimpleBlock || elementId == id::kBlock) &&
-        size > c.source.length() - std::min(c.source.length(), dataPos))
+        size > c.source.length() - std::min(c.source.length(), dataPos)) {
+      zep_report_damage(elementPos, "The file ends inside a block (%llu of %llu bytes there)",
+                        static_cast<unsigned long long>(c.source.length() - dataPos),
+                        static_cast<unsigned long long>(size));
       return ZEP_ERR_END_OF_STREAM;
+    }
     // An element never reaches past the Segment (unknown sizes included).
     size = std::min(size, segEnd > dataPos ? segEnd - dataPos : 0);
     const uint64_t next = dataPos + size;
@@ -257,14 +266,16 @@ ZEP_STATUS read_loop(MkvContainer& c, Cursor cur, MkvTrack* only, ZepBlock* bloc
         uint64_t v = 0;
         if (ReadUInt(c.source, size, &v) >= 0) {
           c.read.prevRefPresent = true;
-          c.read.prevRefOffset =
-              c.read.lastBlockGroupPos >= v && c.read.lastBlockGroupPos ? c.read.lastBlockGroupPos - v : 0;
+          c.read.prevRefOffset = c.read.lastBlockGroupPos >= v && c.read.lastBlockGroupPos
+                                     ? c.read.lastBlockGroupPos - v
+                                     : 0;
         }
         break;
       }
       case id::kPrevRefFrameTimecode: {
         uint64_t v = 0;
-        if (ReadUInt(c.source, size, &v) >= 0) c.read.prevRefTime = c.ticks_to_time(int64_t(v & INT64_MAX));
+        if (ReadUInt(c.source, size, &v) >= 0)
+          c.read.prevRefTime = c.ticks_to_time(int64_t(v & INT64_MAX));
         break;
       }
       case id::kBlock:
@@ -287,8 +298,13 @@ ZEP_STATUS read_loop(MkvContainer& c, Cursor cur, MkvTrack* only, ZepBlock* bloc
         std::vector<uint64_t> sizes;
         uint64_t laceHeader = 0;
         if (lacing != kLacingNone &&
-            read_lace_sizes(c.source, lacing, payload, &sizes, &laceHeader) < 0)
-          break;  // a damaged lace header: the block is passed over
+            read_lace_sizes(c.source, lacing, payload, &sizes, &laceHeader) < 0) {
+          // A damaged lace header: the block is passed over.
+          zep_report_damage(elementPos,
+                            "A block of track %llu is passed over: its lace header is damaged",
+                            static_cast<unsigned long long>(number));
+          break;
+        }
         int64_t duration = group.hasDuration && !(lacing && t->kind == kKindAudio)
                                ? group.duration
                                : default_duration_units(c, *t);
@@ -362,6 +378,10 @@ ZEP_STATUS read_loop(MkvContainer& c, Cursor cur, MkvTrack* only, ZepBlock* bloc
         } else {
           status = read_frame(c, *t, payload - laceHeader, block);
         }
+        if (status == kFrameFailed)
+          zep_report_damage(elementPos,
+                            "A block of track %llu is refused: its frames do not decode",
+                            static_cast<unsigned long long>(number));
         block->time = time;
         block->duration = mul_sat(duration, int64_t(frames));
         block->flags = key ? ZEP_BLOCK_FLAG_KEYFRAME : 0;

@@ -34,7 +34,7 @@ SEEK_TIMES = ('0.5', '1.5', '2.5')
 TYPE_ORDER = {'video': 0, 'audio': 1, 'subtitle': 2}
 
 
-def run_cli(cli, args):
+def run_cli(cli, args, status=None):
     env = dict(os.environ)
     env['ASAN_OPTIONS'] = f'detect_leaks=1:exitcode={SANITIZER_EXIT}:abort_on_error=0'
     env['UBSAN_OPTIONS'] = f'halt_on_error=1:print_stacktrace=1:exitcode={SANITIZER_EXIT}'
@@ -46,6 +46,8 @@ def run_cli(cli, args):
         return None, f'no end within {TIME_LIMIT} s'
     if result.returncode not in (0, 1):
         return None, f'exit status {result.returncode}: {result.stderr[-2000:]}'
+    if status is not None:
+        status.append((result.returncode, result.stderr))
     return result.stdout, None
 
 
@@ -110,9 +112,12 @@ def variants(path, seed, cuts, flips):
 def sweep_file(cli, path, work, seed, cuts, flips):
     """Returns (variants, packets compared, failures)."""
     failures = []
-    clean_listing, error = run_cli(cli, ['packets', path])
+    clean_status = []
+    clean_listing, error = run_cli(cli, ['packets', path], clean_status)
     if error:
         return 0, 0, [f'{path}: the undamaged file: {error}']
+    if clean_status[0][0] != 0:
+        return 0, 0, [f'{path}: the undamaged file exits {clean_status[0][0]}: {clean_status[0][1]}']
     clean = packets_by_stream(clean_listing)
     ends = payload_ends(path)
     seekable = path.endswith(('.avi', '.mkv'))
@@ -123,10 +128,14 @@ def sweep_file(cli, path, work, seed, cuts, flips):
         variant = os.path.join(work, name)
         with open(variant, 'wb') as f:
             f.write(content)
-        listing, error = run_cli(cli, ['packets', variant])
+        status = []
+        listing, error = run_cli(cli, ['packets', variant], status)
         if error:
             failures.append(f'{name}, {what}: packets: {error}')
             continue
+        # A container cut short says so: a warning with the offset, exit 1.
+        if cut is not None and seekable and (status[0][0] != 1 or 'byte offset' not in status[0][1]):
+            failures.append(f'{name}, {what}: the damage is not reported (exit {status[0][0]})')
         if cut is not None and ends is not None:
             damaged = packets_by_stream(listing)
             for stream, stream_ends in ends.items():

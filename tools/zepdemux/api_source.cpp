@@ -78,6 +78,7 @@ std::unique_ptr<ApiSource> ApiSource::open(const std::string& file) {
   const int32_t result = zepDemuxOpen(source->library_.get(), nullptr, file.c_str());
   messages.hold = false;
   if (result != 0) return nullptr;
+  messages.release_warnings();
   messages.held.clear();
   source->describe(file);
   return source;
@@ -129,11 +130,13 @@ std::unique_ptr<Source> open_source(const std::string& file) {
   if (auto api = ApiSource::open(file)) return api;
   if (auto container = ContainerSource::open(file)) {
     host_messages().held.clear();
+    host_messages().held_warnings.clear();
     return container;
   }
   auto& messages = host_messages();
   const bool said = !messages.held.empty();
   messages.print_held();
+  messages.release_warnings();
   throw Failure(said ? "" : "Unable to open " + file);
 }
 

@@ -35,12 +35,24 @@ __attribute__((format(printf, 2, 3))) void host_error(void*, const char* format,
     std::fprintf(stderr, "zepdemux: %s\n", text.c_str());
 }
 
+// Warnings are the library's damage reports; the same report reaches the CLI
+// twice when both the library and the container layer read the file.
+void report_warning(const std::string& text) {
+  auto& messages = host_messages();
+  if (messages.hold) {
+    messages.held_warnings.push_back(text);
+    return;
+  }
+  if (!messages.warned.insert(text).second) return;
+  std::fprintf(stderr, "zepdemux: warning: %s\n", text.c_str());
+}
+
 __attribute__((format(printf, 2, 3))) void host_warning(void*, const char* format, ...) {
   va_list args;
   va_start(args, format);
   const std::string text = format_message(format, args);
   va_end(args);
-  if (!host_messages().hold) std::fprintf(stderr, "zepdemux: warning: %s\n", text.c_str());
+  report_warning(text);
 }
 
 // Information and progress only with --verbose.
@@ -67,6 +79,16 @@ HostMessages& host_messages() {
 
 void library_failed(size_t errors_before, const std::string& what) {
   throw Failure(host_messages().errors > errors_before ? std::string() : what);
+}
+
+void container_damage_sink(void*, uint64_t offset, const char* text) {
+  report_warning(std::string(text) + " at byte offset " + std::to_string(offset));
+}
+
+void HostMessages::release_warnings() {
+  std::vector<std::string> texts;
+  texts.swap(held_warnings);
+  for (const auto& text : texts) report_warning(text);
 }
 
 void HostMessages::print_held() {

@@ -2,6 +2,8 @@
 // message callbacks, and an owning handle of a library instance.
 #pragma once
 
+#include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,7 +18,12 @@ struct HostMessages {
   bool verbose = false;
   size_t errors = 0;  // errors reported so far
   std::vector<std::string> held;
+  std::set<std::string> warned;  // the damage reports printed, each once
+  std::vector<std::string> held_warnings;
   void print_held();
+  // Prints the warnings held during an open: after it succeeded, or when no
+  // way of reading the file did (a fallback that reads the file clears them).
+  void release_warnings();
 };
 
 // The process-wide message sink (one instance of the CLI, one thread).
@@ -26,6 +33,10 @@ HostMessages& host_messages();
 // the library reported an error since `errors_before` (it said why), else
 // with `what`.
 [[noreturn]] void library_failed(size_t errors_before, const std::string& what);
+
+// Damage met by the container layer that the CLI drives itself (raw H.264,
+// text subtitles, Matroska details), printed like the library's warnings.
+void container_damage_sink(void* context, uint64_t offset, const char* text);
 
 // The lookup function handed to zepDemuxNew; its context is unused.
 zepdmux_func_t host_get_rc(void* context, const char* name);

@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "layer1/zep_damage.h"
 #include "tools/zepdemux/commands.h"
 #include "tools/zepdemux/library_host.h"
 #include "tools/zepdemux/model.h"
@@ -89,14 +90,23 @@ int dispatch(int argc, char** argv) {
     return 2;
   }
   zepcli::host_messages().verbose = verbose;
+  ZepDamageScope damage(&zepcli::container_damage_sink, nullptr);
 
-  if (*info_cmd) return zepcli::run_info(info);
-  if (*packets_cmd) return zepcli::run_packets(packets);
-  if (*extract_cmd) return zepcli::run_extract(extract);
-  if (*read_cmd) return zepcli::run_read(read);
-  if (*seek_cmd) return zepcli::run_seek(seek);
-  if (*subs_cmd) return zepcli::run_subs(subs);
-  return 2;
+  int status = 2;
+  if (*info_cmd) status = zepcli::run_info(info);
+  if (*packets_cmd) status = zepcli::run_packets(packets);
+  if (*extract_cmd) status = zepcli::run_extract(extract);
+  if (*read_cmd) status = zepcli::run_read(read);
+  if (*seek_cmd) status = zepcli::run_seek(seek);
+  if (*subs_cmd) status = zepcli::run_subs(subs);
+  // What could be read was delivered; a damaged file still fails the command.
+  const size_t reports = zepcli::host_messages().warned.size();
+  if (status == 0 && reports > 0) {
+    std::fprintf(stderr, "zepdemux: the file is damaged (%zu report%s above)\n", reports,
+                 reports == 1 ? "" : "s");
+    status = 1;
+  }
+  return status;
 }
 
 }  // namespace

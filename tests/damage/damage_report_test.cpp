@@ -1,0 +1,188 @@
+// Damage reports through the public API and the CLI: a file cut short is read
+// up to the damage, the host's "wrn_printf_ex" hears what and where (once per
+// place, however often the file is read), and the CLI says so and exits 1; an
+// undamaged file gives no warning and exit 0.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "api/zep_demux.h"
+#include "tests/support/byte_writer.h"
+
+namespace {
+
+using zeptest::Bytes;
+
+struct Messages {
+  std::vector<std::string> warnings;
+  std::vector<std::string> errors;
+};
+
+std::string vformat(const char* format, va_list args) {
+  char text[1024];
+  std::vsnprintf(text, sizeof text, format, args);
+  return text;
+}
+
+__attribute__((format(printf, 2, 3))) void on_warning(void* context, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  static_cast<Messages*>(context)->warnings.push_back(vformat(format, args));
+  va_end(args);
+}
+
+__attribute__((format(printf, 2, 3))) void on_error(void* context, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  static_cast<Messages*>(context)->errors.push_back(vformat(format, args));
+  va_end(args);
+}
+
+zepdmux_func_t lookup(void*, const char* name) {
+  if (std::string(name) == "wrn_printf_ex") return reinterpret_cast<zepdmux_func_t>(&on_warning);
+  if (std::string(name) == "err_printf_ex") return reinterpret_cast<zepdmux_func_t>(&on_error);
+  return nullptr;
+}
+
+uint32_t take_all(bufstream*, const uint8_t*, uint32_t count) { return count; }
+uint32_t chunk_size(bufstream*) { return 1 << 20; }
+int32_t no_info(bufstream*, uint32_t, uint32_t, void*, uint32_t) { return 0; }
+
+// Opens `path`, adds every stream of title 0 to one parser and pushes to the
+// end (after a seek to `seek_to` seconds when that is not negative); the
+// number of blocks delivered.
+int read_file(Messages* messages, const std::string& path, double seek_to = -1) {
+  zepdmux_t* demux = zepDemuxNew(&lookup, messages, nullptr);
+  int blocks = 0;
+  if (zepDemuxOpen(demux, nullptr, path.c_str()) == 0) {
+    zep_title_info_t title{};
+    zepDemuxGetTitleInfo(demux, 0, &title);
+    zepdmux_parser_settings_t settings{};
+    const int32_t parser = zepDemuxNewParser(demux, &settings);
+    const int streams =
+        title.num_video_streams + title.num_audio_streams + title.num_subtitle_streams;
+    std::vector<bufstream> outputs(static_cast<size_t>(streams));
+    for (int s = 0; s < streams; ++s) {
+      outputs[size_t(s)].copybytes = &take_all;
+      outputs[size_t(s)].chunksize = &chunk_size;
+      outputs[size_t(s)].auxinfo = &no_info;
+      zepdmux_stream_settings stream{};
+      stream.output = &outputs[size_t(s)];
+      stream.stream_num = int16_t(s);
+      zepDemuxAddStream(demux, parser, &stream);
+    }
+    if (seek_to >= 0) {
+      zepdmux_seek_info_t seek{};
+      seek.parser_num = parser;
+      seek.seek_time = int64_t(seek_to * 1e7);
+      zepDemuxSeek(demux, &seek);
+    }
+    while (zepDemuxPush(demux, parser) > 0) ++blocks;
+  }
+  zepDemuxFree(demux);
+  return blocks;
+}
+
+struct CutCase {
+  const char* name;
+  const char* sample;
+  double keep;  // part of the file that is kept
+  std::vector<const char*> reports;
+};
+
+class DamageReport : public testing::TestWithParam<CutCase> {
+ protected:
+  std::string sample_path() const {
+    return std::string(ZEP_SOURCE_DIR) + "/samples/" + GetParam().sample;
+  }
+  std::string cut_file() {
+    Bytes bytes = zeptest::read_file(sample_path());
+    bytes.resize(size_t(double(bytes.size()) * GetParam().keep));
+    return dir_.write(GetParam().sample, bytes);
+  }
+  zeptest::TempDir dir_;
+};
+
+TEST_P(DamageReport, CutFileIsReadUpToTheDamageAndReportedWithItsOffset) {
+  Messages clean, cut;
+  const int all = read_file(&clean, sample_path());
+  EXPECT_TRUE(clean.warnings.empty()) << clean.warnings.front();
+  const int some = read_file(&cut, cut_file());
+  EXPECT_GT(some, all / 3);
+  EXPECT_LT(some, all);
+  for (const char* report : GetParam().reports) {
+    bool found = false;
+    for (const auto& w : cut.warnings) found = found || w.find(report) != std::string::npos;
+    EXPECT_TRUE(found) << "no warning with \"" << report << "\"";
+  }
+  for (const auto& w : cut.warnings) EXPECT_NE(w.find(" at byte offset "), std::string::npos) << w;
+}
+
+TEST_P(DamageReport, EachPlaceIsReportedOnceHoweverOftenItIsRead) {
+  // Within one instance two parsers, each reading to the end, seeking back
+  // and reading again, meet the same damage four times.
+  const std::string path = cut_file();
+  Messages again;
+  zepdmux_t* demux = zepDemuxNew(&lookup, &again, nullptr);
+  ASSERT_EQ(zepDemuxOpen(demux, nullptr, path.c_str()), 0);
+  zepdmux_parser_settings_t settings{};
+  for (int round = 0; round < 2; ++round) {
+    const int32_t parser = zepDemuxNewParser(demux, &settings);
+    bufstream output{};
+    output.copybytes = &take_all;
+    output.chunksize = &chunk_size;
+    output.auxinfo = &no_info;
+    zepdmux_stream_settings stream{};
+    stream.output = &output;
+    zepDemuxAddStream(demux, parser, &stream);
+    while (zepDemuxPush(demux, parser) > 0) {
+    }
+    zepdmux_seek_info_t seek{};
+    seek.parser_num = parser;
+    zepDemuxSeek(demux, &seek);
+    while (zepDemuxPush(demux, parser) > 0) {
+    }
+    zepDemuxFreeParser(demux, parser);
+  }
+  zepDemuxFree(demux);
+  ASSERT_FALSE(again.warnings.empty());
+  std::vector<std::string> sorted = again.warnings;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end())
+      << "a report came twice";
+}
+
+TEST_P(DamageReport, CliSaysTheFileIsDamagedAndExitsOne) {
+  const std::string cli = ZEP_CLI_PATH;
+  const std::string clean = cli + " packets " + sample_path() + " 2>&1 >/dev/null";
+  EXPECT_EQ(zeptest::command_output(clean), "");
+  EXPECT_EQ(zeptest::run_command(cli + " packets " + sample_path() + " >/dev/null"), 0);
+  const std::string path = cut_file();
+  const std::string stderr_text =
+      zeptest::command_output(cli + " packets " + path + " 2>&1 >/dev/null");
+  EXPECT_NE(stderr_text.find("zepdemux: warning: "), std::string::npos) << stderr_text;
+  EXPECT_NE(stderr_text.find("zepdemux: the file is damaged"), std::string::npos) << stderr_text;
+  EXPECT_NE(zeptest::run_command(cli + " packets " + path + " >/dev/null 2>&1"), 0);
+}
+
+const CutCase kCutCases[] = {
+    {"avi_cut_in_movi",
+     "sample.avi",
+     0.6,
+     {"The file ends inside the RIFF 'AVI ' list", "The file ends inside chunk '"}},
+    {"mkv_cut_in_cluster",
+     "sample.mkv",
+     0.6,
+     {"The file ends inside element SEGMENT (0x18538067)"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Samples, DamageReport, testing::ValuesIn(kCutCases),
+                         [](const testing::TestParamInfo<CutCase>& p) {
+                           return std::string(p.param.name);
+                         });
+
+}  // namespace
