@@ -125,7 +125,8 @@ test-damage: sanitize-build
 	python3 tests/damage/damage_sweep.py $(ASAN)/tools/zepdemux/zepdemux .
 
 # A fuzzing campaign: FUZZ_SECONDS per target (or FUZZ_RUNS executions),
-# every target or those named in FUZZ_TARGETS; see fuzz/run-campaign.
+# every target or those named in FUZZ_TARGETS; MERGE=1 merges what adds
+# coverage into fuzz/corpus. See fuzz/run-campaign.
 FUZZ_SECONDS ?= 600
 FUZZ_RUNS    ?= 0
 FUZZ_TARGETS ?=
