@@ -1,5 +1,6 @@
 #include "modules/h264/h264_nal_source.h"
 
+#include "layer1/zep_damage.h"
 #include "modules/h264/h264_bitstream.h"
 
 namespace zep::h264 {
@@ -99,7 +100,12 @@ ZEP_STATUS NalSource::next(const uint8_t** nal, uint32_t* length) {
     const uint32_t rest = fill_ - cursor_;
     uint32_t offset = 0;
     if (zep_nal_find_start(p, rest, &offset) < 0) {
-      if (!all_zero(p, rest)) return ZEP_FAIL;
+      if (!all_zero(p, rest)) {
+        zep_report_damage(
+            base_ + cursor_,
+            "No start code where the next NAL unit should begin; the stream ends here");
+        return ZEP_FAIL;
+      }
       if (base_ + fill_ >= file_size_) return kOnlyZerosToEnd;
       // A run of zero bytes up to the end of the chunk: go on behind it,
       // keeping the last two zeros, which may begin a start code. Such a run

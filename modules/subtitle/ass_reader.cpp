@@ -4,6 +4,7 @@
 #include <limits>
 #include <new>
 
+#include "layer1/zep_damage.h"
 #include "modules/subtitle/text_line_reader.h"
 
 using zep::subtitle::TextLineReader;
@@ -125,7 +126,10 @@ ZEP_STATUS CASSReader::Open(const zep_wchar_t* name) {
     std::string header;
     bool headerFixed = false;
     std::string line;
-    while (lines.Next(&line)) HandleLine(line, &header, &headerFixed);
+    while (lines.Next(&line)) {
+      lineOffset_ = lines.LineOffset();
+      HandleLine(line, &header, &headerFixed);
+    }
   } catch (const std::bad_alloc&) {
     CloseFile();
     return ZEP_E_NO_MEMORY;
@@ -204,6 +208,9 @@ ZEP_STATUS CASSReader::HandleEvent(std::string_view line) {
     if (StartsWith(rest, " ")) rest.remove_prefix(1);
     EventRecord event;
     DivideFields(rest, eventFormat_, &event);
+    uint64_t start = 0, end = 0;
+    if (!EventTimes(event, &start, &end))
+      zep_report_damage(lineOffset_, "A Dialogue event without a readable time is passed over");
     events_.push_back(std::move(event));
     return ZEP_OK;
   }

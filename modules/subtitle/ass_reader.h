@@ -119,6 +119,7 @@ class CASSReader final : public ITextSubtitleRead {
   std::array<std::string, kZepAssScriptInfoKeyCount> scriptInfo_;
   std::vector<StyleRecord> styles_;
   std::vector<EventRecord> events_;
+  uint64_t lineOffset_ = 0;  // of the line being handled, for damage reports
   uint32_t cursor_ = 0;
   std::vector<int> styleFormat_;  // field kinds; -1 for a name that is no kind
   std::vector<int> eventFormat_;

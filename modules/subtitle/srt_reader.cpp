@@ -4,6 +4,7 @@
 #include <limits>
 #include <new>
 
+#include "layer1/zep_damage.h"
 #include "modules/subtitle/text_line_reader.h"
 
 using zep::subtitle::TextLineReader;
@@ -70,6 +71,7 @@ ZEP_STATUS CSRTReader::Open(const zep_wchar_t* name) {
 
 CSRTReader::EntryRead CSRTReader::ReadOneEntry(TextLineReader* lines, Entry* entry) {
   std::string line;
+  bool reported = false;  // one report for a run of lines passed over
   for (;;) {
     // The first line that is not blank is the entry's number; it is not
     // interpreted.
@@ -79,7 +81,13 @@ CSRTReader::EntryRead CSRTReader::ReadOneEntry(TextLineReader* lines, Entry* ent
     if (!lines->Next(&line)) return EntryRead::kFailed;
     // A damaged timing line drops what was read and the search for the next
     // number line goes on.
-    if (!ZepScanSrtTiming(line, &entry->start, &entry->end)) continue;
+    if (!ZepScanSrtTiming(line, &entry->start, &entry->end)) {
+      if (!reported)
+        zep_report_damage(lines->LineOffset(),
+                          "An entry with an unreadable timing line is passed over");
+      reported = true;
+      continue;
+    }
     if (entry->end < entry->start) entry->end = entry->start;
 
     // The text lines run to a blank line or the end of the file. They are

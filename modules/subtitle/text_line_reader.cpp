@@ -75,6 +75,7 @@ bool TextLineReader::FillBuffer() {
     ended_ = true;
     return false;
   }
+  consumed_ += size_;
   pos_ = 0;
   size_ = got;
   return true;
@@ -137,6 +138,7 @@ bool TextLineReader::PeekUnit(uint16_t* unit) {
 
 bool TextLineReader::Next(std::string* line) {
   line->clear();
+  lineOffset_ = consumed_ + pos_;
   return wide_ ? NextWideLine(line) : NextNarrowLine(line);
 }
 

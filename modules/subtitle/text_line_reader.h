@@ -36,6 +36,8 @@ class TextLineReader {
 
   // Answers false when the file holds no further line (or cannot be read).
   bool Next(std::string* line);
+  // Where in the file the line that Next returned last begins.
+  uint64_t LineOffset() const { return lineOffset_; }
 
  private:
   bool FillBuffer();
@@ -54,6 +56,8 @@ class TextLineReader {
   std::vector<uint8_t> buffer_;
   size_t pos_ = 0;
   size_t size_ = 0;
+  uint64_t consumed_ = 0;  // bytes of the buffers read before the current one
+  uint64_t lineOffset_ = 0;
 };
 
 }  // namespace zep::subtitle

@@ -185,4 +185,62 @@ INSTANTIATE_TEST_SUITE_P(Samples, DamageReport, testing::ValuesIn(kCutCases),
                            return std::string(p.param.name);
                          });
 
+// Raw H.264 and text subtitles go through the container layer that the CLI
+// drives itself; their readers report what they pass over in the same way.
+struct TextCase {
+  const char* name;
+  const char* file_name;
+  std::string content;
+  const char* command;
+  const char* report;  // the whole warning line, offset included
+  size_t lines_out;    // lines the command still prints
+};
+
+std::string sample_h264_with_garbage() {
+  Bytes bytes = zeptest::read_file(std::string(ZEP_SOURCE_DIR) + "/samples/sample.h264");
+  const uint8_t start[] = {0, 0, 1};
+  auto at = std::search(bytes.begin() + 5000, bytes.end(), start, start + 3);
+  // Zero bytes end a unit; letters after them are no start code.
+  const std::string garbage("\0\0\0GARBAGE", 10);
+  bytes.insert(at - 1, garbage.begin(), garbage.end());
+  return std::string(bytes.begin(), bytes.end());
+}
+
+class ContainerLayerDamage : public testing::TestWithParam<TextCase> {};
+
+TEST_P(ContainerLayerDamage, IsReportedWithItsOffsetAndTheRestIsDelivered) {
+  zeptest::TempDir dir;
+  const std::string path = dir.write(GetParam().file_name, GetParam().content);
+  const std::string command = std::string(ZEP_CLI_PATH) + " " + GetParam().command + " " + path;
+  const std::string stderr_text = zeptest::command_output(command + " 2>&1 >/dev/null");
+  EXPECT_NE(stderr_text.find(std::string("zepdemux: warning: ") + GetParam().report + "\n"),
+            std::string::npos)
+      << stderr_text;
+  const std::string out = zeptest::command_output(command + " 2>/dev/null");
+  EXPECT_EQ(size_t(std::count(out.begin(), out.end(), '\n')), GetParam().lines_out) << out;
+  EXPECT_NE(zeptest::run_command(command + " >/dev/null 2>&1"), 0);
+}
+
+const TextCase kTextCases[] = {
+    {"srt_unreadable_timing", "bad.srt",
+     "1\n00:00:01,000 --> 00:00:02,000\nok\n\n2\nbroken timing\nlost\n\n"
+     "3\n00:00:03,000 --> 00:00:04,000\nthree\n",
+     "subs --text", "An entry with an unreadable timing line is passed over at byte offset 38", 3},
+    {"ass_event_without_time", "bad.ass",
+     "[Script Info]\nScriptType: v4.00+\n\n[Events]\n"
+     "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n"
+     "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,one\n"
+     "Dialogue: 0,,0:00:03.00,Default,,0,0,0,,bad\n",
+     "subs --text", "A Dialogue event without a readable time is passed over at byte offset 177",
+     2},
+    {"h264_no_start_code", "bad.h264", sample_h264_with_garbage(), "packets",
+     "No start code where the next NAL unit should begin; the stream ends here at byte offset 5209",
+     5},
+};
+
+INSTANTIATE_TEST_SUITE_P(Crafted, ContainerLayerDamage, testing::ValuesIn(kTextCases),
+                         [](const testing::TestParamInfo<TextCase>& p) {
+                           return std::string(p.param.name);
+                         });
+
 }  // namespace
