@@ -115,7 +115,8 @@ VGBUILD ?= build/valgrind
 VALGRIND = valgrind;--error-exitcode=99;--leak-check=full;--errors-for-leak-kinds=definite;--show-leak-kinds=definite;--track-origins=yes;--suppressions=$(CURDIR)/tests/valgrind.supp
 VGTESTS ?=
 test-valgrind: deps
-	cmake -S . -B $(VGBUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CROSSCOMPILING_EMULATOR=$(VALGRIND)" >/dev/null
+	cmake -S . -B $(VGBUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CROSSCOMPILING_EMULATOR=$(VALGRIND)" \
+	  -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST >/dev/null
 	cmake --build $(VGBUILD) -j $(JOBS)
 	cd $(VGBUILD) && ctest --output-on-failure -j $(JOBS) --timeout 3000 $(if $(VGTESTS),-R '$(VGTESTS)')
 

@@ -2,6 +2,7 @@
 // opened as AVI; title 0 is set, every stream activated and every block read,
 // then a few seeks and stream-by-stream reads follow, and the queries that
 // walk the index are asked.
+// Input caps: any size; 4000 blocks a read.
 #include <cstdint>
 #include <cstdio>
 #include <string>

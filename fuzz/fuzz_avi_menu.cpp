@@ -1,6 +1,7 @@
 // Fuzz target for the menu section reader of the AVI module: the input is a
 // menu section (RIFF MENU ...) followed by whatever else the file holds; the
 // reader parses it and answers every query it knows for a range of indexes.
+// Input caps: any size; 100 titles, 1000 menu media and 4096-byte query records.
 #include <cstdint>
 #include <cstdio>
 #include <string>

@@ -2,6 +2,7 @@
 // and opened as a raw stream; the title is set, every access unit read (into a
 // growing block, or, by the input's last byte, into a small fixed one that
 // cannot grow), and the stream queries are asked.
+// Input caps: any size; 20,000 access units.
 #include <cstdint>
 #include <cstdio>
 #include <string>

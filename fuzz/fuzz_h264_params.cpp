@@ -2,6 +2,7 @@
 // parser (SPS, PPS, slice header behind an SPS, start-code scan, Annex B
 // conversion); the rest is its input. Every parser must stay inside the
 // bytes it was given.
+// Input caps: any size (each parser reads what the bitstream asks for).
 #include <cstdint>
 #include <cstring>
 #include <memory>

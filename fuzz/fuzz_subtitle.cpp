@@ -1,6 +1,7 @@
 // The SRT and ASS/SSA readers and the text subtitle read module over arbitrary
 // file content. The first byte chooses the file name's extension (bit 0), the
 // output form (bits 1-3) and the frame size (bits 4-5); the rest is the file.
+// Input caps: 256 KiB files; 5000 text entries, 2 rendered entries.
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cstddef>

@@ -1,5 +1,6 @@
 // Subtitle text with markup -> rendered picture -> QSUB packet -> decoded
 // picture. The first byte chooses the frame size; the rest is the entry text.
+// Input caps: 4096 bytes of text.
 #include <sys/stat.h>
 #include <cstddef>
 #include <cstdint>

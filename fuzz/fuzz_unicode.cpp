@@ -2,6 +2,7 @@
 // The input is used both as zero-terminated UTF-8 bytes and as UTF-16 units;
 // every output buffer is exactly as large as the functions' contracts state,
 // so AddressSanitizer catches any write beyond them.
+// Input caps: any size.
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
