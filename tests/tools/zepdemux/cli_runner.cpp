@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <sstream>
 
@@ -16,28 +15,15 @@ namespace clitest {
 namespace {
 
 std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string media_dir() {
-  const std::string dir = "cli_media";
-  std::filesystem::create_directories(dir);
-  return dir;
+  const zeptest::Bytes bytes = zeptest::read_file(path);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 }  // namespace
 
 std::string shell_quote(const std::string& text) {
   std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'')
-      quoted += "'\\''";
-    else
-      quoted += c;
-  }
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
 }
 
@@ -89,7 +75,8 @@ void expect_json_subset(const nlohmann::json& actual, const nlohmann::json& expe
 std::string media_file(const std::string& name, const std::string& ffmpeg_args) {
   // The arguments are part of the name, so a changed recipe makes a new file.
   const std::filesystem::path base(name);
-  const std::string path = media_dir() + "/" + base.stem().string() + "-" +
+  std::filesystem::create_directories("cli_media");
+  const std::string path = "cli_media/" + base.stem().string() + "-" +
                            std::to_string(std::hash<std::string>{}(ffmpeg_args) % 1000000007u) +
                            base.extension().string();
   if (std::filesystem::exists(path)) return path;
