@@ -4,9 +4,9 @@
 // tracks, editions and chapters, tags, attachments and their bytes.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "cli_runner.h"
@@ -60,12 +60,8 @@ class CliMkv : public ::testing::Test {
   static void SetUpTestSuite() {
     for (const char* tool : {"ffmpeg", "ffprobe", "mkvmerge", "mkvextract"})
       if (!zeptest::have_tool(tool)) return;
-    dir_ = new zeptest::TempDir();
+    dir_ = std::make_unique<zeptest::TempDir>();
     ok_ = make_files();
-  }
-  static void TearDownTestSuite() {
-    delete dir_;
-    dir_ = nullptr;
   }
   void SetUp() override {
     if (!dir_) GTEST_SKIP() << "ffmpeg or mkvtoolnix is not installed";
@@ -114,7 +110,7 @@ class CliMkv : public ::testing::Test {
       for (const auto& [key, value] :
            {std::pair{"{d}", shell_quote(dir_->path())}, std::pair{"{font}", shell_quote(font_)}})
         for (size_t at; (at = command.find(key)) != std::string::npos;)
-          command.replace(at, std::strlen(key), value);
+          command.replace(at, std::string_view(key).size(), value);
       if (zeptest::run_command(command + " </dev/null") != 0) return false;
     }
     // Two Segments one after the other in one file.
@@ -137,14 +133,10 @@ class CliMkv : public ::testing::Test {
         "ffprobe -v error -show_format -show_streams -show_chapters -of json " + q(name)));
   }
 
-  static zeptest::TempDir* dir_;
-  static bool ok_;
-  static std::string font_;
+  static inline std::unique_ptr<zeptest::TempDir> dir_;
+  static inline bool ok_ = false;
+  static inline std::string font_;
 };
-
-zeptest::TempDir* CliMkv::dir_ = nullptr;
-bool CliMkv::ok_ = false;
-std::string CliMkv::font_;
 
 TEST_F(CliMkv, SegmentAndTracksMatchMkvmergeIdentification) {
   const json all = info("rich.mkv");
