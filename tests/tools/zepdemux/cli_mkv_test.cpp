@@ -224,7 +224,7 @@ TEST_F(CliMkv, EditionsKeepFlagsNestingAndTheDefaultIsCurrent) {
         "language": "eng", "country": null, "hidden": true}]}])");
   // The hidden edition's only chapter ends where the Segment does.
   want[0]["chapters"][0]["end"] = seg["duration"].get<double>();
-  clitest::expect_json_subset(seg["editions"], want, 2e-7);
+  clitest::expect_json_subset(seg["editions"], want, 1e-7);
   bool tagged = false;
   for (const json& tag : seg["tags"])
     if (tag["edition_uids"] == json::array({1002}) && tag["track_uids"].empty()) {
