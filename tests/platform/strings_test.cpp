@@ -136,10 +136,7 @@ TEST(WideTrim, SpacesOnly) {
 TEST(NarrowWide, SignExtensionAndLowBytes) {
   zep_wchar_t buffer[8];
   EXPECT_EQ(zep_str_to_wcs_copy(buffer, "a\xE9\x80"), ZEP_OK);
-  EXPECT_EQ(buffer[0], u'a');
-  EXPECT_EQ(buffer[1], 0xFFE9);
-  EXPECT_EQ(buffer[2], 0xFF80);
-  EXPECT_EQ(buffer[3], 0);
+  EXPECT_EQ(std::u16string(buffer), (std::u16string{u'a', 0xFFE9, 0xFF80}));
 
   zep_wchar_t* wide = zep_str_to_wcs("x\xE9", nullptr);
   ASSERT_NE(wide, nullptr);

@@ -4,9 +4,10 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <sstream>
+
+#include <gtest/gtest.h>
 
 #include "tests/support/byte_writer.h"
 
@@ -14,28 +15,15 @@ namespace clitest {
 namespace {
 
 std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string media_dir() {
-  const std::string dir = "cli_media";
-  std::filesystem::create_directories(dir);
-  return dir;
+  const zeptest::Bytes bytes = zeptest::read_file(path);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 }  // namespace
 
 std::string shell_quote(const std::string& text) {
   std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'')
-      quoted += "'\\''";
-    else
-      quoted += c;
-  }
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
 }
 
@@ -53,10 +41,42 @@ CliResult run_cli(const std::vector<std::string>& args) {
   return result;
 }
 
+nlohmann::json cli_json(const std::vector<std::string>& args, bool lines) {
+  const CliResult result = run_cli(args);
+  EXPECT_EQ(result.status, 0) << args[0] << ": " << result.err;
+  if (result.status != 0) return nullptr;
+  if (!lines) return nlohmann::json::parse(result.out);
+  nlohmann::json values = nlohmann::json::array();
+  for (const auto& line : lines_of(result.out)) values.push_back(nlohmann::json::parse(line));
+  return values;
+}
+
+void expect_json_subset(const nlohmann::json& actual, const nlohmann::json& expected,
+                        double tolerance, const std::string& where) {
+  if (expected.is_object()) {
+    ASSERT_TRUE(actual.is_object()) << where << " is " << actual.dump();
+    for (const auto& [key, value] : expected.items()) {
+      ASSERT_TRUE(actual.contains(key)) << where << "." << key << " is missing";
+      expect_json_subset(actual[key], value, tolerance, where + "." + key);
+    }
+  } else if (expected.is_array()) {
+    ASSERT_TRUE(actual.is_array()) << where << " is " << actual.dump();
+    ASSERT_EQ(actual.size(), expected.size()) << where;
+    for (size_t i = 0; i < expected.size(); ++i)
+      expect_json_subset(actual[i], expected[i], tolerance, where + "[" + std::to_string(i) + "]");
+  } else if (expected.is_number_float()) {
+    ASSERT_TRUE(actual.is_number()) << where << " is " << actual.dump();
+    EXPECT_NEAR(actual.get<double>(), expected.get<double>(), tolerance) << where;
+  } else {
+    EXPECT_EQ(actual, expected) << where;
+  }
+}
+
 std::string media_file(const std::string& name, const std::string& ffmpeg_args) {
   // The arguments are part of the name, so a changed recipe makes a new file.
   const std::filesystem::path base(name);
-  const std::string path = media_dir() + "/" + base.stem().string() + "-" +
+  std::filesystem::create_directories("cli_media");
+  const std::string path = "cli_media/" + base.stem().string() + "-" +
                            std::to_string(std::hash<std::string>{}(ffmpeg_args) % 1000000007u) +
                            base.extension().string();
   if (std::filesystem::exists(path)) return path;

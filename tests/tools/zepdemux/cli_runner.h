@@ -1,9 +1,11 @@
-// Runs the built zepdemux binary and makes the media files the CLI tests
-// read, with ffmpeg, once per build folder.
+// Runs the built zepdemux binary, makes the media files the CLI tests read
+// with ffmpeg once per build folder, and compares the JSON it prints.
 #pragma once
 
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 namespace clitest {
 
@@ -15,6 +17,16 @@ struct CliResult {
 
 // Runs zepdemux with the arguments (each quoted for the shell).
 CliResult run_cli(const std::vector<std::string>& args);
+
+// Runs zepdemux, expects success and answers what it printed as JSON: one
+// value, or with `lines` an array of the values of its lines; null when it
+// failed.
+nlohmann::json cli_json(const std::vector<std::string>& args, bool lines = false);
+
+// Expects every member of `expected` in `actual` with the same value
+// (floating-point numbers within `tolerance`) and arrays of the same length.
+void expect_json_subset(const nlohmann::json& actual, const nlohmann::json& expected,
+                        double tolerance = 1e-6, const std::string& where = "");
 
 // Quotes one argument for /bin/sh.
 std::string shell_quote(const std::string& text);

@@ -1,23 +1,33 @@
-// SRT and ASS files through the container layer: entries with their times
-// as text, QSUB packets that decode into pictures, and the common commands.
+// Subtitles through the CLI. SRT and ASS files through the container layer:
+// entries with their times as text, QSUB packets that decode into pictures,
+// and the common commands. Bitmap subtitles in an AVI file, read through the
+// shared library: `info` names the QSUB codec, `subs` lists the packets with
+// the times of their headers and draws them, `extract` writes them unchanged.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "cli_runner.h"
+#include "qsub_builder.h"
 #include "tests/support/byte_writer.h"
+#include "tests/support/riff_builder.h"
 
 namespace {
 
+using clitest::cli_json;
+using clitest::expect_json_subset;
 using clitest::run_cli;
 using nlohmann::json;
+using zeptest::Bytes;
 
 // Line feeds alone, as files are written on this platform.
 constexpr const char* kSrt =
     "1\n00:00:00,500 --> 00:00:01,250\nHello <i>there</i>\n\n"
     "2\n00:00:02,000 --> 00:00:03,000\nTwo lines:\nthe second one\n\n"
     "3\n00:01:00,000 --> 00:01:02,500\n<font color=\"#FFFF00\">Yellow</font>\n";
+const json kSrtTimes = json::parse(
+    R"([{"start": 0.5, "end": 1.25}, {"start": 2.0, "end": 3.0}, {"start": 60.0, "end": 62.5}])");
 
 class CliSubtitle : public ::testing::Test {
  protected:
@@ -32,29 +42,16 @@ class CliSubtitle : public ::testing::Test {
 };
 
 TEST_F(CliSubtitle, TextEntriesCarryTheirTimes) {
-  const auto result = run_cli({"subs", srt_, "--text", "--json"});
-  ASSERT_EQ(result.status, 0) << result.err;
-  const auto lines = clitest::lines_of(result.out);
-  ASSERT_EQ(lines.size(), 3u);
-  const double starts[] = {0.5, 2.0, 60.0};
-  const double ends[] = {1.25, 3.0, 62.5};
-  for (size_t i = 0; i < 3; ++i) {
-    const json entry = json::parse(lines[i]);
-    EXPECT_NEAR(entry["start"].get<double>(), starts[i], 1e-6) << i;
-    EXPECT_NEAR(entry["end"].get<double>(), ends[i], 1e-6) << i;
-  }
-  EXPECT_NE(json::parse(lines[1])["text"].get<std::string>().find("second one"), std::string::npos);
+  const json entries = cli_json({"subs", srt_, "--text", "--json"}, true);
+  expect_json_subset(entries, kSrtTimes);
+  EXPECT_NE(entries[1]["text"].get<std::string>().find("second one"), std::string::npos);
 }
 
 TEST_F(CliSubtitle, BitmapEntriesDecodeIntoPictures) {
-  const std::string pictures = dir_.path() + "/png";
-  const auto result = run_cli({"subs", srt_, "--png", pictures, "--json"});
-  ASSERT_EQ(result.status, 0) << result.err;
-  const auto lines = clitest::lines_of(result.out);
-  ASSERT_EQ(lines.size(), 3u);
-  for (const auto& line : lines) {
-    const json entry = json::parse(line);
-    ASSERT_TRUE(entry.contains("png")) << line;
+  const json entries = cli_json({"subs", srt_, "--png", dir_.path() + "/png", "--json"}, true);
+  ASSERT_EQ(entries.size(), 3u);
+  for (const json& entry : entries) {
+    ASSERT_TRUE(entry.contains("png")) << entry.dump();
     // Placed inside the 640 × 480 frame's area.
     EXPECT_GE(entry["x"].get<int>(), 44);
     EXPECT_LE(entry["x"].get<int>() + entry["width"].get<int>(), 596);
@@ -67,33 +64,22 @@ TEST_F(CliSubtitle, BitmapEntriesDecodeIntoPictures) {
     EXPECT_EQ(width, entry["width"].get<int>());
   }
   // The two-line entry is taller than the one-line entry.
-  EXPECT_GT(json::parse(lines[1])["height"].get<int>(), json::parse(lines[0])["height"].get<int>());
-
-  const auto wide = run_cli({"subs", srt_, "--frame", "960x720", "--json"});
-  ASSERT_EQ(wide.status, 0) << wide.err;
-  EXPECT_GE(json::parse(clitest::lines_of(wide.out)[0])["x"].get<int>(), 64);
+  EXPECT_GT(entries[1]["height"].get<int>(), entries[0]["height"].get<int>());
+  const json wide = cli_json({"subs", srt_, "--frame", "960x720", "--json"}, true);
+  EXPECT_GE(wide[0]["x"].get<int>(), 64);
 }
 
 TEST_F(CliSubtitle, CommonCommandsWorkOnSubtitleFiles) {
-  const auto info = run_cli({"info", srt_, "--json"});
-  ASSERT_EQ(info.status, 0) << info.err;
-  const json description = json::parse(info.out);
-  EXPECT_EQ(description["container"], "subtitle");
-  const auto& streams = description["titles"][0]["streams"];
-  ASSERT_EQ(streams.size(), 1u);
-  EXPECT_EQ(streams[0]["type"], "subtitle");
-
-  const auto packets = run_cli({"packets", srt_, "--json"});
-  ASSERT_EQ(packets.status, 0) << packets.err;
-  const auto lines = clitest::lines_of(packets.out);
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_NEAR(json::parse(lines[2])["time"].get<double>(), 60.0, 1e-6);
-
+  expect_json_subset(cli_json({"info", srt_, "--json"}), json::parse(R"({"container": "subtitle",
+                                     "titles": [{"streams": [{"type": "subtitle"}]}]})"));
+  const json packets = cli_json({"packets", srt_, "--json"}, true);
+  ASSERT_EQ(packets.size(), 3u);
+  EXPECT_NEAR(packets[2]["time"].get<double>(), 60.0, 1e-6);
   const std::string out = dir_.path() + "/packets.qsub";
   const auto extract = run_cli({"extract", srt_, "0:" + out});
   ASSERT_EQ(extract.status, 0) << extract.err;
   uint64_t total = 0;
-  for (const auto& line : lines) total += json::parse(line)["size"].get<uint64_t>();
+  for (const json& packet : packets) total += packet["size"].get<uint64_t>();
   EXPECT_EQ(std::filesystem::file_size(out), total);
 }
 
@@ -103,15 +89,69 @@ TEST_F(CliSubtitle, AssFromFfmpegListsTheSameEntries) {
   ASSERT_EQ(zeptest::run_command("ffmpeg -v error -y -i " + clitest::shell_quote(srt_) + " " +
                                  clitest::shell_quote(ass) + " </dev/null"),
             0);
-  const auto info = run_cli({"info", ass, "--json"});
-  ASSERT_EQ(info.status, 0) << info.err;
-  EXPECT_GT(json::parse(info.out)["titles"][0]["streams"][0]["private_data_size"].get<int>(), 0);
-  const auto result = run_cli({"subs", ass, "--text", "--json"});
-  ASSERT_EQ(result.status, 0) << result.err;
-  const auto lines = clitest::lines_of(result.out);
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_NEAR(json::parse(lines[0])["start"].get<double>(), 0.5, 1e-6);
-  EXPECT_NEAR(json::parse(lines[2])["end"].get<double>(), 62.5, 1e-6);
+  const json info = cli_json({"info", ass, "--json"});
+  EXPECT_GT(info["titles"][0]["streams"][0]["private_data_size"].get<int>(), 0);
+  expect_json_subset(cli_json({"subs", ass, "--text", "--json"}, true), kSrtTimes);
+}
+
+class CliAviSubtitle : public ::testing::Test {
+ protected:
+  // 2 s of MPEG-4 frames at 25 fps and a QSUB stream with two packets.
+  void SetUp() override {
+#ifndef ZEPCLI_HAVE_AVI
+    GTEST_SKIP() << "the AVI read module is not built";
+#endif
+    // Rows 0 and 2: 4 × 2; row 1: 2 × 0 then 2 × 1.
+    packets_.push_back(clitest::qsub_packet("[00:00:00.500-00:00:01.250]", 4, 3, 300, 420,
+                                            {0x12, 0x12}, {0x80, 0x90}));
+    // One row of 6 × 2 (the second field is empty).
+    packets_.push_back(
+        clitest::qsub_packet("[00:00:01.500-00:00:01.900]", 6, 1, 200, 440, {0x1A}, {}));
+    zeptest::AviFileSpec spec;
+    spec.streams.resize(2);
+    spec.streams[1].handler = spec.streams[1].compression = "NRSB";
+    for (uint32_t frame = 0; frame < 50; ++frame) {
+      spec.chunks.push_back(
+          {0, "dc", zeptest::mpeg4_frame(frame % 10 == 0, frame), frame % 10 == 0, 0});
+      if (frame == 12) spec.chunks.push_back({1, "sb", packets_[0], true, 0});
+      if (frame == 37) spec.chunks.push_back({1, "sb", packets_[1], true, 0});
+    }
+    path_ = dir_.write("subtitled.avi", zeptest::build_avi(spec));
+  }
+  zeptest::TempDir dir_;
+  std::string path_;
+  std::vector<Bytes> packets_;
+};
+
+TEST_F(CliAviSubtitle, InfoNamesTheBitmapSubtitleCodec) {
+  expect_json_subset(cli_json({"info", path_, "--json"})["titles"],
+                     json::parse(R"([{"streams": [{"type": "video"},
+                         {"type": "subtitle", "codec_id": 281, "fourcc": "NRSB"}]}])"));
+}
+
+TEST_F(CliAviSubtitle, SubsListsAndDrawsEveryPacket) {
+  const json entries = cli_json({"subs", path_, "--png", dir_.path() + "/png", "--json"}, true);
+  expect_json_subset(entries, json::parse(R"([
+      {"start": 0.5, "end": 1.25, "width": 4, "height": 3, "x": 300, "y": 420},
+      {"start": 1.5, "width": 6}])"));
+  EXPECT_EQ(entries[0]["size"], packets_[0].size());
+  for (const json& entry : entries)
+    EXPECT_TRUE(std::filesystem::exists(entry["png"].get<std::string>())) << entry.dump();
+  // Settings of the text subtitle module do not apply here.
+  EXPECT_EQ(run_cli({"subs", path_, "--text"}).status, 2);
+}
+
+TEST_F(CliAviSubtitle, ExtractWritesThePacketsUnchanged) {
+  const std::string out = dir_.path() + "/subtitles.qsub";
+  Bytes expected = packets_[0];
+  expected.insert(expected.end(), packets_[1].begin(), packets_[1].end());
+  for (const char* mode : {"push", "pull"}) {
+    std::vector<std::string> args = {"extract", path_, "1:" + out};
+    if (std::string(mode) == "pull") args.push_back("--pull");
+    const auto result = run_cli(args);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(zeptest::read_file(out), expected) << mode;
+  }
 }
 
 }  // namespace

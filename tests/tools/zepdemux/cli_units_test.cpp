@@ -3,6 +3,8 @@
 // codec id tables, and the QSUB decoder behind `subs --png`.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "qsub_builder.h"
 #include "tests/support/byte_writer.h"
 #include "tools/zepdemux/annexb.h"
@@ -14,10 +16,13 @@ namespace {
 using zeptest::Bytes;
 using zeptest::ByteWriter;
 
+// Slices of the given sizes, each after its length in `length_size` bytes,
+// or after a start code for 0.
 Bytes units_with_lengths(int length_size, const std::vector<size_t>& sizes) {
   ByteWriter w;
   uint8_t fill = 0x41;
   for (size_t size : sizes) {
+    if (length_size == 0) w.be32(1);
     if (length_size == 4) w.be32(uint32_t(size));
     if (length_size == 2) w.be16(uint16_t(size));
     w.u8(0x65).fill(fill++, size - 1);
@@ -25,39 +30,27 @@ Bytes units_with_lengths(int length_size, const std::vector<size_t>& sizes) {
   return w.take();
 }
 
-TEST(CliAnnexB, FourByteLengthsBecomeStartCodes) {
-  zepcli::AnnexBFramer framer({}, 4);
-  Bytes block = units_with_lengths(4, {10, 20});
-  ASSERT_EQ(block.size(), 38u);
+// The framer's output for a block, none when it refused the block.
+std::optional<Bytes> framed(zepcli::AnnexBFramer& framer, const Bytes& block) {
   std::vector<uint8_t> out;
-  ASSERT_TRUE(framer.convert(block.data(), block.size(), out));
-  ASSERT_EQ(out.size(), 38u);
-  EXPECT_EQ(Bytes(out.begin(), out.begin() + 4), (Bytes{0, 0, 0, 1}));
-  EXPECT_EQ(Bytes(out.begin() + 14, out.begin() + 18), (Bytes{0, 0, 0, 1}));
-  EXPECT_EQ(Bytes(out.begin() + 18, out.end()), Bytes(block.begin() + 18, block.end()));
-
-  // Stray bytes after the last whole unit are not delivered.
-  block.insert(block.end(), {7, 7, 7});
-  ASSERT_TRUE(framer.convert(block.data(), block.size(), out));
-  EXPECT_EQ(out.size(), 38u);
+  if (!framer.convert(block.data(), block.size(), out)) return std::nullopt;
+  return out;
 }
 
-TEST(CliAnnexB, ShortLengthsGrowAndDamageFails) {
-  zepcli::AnnexBFramer framer({}, 2);
-  const Bytes block = units_with_lengths(2, {5, 6});
-  ASSERT_EQ(block.size(), 15u);
-  std::vector<uint8_t> out;
-  ASSERT_TRUE(framer.convert(block.data(), block.size(), out));
-  EXPECT_EQ(out.size(), 19u);
-
+TEST(CliAnnexB, LengthsBecomeStartCodesAndDamageFails) {
+  zepcli::AnnexBFramer four({}, 4), two({}, 2);
+  EXPECT_EQ(framed(four, units_with_lengths(4, {10, 20})), units_with_lengths(0, {10, 20}));
+  // Stray bytes after the last whole unit are not delivered.
+  Bytes stray = units_with_lengths(4, {10, 20});
+  stray.insert(stray.end(), {7, 7, 7});
+  EXPECT_EQ(framed(four, stray), units_with_lengths(0, {10, 20}));
+  // Short lengths grow by the start codes.
+  EXPECT_EQ(framed(two, units_with_lengths(2, {5, 6})), units_with_lengths(0, {5, 6}));
   // A first unit longer than the block.
-  zepcli::AnnexBFramer four({}, 4);
-  const Bytes damaged = {0, 0, 0, 50, 0x65, 1, 2};
-  EXPECT_FALSE(four.convert(damaged.data(), damaged.size(), out));
+  EXPECT_EQ(framed(four, Bytes{0, 0, 0, 50, 0x65, 1, 2}), std::nullopt);
   // Start codes already: unchanged.
   const Bytes annexb = {0, 0, 0, 1, 0x67, 1, 2, 3};
-  ASSERT_TRUE(four.convert(annexb.data(), annexb.size(), out));
-  EXPECT_EQ(out, annexb);
+  EXPECT_EQ(framed(four, annexb), annexb);
 }
 
 TEST(CliAnnexB, CodecHeaderGoesFirstOnlyWhenTheBlockLacksIt) {
