@@ -46,6 +46,10 @@ void ByteWriter::patch_le32(size_t offset, uint32_t v) {
 void ByteWriter::patch_be32(size_t offset, uint32_t v) {
   for (int i = 0; i < 4; ++i) data_.at(offset + i) = uint8_t(v >> (8 * (3 - i)));
 }
+void ByteWriter::patch_le64(size_t offset, uint64_t v) {
+  patch_le32(offset, uint32_t(v));
+  patch_le32(offset + 4, uint32_t(v >> 32));
+}
 
 TempDir::TempDir() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "zeptest-XXXXXX").string();

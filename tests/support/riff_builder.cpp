@@ -7,32 +7,10 @@
 
 namespace zeptest {
 
-RiffWriter& RiffWriter::u8(uint8_t v) {
-  data_.push_back(v);
-  return *this;
-}
-RiffWriter& RiffWriter::le16(uint16_t v) { return u8(uint8_t(v)).u8(uint8_t(v >> 8)); }
-RiffWriter& RiffWriter::le32(uint32_t v) { return le16(uint16_t(v)).le16(uint16_t(v >> 16)); }
-RiffWriter& RiffWriter::le64(uint64_t v) { return le32(uint32_t(v)).le32(uint32_t(v >> 32)); }
-RiffWriter& RiffWriter::text(std::string_view s) {
-  data_.insert(data_.end(), s.begin(), s.end());
-  return *this;
-}
-RiffWriter& RiffWriter::bytes(const Bytes& b) {
-  data_.insert(data_.end(), b.begin(), b.end());
-  return *this;
-}
-RiffWriter& RiffWriter::zeros(size_t n) {
-  data_.insert(data_.end(), n, 0);
-  return *this;
-}
 RiffWriter& RiffWriter::begin_list(std::string_view id, std::string_view form) {
-  text(id);
-  open_.push_back(data_.size());
-  le32(0);
-  return text(form);
+  begin_chunk(id).text(form);
+  return *this;
 }
-RiffWriter& RiffWriter::end_list() { return end_chunk(); }
 RiffWriter& RiffWriter::chunk(std::string_view id, const Bytes& data) {
   text(id).le32(uint32_t(data.size())).bytes(data);
   if (data.size() & 1) u8(0);
@@ -40,24 +18,18 @@ RiffWriter& RiffWriter::chunk(std::string_view id, const Bytes& data) {
 }
 RiffWriter& RiffWriter::begin_chunk(std::string_view id) {
   text(id);
-  open_.push_back(data_.size());
-  return le32(0);
+  open_.push_back(size());
+  le32(0);
+  return *this;
 }
 RiffWriter& RiffWriter::end_chunk() {
   if (open_.empty()) throw std::logic_error("no open chunk");
   size_t at = open_.back();
   open_.pop_back();
-  uint32_t size = uint32_t(data_.size() - at - 4);
-  patch_le32(at, size);
-  if (size & 1) u8(0);
+  uint32_t n = uint32_t(size() - at - 4);
+  patch_le32(at, n);
+  if (n & 1) u8(0);
   return *this;
-}
-void RiffWriter::patch_le32(size_t offset, uint32_t v) {
-  for (int i = 0; i < 4; ++i) data_.at(offset + i) = uint8_t(v >> (8 * i));
-}
-void RiffWriter::patch_le64(size_t offset, uint64_t v) {
-  patch_le32(offset, uint32_t(v));
-  patch_le32(offset + 4, uint32_t(v >> 32));
 }
 
 namespace {
@@ -277,7 +249,7 @@ Bytes build_avi(const AviFileSpec& spec) {
       }
     }
   }
-  return std::move(w.data());
+  return w.take();
 }
 
 Bytes pattern_bytes(uint32_t tag, size_t size) {

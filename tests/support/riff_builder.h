@@ -14,32 +14,19 @@
 
 namespace zeptest {
 
-class RiffWriter {
+// A ByteWriter that also opens and closes chunks and lists.
+class RiffWriter : public ByteWriter {
  public:
-  RiffWriter& u8(uint8_t v);
-  RiffWriter& le16(uint16_t v);
-  RiffWriter& le32(uint32_t v);
-  RiffWriter& le64(uint64_t v);
-  RiffWriter& text(std::string_view s);
-  RiffWriter& bytes(const Bytes& b);
-  RiffWriter& zeros(size_t n);
-
   // RIFF/LIST header with a size placeholder; end_list patches it.
   RiffWriter& begin_list(std::string_view id, std::string_view form);
-  RiffWriter& end_list();
+  RiffWriter& end_list() { return end_chunk(); }
   // A chunk with its data and the pad byte of an odd size.
   RiffWriter& chunk(std::string_view id, const Bytes& data);
   // Chunk header with a size placeholder; end_chunk patches it and pads.
   RiffWriter& begin_chunk(std::string_view id);
   RiffWriter& end_chunk();
 
-  void patch_le32(size_t offset, uint32_t v);
-  void patch_le64(size_t offset, uint64_t v);
-  size_t size() const { return data_.size(); }
-  Bytes& data() { return data_; }
-
  private:
-  Bytes data_;
   std::vector<size_t> open_;
 };
 
