@@ -1,5 +1,9 @@
 #include "tests/modules/avi/avi_test_util.h"
 
+#include <cmath>
+#include <cstring>
+#include <sstream>
+
 namespace avitest {
 
 AviFile::AviFile(const std::string& path, bool setTitle) {
@@ -87,37 +91,34 @@ ZEP_STATUS AviFile::seek(uint32_t type, uint32_t stream, int64_t* time) {
   return L1SetPosition(container_, type, stream, time);
 }
 
+zeptest::AviStreamSpec audio_stream(uint16_t formatTag, uint32_t scale, uint32_t rate,
+                                    uint32_t sampleSize, uint16_t blockAlign,
+                                    uint32_t avgBytesPerSec, uint32_t samplesPerSec,
+                                    uint16_t channels) {
+  zeptest::AviStreamSpec a;
+  a.kind = zeptest::AviStreamSpec::kAudio;
+  a.formatTag = formatTag;
+  a.scale = scale;
+  a.rate = rate;
+  a.sampleSize = sampleSize;
+  a.blockAlign = blockAlign;
+  a.avgBytesPerSec = avgBytesPerSec;
+  a.samplesPerSec = samplesPerSec;
+  a.channels = channels;
+  return a;
+}
+
 zeptest::AviFileSpec basic_spec(uint32_t frames, uint32_t keyEvery, bool audio) {
   zeptest::AviFileSpec spec;
-  zeptest::AviStreamSpec v;
-  spec.streams.push_back(v);
+  spec.streams.emplace_back();
   if (audio) {
-    zeptest::AviStreamSpec a;
-    a.kind = zeptest::AviStreamSpec::kAudio;
-    a.scale = 1;
-    a.rate = 8000;
-    a.sampleSize = 1;
-    a.channels = 1;
-    a.samplesPerSec = 8000;
-    a.avgBytesPerSec = 8000;
-    a.blockAlign = 1;
-    a.bitsPerSample = 8;
-    spec.streams.push_back(a);
+    spec.streams.push_back(audio_stream(1, 1, 8000, 1, 1, 8000, 8000, 1));
+    spec.streams.back().bitsPerSample = 8;
   }
   for (uint32_t f = 0; f < frames; ++f) {
-    zeptest::AviChunkSpec c;
-    c.stream = 0;
-    c.suffix = "dc";
-    c.key = keyEvery && f % keyEvery == 0;
-    c.data = zeptest::mpeg4_frame(c.key, f, 40 + f % 7);
-    spec.chunks.push_back(c);
-    if (audio) {
-      zeptest::AviChunkSpec a;
-      a.stream = 1;
-      a.suffix = "wb";
-      a.data = zeptest::pattern_bytes(1000 + f, 320);
-      spec.chunks.push_back(a);
-    }
+    bool key = keyEvery && f % keyEvery == 0;
+    spec.chunks.push_back({0, "dc", zeptest::mpeg4_frame(key, f, 40 + f % 7), key, 0});
+    if (audio) spec.chunks.push_back({1, "wb", zeptest::pattern_bytes(1000 + f, 320), true, 0});
   }
   return spec;
 }
@@ -134,6 +135,54 @@ std::map<std::pair<uint32_t, uint32_t>, Bytes> payloads(const std::vector<Block>
     p.insert(p.end(), b.data.begin(), b.data.end());
   }
   return out;
+}
+
+size_t find_id(const Bytes& b, const char* id, size_t from) {
+  for (size_t i = from; i + 4 <= b.size(); ++i)
+    if (std::memcmp(&b[i], id, 4) == 0) return i;
+  return 0;
+}
+
+void put_le32(Bytes& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.at(at + i) = uint8_t(v >> (8 * i));
+}
+
+std::unique_ptr<AviFile> AviTest::open(const Bytes& file, bool activate) {
+  auto f = std::make_unique<AviFile>(dir_.write(std::to_string(++files_) + ".avi", file));
+  if (activate && f->container()) f->activate_all();
+  return f;
+}
+
+static double field(const std::string& line, const std::string& key) {
+  size_t at = line.find(key + "=");
+  if (at == std::string::npos) return NAN;
+  std::istringstream v(line.substr(at + key.size() + 1));
+  double d = NAN;
+  return v >> d ? d : NAN;  // "N/A" reads as none
+}
+
+std::vector<Packet> probe_packets(const std::string& file, const std::string& stream) {
+  std::istringstream in(zeptest::command_output(
+      "ffprobe -v error -select_streams " + stream +
+      " -show_entries packet=pts_time,dts_time,duration_time,flags -of compact=p=0 '" + file +
+      "'"));
+  std::vector<Packet> packets;
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty()) continue;
+    size_t f = line.find("flags=");
+    packets.push_back({field(line, "pts_time"), field(line, "dts_time"),
+                       field(line, "duration_time"),
+                       f != std::string::npos && line.compare(f + 6, 1, "K") == 0});
+  }
+  return packets;
+}
+
+Bytes ffmpeg_payload(const zeptest::TempDir& dir, const std::string& file, const std::string& map) {
+  std::string out = dir.path() + "/payload.bin";
+  std::string cmd = "ffmpeg -nostdin -v quiet -y -i '" + file + "' -map " + map +
+                    " -c copy -f data '" + out + "'";
+  EXPECT_EQ(zeptest::run_command(cmd), 0) << cmd;
+  return zeptest::read_file(out);
 }
 
 }  // namespace avitest

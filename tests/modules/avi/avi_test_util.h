@@ -1,8 +1,12 @@
-// Container-level access to an AVI file for the AVI module's tests.
+// Container-level access to an AVI file for the AVI module's tests, and the
+// ffmpeg/ffprobe views of a file that the real-file tests compare it with.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,11 +60,42 @@ class AviFile {
 // A title of `frames` MPEG-4 video frames at 25 fps (key every `keyEvery`)
 // interleaved with 8 kHz 8-bit mono PCM, 320 bytes (40 ms) per chunk.
 zeptest::AviFileSpec basic_spec(uint32_t frames, uint32_t keyEvery, bool audio = true);
+// An audio stream of the given format and stream header timing.
+zeptest::AviStreamSpec audio_stream(uint16_t formatTag, uint32_t scale, uint32_t rate,
+                                    uint32_t sampleSize, uint16_t blockAlign,
+                                    uint32_t avgBytesPerSec = 176400,
+                                    uint32_t samplesPerSec = 44100, uint16_t channels = 2);
 // Writes the described file into `dir` and returns its path.
 std::string write_avi(const zeptest::TempDir& dir, const std::string& name,
                       const zeptest::AviFileSpec& spec);
 
 // Concatenated payload per (type, stream).
 std::map<std::pair<uint32_t, uint32_t>, Bytes> payloads(const std::vector<Block>& blocks);
+
+// Position of the first `id` at or after `from` (0 when there is none), and a
+// little-endian overwrite, for damaging built files.
+size_t find_id(const Bytes& b, const char* id, size_t from = 0);
+void put_le32(Bytes& b, size_t at, uint32_t v);
+
+// Crafted files written into one scratch folder and opened (title 0 set) with
+// every stream active.
+class AviTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<AviFile> open(const Bytes& file, bool activate = true);
+  std::unique_ptr<AviFile> open(const zeptest::AviFileSpec& spec, bool activate = true) {
+    return open(zeptest::build_avi(spec), activate);
+  }
+  zeptest::TempDir dir_;
+  int files_ = 0;
+};
+
+// ffprobe's packets of one stream (`stream` as for -select_streams).
+struct Packet {
+  double pts = 0, dts = 0, duration = 0;  // NaN where ffprobe gives none
+  bool key = false;
+};
+std::vector<Packet> probe_packets(const std::string& file, const std::string& stream);
+// ffmpeg's own extraction of the stream `map` (as for -map, e.g. "0:1").
+Bytes ffmpeg_payload(const zeptest::TempDir& dir, const std::string& file, const std::string& map);
 
 }  // namespace avitest
