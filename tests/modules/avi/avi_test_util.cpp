@@ -26,10 +26,10 @@ uint32_t AviFile::count(uint32_t qid, uint32_t index) {
   return ZEP_QID_VALUE_TYPE(qid) == ZEP_QTYPE_COUNT16 ? q.value.u16 : q.value.u32;
 }
 
-int64_t AviFile::value64(uint32_t qid, int64_t in, ZEP_STATUS* status) {
+int64_t AviFile::value64(uint32_t qid, int64_t in, ZEP_STATUS* status, uint32_t index) {
   ZepQueryData q{};
   q.value.i64 = in;
-  ZEP_STATUS s = L1GetInfo(container_, qid, &q, 0);
+  ZEP_STATUS s = L1GetInfo(container_, qid, &q, index);
   if (status) *status = s;
   return q.value.i64;
 }

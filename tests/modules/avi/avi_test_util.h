@@ -41,7 +41,7 @@ class AviFile {
   bool ok() const { return container_ && openStatus_ >= 0 && titleStatus_ >= 0; }
 
   uint32_t count(uint32_t qid, uint32_t index = 0);
-  int64_t value64(uint32_t qid, int64_t in, ZEP_STATUS* status = nullptr);
+  int64_t value64(uint32_t qid, int64_t in, ZEP_STATUS* status = nullptr, uint32_t index = 0);
   ZEP_STATUS set(uint32_t qid, uint32_t value);
   void activate_all();
   ZEP_STATUS read(Block* out);
