@@ -19,7 +19,6 @@ endif()
 zep_add_test(avi_menu_tests
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/menu_reader_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/menu_query_test.cpp
   LIBS ${zep_menu_test_libs})
 
 # Whole files with a menu section need the AVI module itself.
