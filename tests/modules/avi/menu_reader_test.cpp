@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "modules/avi/avi_menu.h"
@@ -78,6 +79,13 @@ class Menu : public OpenedFile {
   uint8_t buffer_[AVI_MENU_BUFFER_SIZE] = {};
 };
 
+// A reader whose section parsed without failure.
+struct Parsed : Menu {
+  explicit Parsed(const Bytes& section, const Bytes& tail = {}) : Menu(section, tail) {
+    EXPECT_EQ(parse(), 0);
+  }
+};
+
 MenuSpec three_titles() {
   MenuSpec spec;
   spec.titles = {0, 5000, 90000};
@@ -88,8 +96,7 @@ MenuSpec three_titles() {
 }
 
 TEST(MenuParse, ThreeTitlesGiveTheirPositionsRecordsAndChapters) {
-  Menu f(menu::build_menu_section(three_titles()));
-  ASSERT_EQ(f.parse(), 0);
+  Parsed f(menu::build_menu_section(three_titles()));
   ZEP_STATUS status;
   EXPECT_EQ(f.titles(&status), (std::vector<uint64_t>{0, 5000, 90000}));
   EXPECT_EQ(status, 0);
@@ -111,17 +118,14 @@ TEST(MenuParse, ThreeTitlesGiveTheirPositionsRecordsAndChapters) {
 TEST(MenuParse, KeepsTheHeaderOfTheMenuChunkUsed) {
   MenuSpec spec = three_titles();
   spec.name = u"A name longer than sixteen characters";
-  Menu f(menu::build_menu_section(spec));
-  ASSERT_EQ(f.parse(), 0);
+  Parsed f(menu::build_menu_section(spec));
   AviMenuHeader header;
   ASSERT_EQ(aviMenuOps.GetMenuHeader(f.reader(), &header), 0);
-  EXPECT_EQ(header.version, 1u);
-  EXPECT_EQ(header.value0, 0x0102030405060708ull);
-  EXPECT_EQ(header.bytes3[2], 0xA3);
-  EXPECT_EQ(header.value1, 0x1111u);
-  EXPECT_EQ(header.value2, 0x2222u);
-  EXPECT_EQ(header.nameLength, spec.name.size() * 2);
-  EXPECT_EQ(std::u16string(header.name), spec.name.substr(0, 16));
+  // version, value0, bytes3[2], value1, value2, nameLength, name (cut to 16)
+  EXPECT_EQ(std::tuple(header.version, header.value0, header.bytes3[2], header.value1,
+                       header.value2, header.nameLength, std::u16string(header.name)),
+            std::tuple(1u, 0x0102030405060708ull, uint8_t(0xA3), 0x1111u, 0x2222u,
+                       uint32_t(spec.name.size() * 2), spec.name.substr(0, 16)));
   EXPECT_NE(f.reader()->trtbPosition, 0u);
   EXPECT_EQ(f.reader()->trtbSize, 8u);
 }
@@ -130,8 +134,7 @@ TEST(MenuParse, VersionTwoBeforeVersionOneUsesTheSecond) {
   MenuSpec spec = three_titles();
   spec.versionsBefore = {2};
   spec.name = u"Second";
-  Menu f(menu::build_menu_section(spec));
-  ASSERT_EQ(f.parse(), 0);
+  Parsed f(menu::build_menu_section(spec));
   AviMenuHeader header;
   ASSERT_EQ(aviMenuOps.GetMenuHeader(f.reader(), &header), 0);
   EXPECT_EQ(std::u16string(header.name), u"Second");
@@ -169,24 +172,20 @@ TEST(MenuParse, SkipsOtherChildrenAndLooksIntoLaterZpnuLists) {
       menu::zpnu(menu::concat({menu::chunk("JUNK", Bytes(3)), menu::menu_chunk(3, u"", {})}));
   Bytes second_list =
       menu::zpnu(menu::menu_chunk(1, u"Later", menu::mdia(menu::titl({}, menu::meds(42)))));
-  Menu f(menu::riff_menu(menu::concat({menu::chunk("JUNK", Bytes(5)), first_list,
-                                       menu::list("LIST", "OTHR", Bytes(4)), second_list})));
-  ASSERT_EQ(f.parse(), 0);
+  Parsed f(menu::riff_menu(menu::concat({menu::chunk("JUNK", Bytes(5)), first_list,
+                                         menu::list("LIST", "OTHR", Bytes(4)), second_list})));
   EXPECT_EQ(f.titles(), std::vector<uint64_t>{42});
 }
 
 TEST(MenuMedia, PositionsOfTheMenuTrackInOrderEmptyOrMissingTrack) {
-  Menu f(menu::build_menu_section(three_titles()));
-  ASSERT_EQ(f.parse(), 0);
+  Parsed f(menu::build_menu_section(three_titles()));
   EXPECT_EQ(f.media(), (std::vector<uint64_t>{70000, 80000}));
   EXPECT_EQ(f.media(nullptr, 1).size(), 1u);
 
   MenuSpec empty = three_titles(), none = three_titles();
   empty.media.clear();
   none.withTrack = false;
-  Menu with_empty(menu::build_menu_section(empty)), without(menu::build_menu_section(none));
-  ASSERT_EQ(with_empty.parse(), 0);
-  ASSERT_EQ(without.parse(), 0);
+  Parsed with_empty(menu::build_menu_section(empty)), without(menu::build_menu_section(none));
   uint64_t positions[4];
   uint32_t count = 7;
   EXPECT_EQ(aviMenuOps.GetMenuMediaPositions(with_empty.reader(), positions, 4, &count), 0);
@@ -199,8 +198,7 @@ TEST(MenuPages, DirectPagesAndLanguageGroupsWithTheirMarks) {
   MenuSpec spec = three_titles();
   spec.pages = {{1, u"A"}, {2, u"B"}};
   spec.groups = {{{3, u"C"}, {4, u"D"}}, {}, {{5, u"E"}}};
-  Menu f(menu::build_menu_section(spec));
-  ASSERT_EQ(f.parse(), 0);
+  Parsed f(menu::build_menu_section(spec));
   uint32_t pages = 0;
   ASSERT_EQ(aviMenuOps.GetPageCount(f.reader(), &pages), 0);
   ASSERT_EQ(pages, 5u);
@@ -218,11 +216,10 @@ TEST(MenuPages, LinksBeyondTheLimitAreDropped) {
   ByteWriter links;
   links.bytes(menu::meds(1234));
   for (uint32_t key = 0; key <= AVI_MENU_MAX_LINKS; ++key) links.bytes(menu::medt(key + 100));
-  Menu f(menu::section(menu::concat(
+  Parsed f(menu::section(menu::concat(
       {menu::mdia(menu::concat({menu::titl({}, menu::meds(0)), menu::mntk(links.take())})),
        menu::wmen(100), menu::wmen(100 + AVI_MENU_MAX_LINKS - 1),
        menu::wmen(100 + AVI_MENU_MAX_LINKS)})));
-  ASSERT_EQ(f.parse(), 0);
   EXPECT_EQ(f.reader()->linkCount, AVI_MENU_MAX_LINKS);
   ZepQueryData q{};
   for (uint32_t page = 0; page < 3; ++page) {
@@ -245,8 +242,7 @@ TEST(MenuDamage, TitleWithoutMedsEndsTheTitleList) {
              {10}},
         Case{menu::mdia(menu::titl({}, {})), {}}, Case{menu::mdia(menu::titl({}, short_meds)), {}},
         Case{menu::wmen(1), {}}}) {
-    Menu f(menu::section(c.subchunks));
-    ASSERT_EQ(f.parse(), 0);
+    Parsed f(menu::section(c.subchunks));
     ZEP_STATUS status;
     EXPECT_EQ(f.titles(&status), c.titles);
     EXPECT_EQ(status, c.titles.empty() ? ZEP_E_NO_MORE_BLOCKS : 0);
@@ -257,22 +253,19 @@ TEST(MenuDamage, CountsAndSizesBeyondTheirChunk) {
   // A name length far beyond the MENU chunk: the header is kept, nothing else.
   ByteWriter menu_data;
   menu_data.le64(0).u8(0).u8(0).u8(0).le32(1).le32(0).le32(0).le32(0xFFFFFFF0u).le16('N');
-  Menu long_name(menu::riff_menu(menu::zpnu(menu::chunk("MENU", menu_data.take()))));
-  EXPECT_EQ(long_name.parse(), 0);
+  Parsed long_name(menu::riff_menu(menu::zpnu(menu::chunk("MENU", menu_data.take()))));
   EXPECT_EQ(long_name.reader()->header.nameChars, 1u);
   EXPECT_EQ(long_name.reader()->pageCount, 0u);
 
   // An MDIA whose size runs past everything: its TITLs are still found.
   Bytes grown = menu::mdia(menu::titl({}, menu::meds(77)));
   grown[4] = 0xF0, grown[5] = 0xFF, grown[6] = 0xFF, grown[7] = 0x7F;
-  Menu big(menu::section(grown));
-  ASSERT_EQ(big.parse(), 0);
+  Parsed big(menu::section(grown));
   EXPECT_EQ(big.titles(), std::vector<uint64_t>{77});
 
   // A WMEN too short for its media key, a LGMN shorter than its header.
-  Menu pages(
+  Parsed pages(
       menu::section(menu::concat({menu::chunk("WMEN", Bytes(2)), menu::chunk("LGMN", Bytes(8))})));
-  ASSERT_EQ(pages.parse(), 0);
   ASSERT_EQ(pages.reader()->pageCount, 1u);
   EXPECT_EQ(pages.reader()->pages[0].hasKey, 0u);
   ZepQueryData q{};
@@ -327,8 +320,112 @@ ZepQueryData record_query(void* buffer, uint32_t size) {
 }
 
 TEST(MenuQuery, MenuMediaOffsetForLinkedUnlinkedAndBeyondThePages) {
-  Menu f(menu::build_menu_section(paged_menu()));
-  ASSERT_EQ(f.parse(), 0);
+  Parsed f(menu::build_menu_section(paged_menu()));
+  ZepQueryData q{};
+  // Pages: Root(21) Extras(23) Unlinked(50) Deutsch(22) Anglais(21); beyond
+  // the pages the page answered last is taken again.
+  const uint32_t pages[] = {0, 1, 3, 4, 2, 5, 1, 1000};
+  const uint64_t expected[] = {60000, 61000, 61000, 60000, 0, 0, 61000, 61000};
+  for (size_t i = 0; i < std::size(pages); ++i) {
+    const uint32_t page = pages[i];
+    ASSERT_EQ(f.get(ZEP_QID_MENUMEDIA_OFFSET, &q, page), 0);
+    EXPECT_EQ(q.value.u64, page < 2 ? 1234u : 0u) << page;
+  }
+}
+
+// A title without MEDS ends the title list; so does a MEDS too short for its
+// position. Without any MDIA there are no titles.
+TEST(MenuDamage, TitleWithoutMedsEndsTheTitleList) {
+  const Bytes short_meds = menu::chunk("MEDS", ByteWriter().le32(0).le32(0).le32(5).take());
+  struct Case {
+    Bytes subchunks;
+    std::vector<uint64_t> titles;
+  };
+  for (const Case& c :
+       {Case{menu::mdia(menu::concat({menu::titl({}, menu::meds(10)), menu::titl({}, menu::chap(1)),
+                                      menu::titl({}, menu::meds(30))})),
+             {10}},
+        Case{menu::mdia(menu::titl({}, {})), {}}, Case{menu::mdia(menu::titl({}, short_meds)), {}},
+        Case{menu::wmen(1), {}}}) {
+    Parsed f(menu::section(c.subchunks));
+    ZEP_STATUS status;
+    EXPECT_EQ(f.titles(&status), c.titles);
+    EXPECT_EQ(status, c.titles.empty() ? ZEP_E_NO_MORE_BLOCKS : 0);
+  }
+}
+
+TEST(MenuDamage, CountsAndSizesBeyondTheirChunk) {
+  // A name length far beyond the MENU chunk: the header is kept, nothing else.
+  ByteWriter menu_data;
+  menu_data.le64(0).u8(0).u8(0).u8(0).le32(1).le32(0).le32(0).le32(0xFFFFFFF0u).le16('N');
+  Parsed long_name(menu::riff_menu(menu::zpnu(menu::chunk("MENU", menu_data.take()))));
+  EXPECT_EQ(long_name.reader()->header.nameChars, 1u);
+  EXPECT_EQ(long_name.reader()->pageCount, 0u);
+
+  // An MDIA whose size runs past everything: its TITLs are still found.
+  Bytes grown = menu::mdia(menu::titl({}, menu::meds(77)));
+  grown[4] = 0xF0, grown[5] = 0xFF, grown[6] = 0xFF, grown[7] = 0x7F;
+  Parsed big(menu::section(grown));
+  EXPECT_EQ(big.titles(), std::vector<uint64_t>{77});
+
+  // A WMEN too short for its media key, a LGMN shorter than its header.
+  Parsed pages(
+      menu::section(menu::concat({menu::chunk("WMEN", Bytes(2)), menu::chunk("LGMN", Bytes(8))})));
+  ASSERT_EQ(pages.reader()->pageCount, 1u);
+  EXPECT_EQ(pages.reader()->pages[0].hasKey, 0u);
+  ZepQueryData q{};
+  EXPECT_EQ(pages.get(ZEP_QID_MENUMEDIA_OFFSET, &q, 0), 0);
+  EXPECT_EQ(q.value.u64, 0u);
+}
+
+TEST(MenuDamage, EveryTruncationAnswersWithAStatus) {
+  MenuSpec spec = three_titles();
+  spec.groups = {{{3, u"C"}, {4, u"D"}}};
+  const Bytes section = menu::build_menu_section(spec);
+  for (size_t length = 0; length < section.size(); ++length) {
+    Menu f(Bytes(section.begin(), section.begin() + long(length)));
+    const ZEP_STATUS parsed = f.parse();
+    EXPECT_TRUE(parsed == 0 || parsed == ZEP_FAIL) << length;
+    EXPECT_LE(f.titles().size(), 3u) << length;
+    EXPECT_LE(f.media().size(), 2u) << length;
+    f.query_everything();
+    EXPECT_LE(f.reader()->pageCount, 4u);
+  }
+}
+
+TEST(MenuDamage, GarbageNeverReadsOutsideTheFile) {
+  uint32_t seed = 12345;
+  for (int round = 0; round < 300; ++round) {
+    Bytes section = menu::build_menu_section(three_titles());
+    for (int flips = 0; flips < 6; ++flips) {
+      seed = seed * 1103515245u + 12345u;
+      section[(seed >> 8) % section.size()] = uint8_t(seed >> 24);
+    }
+    Menu f(section);
+    f.parse();
+    f.query_everything();
+  }
+}
+
+MenuSpec paged_menu() {
+  MenuSpec spec;
+  spec.titles = {0, 4000};
+  spec.chapters = {3, 1};
+  spec.media = {{60000, {21}}, {61000, {22, 23}}};
+  spec.pages = {{21, u"Root"}, {23, u"Extras"}, {50, u"Unlinked"}};
+  spec.groups = {{{22, u"Deutsch"}, {21, u"Anglais"}}};
+  return spec;
+}
+
+ZepQueryData record_query(void* buffer, uint32_t size) {
+  ZepQueryData q{};
+  q.size = size;
+  q.value.ptr = buffer;
+  return q;
+}
+
+TEST(MenuQuery, MenuMediaOffsetForLinkedUnlinkedAndBeyondThePages) {
+  Parsed f(menu::build_menu_section(paged_menu()));
   ZepQueryData q{};
   // Pages: Root(21) Extras(23) Unlinked(50) Deutsch(22) Anglais(21); beyond
   // the pages the page answered last is taken again.
@@ -342,19 +439,17 @@ TEST(MenuQuery, MenuMediaOffsetForLinkedUnlinkedAndBeyondThePages) {
                                 {1000u, 61000u}}) {
     ASSERT_EQ(f.get(ZEP_QID_MENUMEDIA_OFFSET, &q, page), 0);
     EXPECT_EQ(q.valueType, ZEP_QTYPE_TIME64);
-    EXPECT_EQ(q.value.u64, expected) << "page " << page;
+    EXPECT_EQ(q.value.u64, expected[i]) << "page " << page;
   }
   MenuSpec spec = paged_menu();
   spec.pages.clear();
   spec.groups.clear();
-  Menu without(menu::build_menu_section(spec));
-  ASSERT_EQ(without.parse(), 0);
+  Parsed without(menu::build_menu_section(spec));
   EXPECT_EQ(without.get(ZEP_QID_MENUMEDIA_OFFSET, &q, 0), ZEP_E_NO_MORE_BLOCKS);
 }
 
 TEST(MenuQuery, ChapterCountSuggestedBufferAndMenuInfo) {
-  Menu f(menu::build_menu_section(paged_menu()));
-  ASSERT_EQ(f.parse(), 0);
+  Parsed f(menu::build_menu_section(paged_menu()));
   ZepQueryData q{};
   for (auto [title, expected] : {std::pair{0u, 3u}, {1u, 1u}}) {
     ASSERT_EQ(f.get(ZEP_QID_CHAPTERS_CHAPTER_COUNT, &q, title), 0);
@@ -370,45 +465,39 @@ TEST(MenuQuery, ChapterCountSuggestedBufferAndMenuInfo) {
   ASSERT_EQ(f.get(ZEP_QID_TITLEDATA_MENU_INFO, &q), 0);
   EXPECT_EQ(q.size, sizeof info);
   EXPECT_EQ(q.valueType, ZEP_QTYPE_BUFFER);
-  EXPECT_EQ(info.kind, 16u);
-  EXPECT_EQ(info.titleCount, 2u);
-  EXPECT_EQ(info.pageCount, 5u);
-  EXPECT_EQ(info.menuMediaCount, 2u);
-  EXPECT_EQ(std::u16string(info.header.name), u"Main menu");
-  EXPECT_EQ(info.trtbSize, 8u);
+  // kind, titleCount, pageCount, menuMediaCount, the name, trtbSize
+  EXPECT_EQ(std::tuple(info.kind, info.titleCount, info.pageCount, info.menuMediaCount,
+                       std::u16string(info.header.name), info.trtbSize),
+            std::tuple(16u, 2u, 5u, 2u, std::u16string(u"Main menu"), 8u));
   q = record_query(&info, sizeof info - 1);
   EXPECT_EQ(f.get(ZEP_QID_TITLEDATA_MENU_INFO, &q), ZEP_ERR_BUFFER_TOO_SMALL);
 }
 
 TEST(MenuQuery, TitlePageAndTrackRecords) {
-  Menu f(menu::build_menu_section(paged_menu()));
-  ASSERT_EQ(f.parse(), 0);
+  Parsed f(menu::build_menu_section(paged_menu()));
   AviMenuTitleProp title;
   ZepQueryData q = record_query(&title, sizeof title);
   ASSERT_EQ(f.get(ZEP_QID_GET_STREAMS_PROP, &q, 1), 0);
-  EXPECT_EQ(title.title, 1u);
-  EXPECT_EQ(title.titlePosition, 4000u);
-  EXPECT_EQ(title.chapterCount, 1u);
+  EXPECT_EQ(std::tuple(title.title, title.titlePosition, title.chapterCount),
+            std::tuple(1u, uint64_t(4000), 1u));  // title, titlePosition, chapterCount
   EXPECT_EQ(Bytes(title.record, title.record + 40), menu::title_record(1));
 
   AviMenuPageProp page;
   q = record_query(&page, sizeof page);
   ASSERT_EQ(f.get(ZEP_QID_GET_OVERLAY_MEDIA_PROP, &q, 3), 0);
-  EXPECT_EQ(page.mark, AVI_MENU_PAGE_GROUP_FIRST);
-  EXPECT_EQ(page.mediaKey, 22u);
-  EXPECT_EQ(page.mediaPosition, 61000u);
-  EXPECT_EQ(page.values[0], 7u);
-  EXPECT_EQ(page.values[5], 0x44u);
-  EXPECT_EQ(std::u16string(page.name, page.nameChars), u"Deutsch");
+  // mark, mediaKey, mediaPosition, values[0], values[5], name
+  EXPECT_EQ(std::tuple(page.mark, page.mediaKey, page.mediaPosition, page.values[0], page.values[5],
+                       std::u16string(page.name, page.nameChars)),
+            std::tuple(AVI_MENU_PAGE_GROUP_FIRST, 22u, uint64_t(61000), 7u, 0x44u,
+                       std::u16string(u"Deutsch")));
   q = record_query(&page, sizeof page);
   EXPECT_EQ(f.get(ZEP_QID_GET_OVERLAY_MEDIA_PROP, &q, 5), ZEP_ERR_INDEX_OUT_OF_RANGE);
 
   AviMenuTrackProp track;
   q = record_query(&track, sizeof track);
   ASSERT_EQ(f.get(ZEP_QID_SET_TRACK_PROP, &q, 1), 0);
-  EXPECT_EQ(track.position, 61000u);
-  EXPECT_EQ(track.values[0], 1u);
-  EXPECT_EQ(track.values[1], 0x6Bu);
+  EXPECT_EQ(std::tuple(track.position, track.values[0], track.values[1]),
+            std::tuple(uint64_t(61000), 1u, 0x6Bu));  // position, values[0], values[1]
   q = record_query(&track, sizeof track);
   EXPECT_EQ(f.get(ZEP_QID_SET_TRACK_PROP, &q, 2), ZEP_E_NO_MORE_BLOCKS);
 }
@@ -421,8 +510,7 @@ TEST(MenuQuery, WithoutReaderAndUnknownQueries) {
             ZEP_ERR_MENU_MODULE_NULL);
   EXPECT_EQ(aviMenuOps.MenuSetInfoByQid(nullptr, ZEP_QID_SET_TRACK_PROP, &q),
             ZEP_ERR_MENU_MODULE_NULL);
-  Menu f(menu::build_menu_section(paged_menu()));
-  ASSERT_EQ(f.parse(), 0);
+  Parsed f(menu::build_menu_section(paged_menu()));
   EXPECT_EQ(f.get(ZEP_QID_VID_STREAM_FORMAT, &q), ZEP_ERR_UNSUPPORTED_QID);
   EXPECT_EQ(aviMenuOps.MenuSetInfo(f.reader(), ZEP_QID_SET_TRACK_PROP, &q, 0),
             ZEP_ERR_UNSUPPORTED_QID);
@@ -476,10 +564,8 @@ TEST(OpenSection, FillsTitlesAndMenuMedia) {
   OpenSectionResult r = open_section(Menu(menu::build_menu_section(paged_menu())), buffer);
   ASSERT_EQ(r.status, 0);
   ASSERT_NE(r.reader, nullptr);
-  EXPECT_EQ(r.titleCount, 2u);
-  EXPECT_EQ(r.titles[1], 4000u);
-  EXPECT_EQ(r.mediaCount, 2u);
-  EXPECT_EQ(r.media[0], 60000u);
+  EXPECT_EQ(std::tuple(r.titleCount, r.titles[1], r.mediaCount, r.media[0]),
+            std::tuple(2u, uint64_t(4000), 2u, uint64_t(60000)));
   EXPECT_EQ(r.reader->buffer, buffer);
   aviMenuOps.CloseMenu(r.reader);
 }
@@ -489,9 +575,8 @@ TEST(OpenSection, OtherVersionLeavesOneTitleAndFailuresCloseTheReader) {
       open_section(Menu(menu::riff_menu(menu::zpnu(menu::menu_chunk(2, u"", {})))));
   EXPECT_EQ(two.status, ZEP_ERR_INVALID_MENU_VERSION);
   EXPECT_EQ(two.reader, nullptr);
-  EXPECT_EQ(two.titleCount, 1u);
-  EXPECT_EQ(two.titles[0], 0u);
-  EXPECT_EQ(two.mediaCount, 0u);
+  // One title at the start of the file, no menu media.
+  EXPECT_EQ(std::tuple(two.titleCount, two.titles[0], two.mediaCount), std::tuple(1u, 0u, 0u));
   MenuSpec no_track = paged_menu();
   no_track.withTrack = false;
   for (auto [section, expected] : {std::pair{menu::build_menu_section(no_track), ZEP_E_NULL_ARG},
