@@ -1,5 +1,6 @@
 #include "tests/modules/avi/avi_test_util.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <sstream>
@@ -41,54 +42,39 @@ ZEP_STATUS AviFile::set(uint32_t qid, uint32_t value) {
 }
 
 void AviFile::activate_all() {
-  uint32_t v = count(ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA);
-  uint32_t a = count(ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA);
-  uint32_t s = count(ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA);
-  for (uint32_t i = 0; i < v && i < 1; ++i)
-    L1SetTitleActiveStream(container_, ZEP_BLOCK_VIDEO, i, 1);
-  for (uint32_t i = 0; i < a && i < 8; ++i)
-    L1SetTitleActiveStream(container_, ZEP_BLOCK_AUDIO, i, 1);
-  for (uint32_t i = 0; i < s && i < 8; ++i)
-    L1SetTitleActiveStream(container_, ZEP_BLOCK_SUBTITLE, i, 1);
-}
-
-static void fill(const ZepBlock& b, uint32_t type, uint32_t stream, Block* out) {
-  out->type = type;
-  out->stream = stream;
-  out->data.assign(b.data, b.data + b.size);
-  out->time = b.time;
-  out->duration = b.duration;
-  out->flags = b.flags;
+  // The first video stream, up to eight audio and eight subtitle streams.
+  const uint32_t counts[] = {std::min(count(ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA), 1u),
+                             std::min(count(ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA), 8u),
+                             std::min(count(ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA), 8u)};
+  const uint32_t types[] = {ZEP_BLOCK_VIDEO, ZEP_BLOCK_AUDIO, ZEP_BLOCK_SUBTITLE};
+  for (int k = 0; k < 3; ++k)
+    for (uint32_t i = 0; i < counts[k]; ++i) L1SetTitleActiveStream(container_, types[k], i, 1);
 }
 
 ZEP_STATUS AviFile::read(Block* out) {
   uint32_t type = 0, stream = 0;
   ZEP_STATUS s = L1ReadNextBlock(container_, &type, &stream, &block_, 0);
-  if (s >= 0) fill(block_, type, stream, out);
+  if (s >= 0) fill(type, stream, out);
   return s;
 }
 
 ZEP_STATUS AviFile::read_stream(uint32_t type, uint32_t stream, Block* out) {
   ZEP_STATUS s = L1ReadNextBlockByStream(container_, type, stream, &block_);
-  if (s >= 0) fill(block_, type, stream, out);
+  if (s >= 0) fill(type, stream, out);
   return s;
+}
+
+void AviFile::fill(uint32_t type, uint32_t stream, Block* out) const {
+  const ZepBlock& b = block_;
+  *out = {type, stream, Bytes(b.data, b.data + b.size), b.time, b.duration, b.flags};
 }
 
 std::vector<Block> AviFile::read_all(ZEP_STATUS* last, size_t limit) {
   std::vector<Block> out;
   ZEP_STATUS s = ZEP_OK;
-  while (out.size() < limit) {
-    Block b;
-    s = read(&b);
-    if (s < 0) break;
-    out.push_back(std::move(b));
-  }
+  for (Block b; out.size() < limit && (s = read(&b)) >= 0;) out.push_back(std::move(b));
   if (last) *last = s;
   return out;
-}
-
-ZEP_STATUS AviFile::seek(uint32_t type, uint32_t stream, int64_t* time) {
-  return L1SetPosition(container_, type, stream, time);
 }
 
 zeptest::AviStreamSpec audio_stream(uint16_t formatTag, uint32_t scale, uint32_t rate,

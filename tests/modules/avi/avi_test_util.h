@@ -48,9 +48,12 @@ class AviFile {
   ZEP_STATUS read_stream(uint32_t type, uint32_t stream, Block* out);
   // Reads until the end (or a failure, returned in *last).
   std::vector<Block> read_all(ZEP_STATUS* last = nullptr, size_t limit = 1000000);
-  ZEP_STATUS seek(uint32_t type, uint32_t stream, int64_t* time);
+  ZEP_STATUS seek(uint32_t type, uint32_t stream, int64_t* time) {
+    return L1SetPosition(container_, type, stream, time);
+  }
 
  private:
+  void fill(uint32_t type, uint32_t stream, Block* out) const;
   ZepContainer* container_ = nullptr;
   ZEP_STATUS openStatus_ = ZEP_FAIL;
   ZEP_STATUS titleStatus_ = ZEP_FAIL;
