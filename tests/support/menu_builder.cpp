@@ -94,25 +94,18 @@ Bytes tiny_audio_payload(uint32_t seed, uint32_t chunk) {
 
 Bytes tiny_title(uint32_t seed, uint32_t frames, uint32_t width, uint32_t height) {
   AviFileSpec spec;
-  spec.streams.push_back({.handler = "FMP4",
-                          .compression = "FMP4",
-                          .rate = 10,
-                          .suggestedBufferSize = 4096,
-                          .width = int(width),
-                          .height = int(height)});
+  AviStreamSpec video;
+  video.handler = video.compression = "FMP4";
+  video.rate = 10;
+  video.suggestedBufferSize = 4096;
+  video.width = int(width);
+  video.height = int(height);
   // 16-bit mono PCM timed by the byte rate: 1600 bytes are 100 ms.
-  spec.streams.push_back({.kind = AviStreamSpec::kAudio,
-                          .scale = 2,
-                          .rate = 16000,
-                          .sampleSize = 2,
-                          .length = frames * 800,
-                          .suggestedBufferSize = 1600,
-                          .channels = 1,
-                          .blockAlign = 2,
-                          .samplesPerSec = 8000,
-                          .avgBytesPerSec = 16000,
-                          .width = 0,
-                          .height = 0});
+  AviStreamSpec audio = audio_stream(1, 2, 16000, 2, 2, 16000, 8000, 1);
+  audio.length = frames * 800;
+  audio.suggestedBufferSize = 1600;
+  audio.width = audio.height = 0;
+  spec.streams = {video, audio};
   for (uint32_t f = 0; f < frames; ++f) {
     spec.chunks.push_back({0, "dc", tiny_video_payload(seed, f), f % 5 == 0, 0});
     spec.chunks.push_back({1, "wb", tiny_audio_payload(seed, f), true, 0});

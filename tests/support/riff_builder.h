@@ -43,6 +43,22 @@ struct AviStreamSpec {
   int width = 160, height = 120;
 };
 
+// An audio stream of the given format and stream header timing.
+inline AviStreamSpec audio_stream(uint16_t formatTag, uint32_t scale, uint32_t rate,
+                                  uint32_t sampleSize, uint16_t blockAlign,
+                                  uint32_t avgBytesPerSec = 176400, uint32_t samplesPerSec = 44100,
+                                  uint16_t channels = 2) {
+  return {.kind = AviStreamSpec::kAudio,
+          .scale = scale,
+          .rate = rate,
+          .sampleSize = sampleSize,
+          .formatTag = formatTag,
+          .channels = channels,
+          .blockAlign = blockAlign,
+          .samplesPerSec = samplesPerSec,
+          .avgBytesPerSec = avgBytesPerSec};
+}
+
 struct AviChunkSpec {
   uint32_t stream = 0;  // strl position
   std::string suffix = "dc";

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <set>
 
 #include "tests/modules/avi/avi_test_util.h"
@@ -18,7 +19,7 @@ class AviFfmpeg : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     if (!have_tool("ffmpeg") || !have_tool("ffprobe")) return;
-    dir_ = new TempDir();
+    dir_ = std::make_unique<TempDir>();
     const std::string src =
         "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=160x120:rate=25:duration=2 "
         "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 ";
@@ -44,10 +45,7 @@ class AviFfmpeg : public ::testing::Test {
     dir_->write("cut.avi", cut);
     dir_->write("noidx1.avi", strip_idx1(h264));
   }
-  static void TearDownTestSuite() {
-    delete dir_;
-    dir_ = nullptr;
-  }
+  static void TearDownTestSuite() { dir_.reset(); }
   void SetUp() override {
     if (!dir_) GTEST_SKIP() << "ffmpeg is not installed";
     ASSERT_TRUE(ok_) << "ffmpeg could not write the test files";
@@ -107,12 +105,9 @@ class AviFfmpeg : public ::testing::Test {
     }
   }
 
-  static TempDir* dir_;
-  static bool ok_;
+  static inline std::unique_ptr<TempDir> dir_;
+  static inline bool ok_ = false;
 };
-
-TempDir* AviFfmpeg::dir_ = nullptr;
-bool AviFfmpeg::ok_ = false;
 
 TEST_F(AviFfmpeg, Mpeg4AspWithMp3) { compare("xvid.avi", "xvid.avi"); }
 TEST_F(AviFfmpeg, H264WithAc3PcmAndMp3) { compare("h264.avi", "h264.avi"); }

@@ -77,28 +77,11 @@ std::vector<Block> AviFile::read_all(ZEP_STATUS* last, size_t limit) {
   return out;
 }
 
-zeptest::AviStreamSpec audio_stream(uint16_t formatTag, uint32_t scale, uint32_t rate,
-                                    uint32_t sampleSize, uint16_t blockAlign,
-                                    uint32_t avgBytesPerSec, uint32_t samplesPerSec,
-                                    uint16_t channels) {
-  zeptest::AviStreamSpec a;
-  a.kind = zeptest::AviStreamSpec::kAudio;
-  a.formatTag = formatTag;
-  a.scale = scale;
-  a.rate = rate;
-  a.sampleSize = sampleSize;
-  a.blockAlign = blockAlign;
-  a.avgBytesPerSec = avgBytesPerSec;
-  a.samplesPerSec = samplesPerSec;
-  a.channels = channels;
-  return a;
-}
-
 zeptest::AviFileSpec basic_spec(uint32_t frames, uint32_t keyEvery, bool audio) {
   zeptest::AviFileSpec spec;
   spec.streams.emplace_back();
   if (audio) {
-    spec.streams.push_back(audio_stream(1, 1, 8000, 1, 1, 8000, 8000, 1));
+    spec.streams.push_back(zeptest::audio_stream(1, 1, 8000, 1, 1, 8000, 8000, 1));
     spec.streams.back().bitsPerSample = 8;
   }
   for (uint32_t f = 0; f < frames; ++f) {

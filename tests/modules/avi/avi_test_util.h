@@ -63,11 +63,6 @@ class AviFile {
 // A title of `frames` MPEG-4 video frames at 25 fps (key every `keyEvery`)
 // interleaved with 8 kHz 8-bit mono PCM, 320 bytes (40 ms) per chunk.
 zeptest::AviFileSpec basic_spec(uint32_t frames, uint32_t keyEvery, bool audio = true);
-// An audio stream of the given format and stream header timing.
-zeptest::AviStreamSpec audio_stream(uint16_t formatTag, uint32_t scale, uint32_t rate,
-                                    uint32_t sampleSize, uint16_t blockAlign,
-                                    uint32_t avgBytesPerSec = 176400,
-                                    uint32_t samplesPerSec = 44100, uint16_t channels = 2);
 // Writes the described file into `dir` and returns its path.
 std::string write_avi(const zeptest::TempDir& dir, const std::string& name,
                       const zeptest::AviFileSpec& spec);
