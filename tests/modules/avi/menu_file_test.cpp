@@ -17,17 +17,13 @@ namespace {
 using avitest::AviFile;
 using avitest::Block;
 
-// Sets title `t` with every stream active and reads it whole.
-std::vector<Block> read_title(AviFile& f, uint32_t t, ZEP_STATUS* last) {
-  EXPECT_EQ(L1SetTitle(f.container(), t), 0) << "title " << t;
-  f.activate_all();
-  return f.read_all(last, 10000);
-}
-
-// A title of menu::tiny_title: video and audio chunk of every 100 ms frame.
+// Title `t`, read whole with every stream active, is a menu::tiny_title: a
+// video and an audio chunk for every 100 ms frame.
 void expect_tiny_title(AviFile& f, uint32_t t, uint32_t seed, uint32_t frames) {
+  ASSERT_EQ(L1SetTitle(f.container(), t), 0) << "title " << t;
+  f.activate_all();
   ZEP_STATUS last = 0;
-  const std::vector<Block> blocks = read_title(f, t, &last);
+  const std::vector<Block> blocks = f.read_all(&last, 10000);
   EXPECT_EQ(last, ZEP_ERR_END_OF_STREAM);
   ASSERT_EQ(blocks.size(), 2 * frames) << "seed " << seed;
   for (uint32_t i = 0; i < 2 * frames; ++i) {
