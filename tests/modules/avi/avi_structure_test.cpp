@@ -169,7 +169,7 @@ TEST_F(AviStructure, HeaderErrors) {
   }
 }
 
-TEST_F(AviStructure, WaveFormatWithoutCbSizeOrWithExtraBytes) {
+TEST_F(AviStructure, WaveFormatWithoutCbSizeOrWithTooMuchExtra) {
   AviFileSpec spec = basic_spec(1, 1);
   spec.streams.push_back(spec.streams[1]);
   spec.streams.push_back(spec.streams[1]);
