@@ -87,8 +87,9 @@ Bytes build_avi(const AviFileSpec& spec) {
 
   RiffWriter w;
   w.begin_list("RIFF", "AVI ").begin_list("LIST", "hdrl").begin_chunk("avih");
+  // avih: the frame time, the has-index flag (0x10), the frame count, streams, size.
   w.le32(hasVideo && video->rate ? uint32_t(1000000ull * video->scale / video->rate) : 0);
-  w.le32(0).le32(0).le32(spec.avihFlags).le32(hasVideo ? count(0, "dc") : 0).le32(0);
+  w.le32(0).le32(0).le32(0x10).le32(hasVideo ? count(0, "dc") : 0).le32(0);
   w.le32(uint32_t(spec.streams.size())).le32(0);
   w.le32(hasVideo ? uint32_t(video->width) : 0).le32(hasVideo ? uint32_t(video->height) : 0);
   w.zeros(16);

@@ -79,7 +79,6 @@ struct AviFileSpec {
   uint32_t segments = 0;       // AVIX segments after the first RIFF
   std::vector<std::pair<std::string, Bytes>> info;  // LIST INFO sub-chunks
   Bytes cover;  // a RIFF META with a dpic after the title when not empty
-  uint32_t avihFlags = 0x10;
 };
 
 Bytes build_avi(const AviFileSpec& spec);
