@@ -73,9 +73,7 @@ Bytes build_menu_section(const MenuSpec& spec) {
     sub.bytes(lgmn(pages.data()));
   }
   ByteWriter menus;
-  for (uint32_t version : spec.versionsBefore) {
-    menus.bytes(menu_chunk(version, u"Old", sub.data()));
-  }
+  for (uint32_t version : spec.versionsBefore) menus.bytes(menu_chunk(version, u"Old", sub.data()));
   menus.bytes(menu_chunk(1, spec.name, sub.data()));
   return riff_menu(zpnu(menus.data()));
 }
