@@ -33,6 +33,7 @@ class ByteWriter {
   // Overwrite an already written field.
   void patch_le32(size_t offset, uint32_t v);
   void patch_be32(size_t offset, uint32_t v);
+  void patch_le64(size_t offset, uint64_t v);
 
   size_t size() const { return data_.size(); }
   const Bytes& data() const { return data_; }

@@ -1,19 +1,15 @@
 #include "tests/support/menu_builder.h"
 
+#include "tests/support/riff_builder.h"
+
 namespace zeptest::menu {
 
-Bytes chunk(std::string_view id, const Bytes& data) {
-  ByteWriter w;
-  w.text(id).le32(uint32_t(data.size())).bytes(data);
-  if (data.size() & 1) w.u8(0);
-  return w.take();
-}
+Bytes chunk(std::string_view id, const Bytes& data) { return RiffWriter().chunk(id, data).take(); }
 
 Bytes list(std::string_view id, std::string_view form, const Bytes& children) {
-  ByteWriter w;
-  w.text(id).le32(uint32_t(children.size() + 4)).text(form).bytes(children);
-  if (children.size() & 1) w.u8(0);
-  return w.take();
+  RiffWriter w;
+  w.begin_list(id, form).bytes(children);
+  return w.end_list().take();
 }
 
 Bytes concat(std::initializer_list<Bytes> parts) {
@@ -22,27 +18,10 @@ Bytes concat(std::initializer_list<Bytes> parts) {
   return w.take();
 }
 
-Bytes meds(uint64_t position, uint32_t value1, uint32_t value2) {
-  return chunk("MEDS", ByteWriter().le32(value1).le32(value2).le64(position).take());
-}
-
-Bytes medt(uint32_t key) {
-  return chunk("MEDT", ByteWriter().le32(key).le32(1).le32(2).le32(3).le32(4).take());
-}
-
-Bytes chap(uint32_t number) { return chunk("CHAP", ByteWriter().le32(number).le32(0).take()); }
-
 Bytes titl(const Bytes& record, const Bytes& children) {
   Bytes fixed = record;
   fixed.resize(40, 0);
   return chunk("TITL", ByteWriter().bytes(fixed).bytes(children).take());
-}
-
-Bytes mdia(const Bytes& children) {
-  return chunk("MDIA", ByteWriter().le32(0x4D).bytes(children).take());
-}
-Bytes mntk(const Bytes& children) {
-  return chunk("MNTK", ByteWriter().le32(0x4E).bytes(children).take());
 }
 
 Bytes wmen(uint32_t key, std::u16string_view name) {
@@ -52,14 +31,6 @@ Bytes wmen(uint32_t key, std::u16string_view name) {
   return chunk("WMEN", w.take());
 }
 
-Bytes lgmn(const Bytes& pages) {
-  ByteWriter w;
-  w.le32(1).le32(2).le16(3).le16(4).le32(5).le32(6).bytes(pages);
-  return chunk("LGMN", w.take());
-}
-
-Bytes trtb(const Bytes& data) { return chunk("TRTB", data); }
-
 Bytes menu_chunk(uint32_t version, std::u16string_view name, const Bytes& subchunks) {
   ByteWriter w;
   w.le64(0x0102030405060708ull).u8(0xA1).u8(0xA2).u8(0xA3).le32(version).le32(0x1111).le32(0x2222);
@@ -67,13 +38,6 @@ Bytes menu_chunk(uint32_t version, std::u16string_view name, const Bytes& subchu
   for (char16_t c : name) w.le16(c);
   w.bytes(subchunks);
   return chunk("MENU", w.take());
-}
-
-Bytes zpnu(const Bytes& children) { return list("LIST", "ZPNU", children); }
-Bytes riff_menu(const Bytes& children) { return list("RIFF", "MENU", children); }
-
-Bytes riff_meta(const Bytes& picture) {
-  return list("RIFF", "META", list("LIST", "NRRL", chunk("dpic", picture)));
 }
 
 Bytes title_record(uint32_t index) {
@@ -101,7 +65,7 @@ Bytes build_menu_section(const MenuSpec& spec) {
   }
   ByteWriter sub;
   sub.bytes(mdia(media_list.data()));
-  sub.bytes(trtb(ByteWriter().le32(0xBEEF).le32(0xCAFE).take()));
+  sub.bytes(chunk("TRTB", ByteWriter().le32(0xBEEF).le32(0xCAFE).take()));
   for (const MenuPage& page : spec.pages) sub.bytes(wmen(page.key, page.name));
   for (const auto& group : spec.groups) {
     ByteWriter pages;
@@ -109,9 +73,7 @@ Bytes build_menu_section(const MenuSpec& spec) {
     sub.bytes(lgmn(pages.data()));
   }
   ByteWriter menus;
-  for (uint32_t version : spec.versionsBefore) {
-    menus.bytes(menu_chunk(version, u"Old", sub.data()));
-  }
+  for (uint32_t version : spec.versionsBefore) menus.bytes(menu_chunk(version, u"Old", sub.data()));
   menus.bytes(menu_chunk(1, spec.name, sub.data()));
   return riff_menu(zpnu(menus.data()));
 }
@@ -129,44 +91,24 @@ Bytes tiny_audio_payload(uint32_t seed, uint32_t chunk) {
 }
 
 Bytes tiny_title(uint32_t seed, uint32_t frames, uint32_t width, uint32_t height) {
-  ByteWriter avih;
-  avih.le32(100000).le32(20000).le32(0).le32(0x10).le32(frames).le32(0).le32(2).le32(4096);
-  avih.le32(width).le32(height).zeros(16);
-  ByteWriter video_strh;
-  video_strh.text("vids").text("FMP4").le32(0).le16(0).le16(0).le32(0).le32(1).le32(10).le32(0);
-  video_strh.le32(frames).le32(4096).le32(0xFFFFFFFFu).le32(0);
-  video_strh.le16(0).le16(0).le16(uint16_t(width)).le16(uint16_t(height));
-  ByteWriter bitmap;
-  bitmap.le32(40).le32(width).le32(height).le16(1).le16(24).text("FMP4").le32(width * height * 3);
-  bitmap.le32(0).le32(0).le32(0).le32(0);
-  ByteWriter audio_strh;
-  audio_strh.text("auds").le32(0).le32(0).le16(0).le16(0).le32(0).le32(2).le32(16000).le32(0);
-  audio_strh.le32(frames * 800).le32(1600).le32(0xFFFFFFFFu).le32(2).zeros(8);
-  ByteWriter wave;
-  wave.le16(1).le16(1).le32(8000).le32(16000).le16(2).le16(16).le16(0);
-  const Bytes hdrl =
-      list("LIST", "hdrl",
-           concat({chunk("avih", avih.data()),
-                   list("LIST", "strl",
-                        concat({chunk("strh", video_strh.data()), chunk("strf", bitmap.data())})),
-                   list("LIST", "strl",
-                        concat({chunk("strh", audio_strh.data()), chunk("strf", wave.data())}))}));
-
-  ByteWriter movi_data;
-  ByteWriter index;
+  AviFileSpec spec;
+  AviStreamSpec video;
+  video.handler = video.compression = "FMP4";
+  video.rate = 10;
+  video.suggestedBufferSize = 4096;
+  video.width = int(width);
+  video.height = int(height);
+  // 16-bit mono PCM timed by the byte rate: 1600 bytes are 100 ms.
+  AviStreamSpec audio = audio_stream(1, 2, 16000, 2, 2, 16000, 8000, 1);
+  audio.length = frames * 800;
+  audio.suggestedBufferSize = 1600;
+  audio.width = audio.height = 0;
+  spec.streams = {video, audio};
   for (uint32_t f = 0; f < frames; ++f) {
-    const Bytes video = tiny_video_payload(seed, f);
-    index.text("00dc")
-        .le32(f % 5 == 0 ? 0x10 : 0)
-        .le32(uint32_t(movi_data.size() + 4))
-        .le32(uint32_t(video.size()));
-    movi_data.bytes(chunk("00dc", video));
-    const Bytes audio = tiny_audio_payload(seed, f);
-    index.text("01wb").le32(0x10).le32(uint32_t(movi_data.size() + 4)).le32(uint32_t(audio.size()));
-    movi_data.bytes(chunk("01wb", audio));
+    spec.chunks.push_back({0, "dc", tiny_video_payload(seed, f), f % 5 == 0, 0});
+    spec.chunks.push_back({1, "wb", tiny_audio_payload(seed, f), true, 0});
   }
-  return list("RIFF", "AVI ",
-              concat({hdrl, list("LIST", "movi", movi_data.data()), chunk("idx1", index.data())}));
+  return build_avi(spec);
 }
 
 Bytes build_menu_file(MenuSpec spec, const std::vector<Bytes>& titles,

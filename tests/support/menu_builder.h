@@ -22,29 +22,47 @@ Bytes list(std::string_view id, std::string_view form, const Bytes& children);
 Bytes concat(std::initializer_list<Bytes> parts);
 
 // MEDS: two u32 values and the position of a media RIFF.
-Bytes meds(uint64_t position, uint32_t value1 = 0, uint32_t value2 = 0);
+inline Bytes meds(uint64_t position, uint32_t value1 = 0, uint32_t value2 = 0) {
+  return chunk("MEDS", ByteWriter().le32(value1).le32(value2).le64(position).take());
+}
 // MEDT: the media key and four further u32 values.
-Bytes medt(uint32_t key);
+inline Bytes medt(uint32_t key) {
+  return chunk("MEDT", ByteWriter().le32(key).le32(1).le32(2).le32(3).le32(4).take());
+}
 // CHAP with a few bytes of content.
-Bytes chap(uint32_t number);
+inline Bytes chap(uint32_t number) {
+  return chunk("CHAP", ByteWriter().le32(number).le32(0).take());
+}
 // TITL: the 40-byte title record (padded/cut to 40), then its sub-chunks.
 Bytes titl(const Bytes& record, const Bytes& children);
 // MDIA and MNTK: a 4-byte field after the header, then the children.
-Bytes mdia(const Bytes& children);
-Bytes mntk(const Bytes& children);
+inline Bytes mdia(const Bytes& children) {
+  return chunk("MDIA", ByteWriter().le32(0x4D).bytes(children).take());
+}
+inline Bytes mntk(const Bytes& children) {
+  return chunk("MNTK", ByteWriter().le32(0x4E).bytes(children).take());
+}
 // WMEN page: six u32 values (the second of them, at chunk offset 12, the media
 // key), the name length in bytes and the UTF-16LE name.
 Bytes wmen(uint32_t key, std::u16string_view name = u"");
 // LGMN language group: the 28-byte header, then its pages.
-Bytes lgmn(const Bytes& pages);
-Bytes trtb(const Bytes& data);
+inline Bytes lgmn(const Bytes& pages) {
+  return chunk("LGMN",
+               ByteWriter().le32(1).le32(2).le16(3).le16(4).le32(5).le32(6).bytes(pages).take());
+}
 // MENU chunk of a version with its name and sub-chunks; the kept values are
 // filled with recognisable numbers.
 Bytes menu_chunk(uint32_t version, std::u16string_view name, const Bytes& subchunks);
-Bytes zpnu(const Bytes& children);
-Bytes riff_menu(const Bytes& children);
+inline Bytes riff_menu(const Bytes& children) { return list("RIFF", "MENU", children); }
+inline Bytes zpnu(const Bytes& children) { return list("LIST", "ZPNU", children); }
+// RIFF MENU > LIST ZPNU > one MENU chunk of version 1 without name.
+inline Bytes section(const Bytes& subchunks) {
+  return riff_menu(zpnu(menu_chunk(1, u"", subchunks)));
+}
 // RIFF META > LIST NRRL > dpic with the picture bytes.
-Bytes riff_meta(const Bytes& picture);
+inline Bytes riff_meta(const Bytes& picture) {
+  return list("RIFF", "META", list("LIST", "NRRL", chunk("dpic", picture)));
+}
 
 // A whole well-formed section.
 struct MenuPage {

@@ -14,32 +14,19 @@
 
 namespace zeptest {
 
-class RiffWriter {
+// A ByteWriter that also opens and closes chunks and lists.
+class RiffWriter : public ByteWriter {
  public:
-  RiffWriter& u8(uint8_t v);
-  RiffWriter& le16(uint16_t v);
-  RiffWriter& le32(uint32_t v);
-  RiffWriter& le64(uint64_t v);
-  RiffWriter& text(std::string_view s);
-  RiffWriter& bytes(const Bytes& b);
-  RiffWriter& zeros(size_t n);
-
   // RIFF/LIST header with a size placeholder; end_list patches it.
   RiffWriter& begin_list(std::string_view id, std::string_view form);
-  RiffWriter& end_list();
+  RiffWriter& end_list() { return end_chunk(); }
   // A chunk with its data and the pad byte of an odd size.
   RiffWriter& chunk(std::string_view id, const Bytes& data);
   // Chunk header with a size placeholder; end_chunk patches it and pads.
   RiffWriter& begin_chunk(std::string_view id);
   RiffWriter& end_chunk();
 
-  void patch_le32(size_t offset, uint32_t v);
-  void patch_le64(size_t offset, uint64_t v);
-  size_t size() const { return data_.size(); }
-  Bytes& data() { return data_; }
-
  private:
-  Bytes data_;
   std::vector<size_t> open_;
 };
 
@@ -55,6 +42,22 @@ struct AviStreamSpec {
   std::string name;        // strn, empty: none
   int width = 160, height = 120;
 };
+
+// An audio stream of the given format and stream header timing.
+inline AviStreamSpec audio_stream(uint16_t formatTag, uint32_t scale, uint32_t rate,
+                                  uint32_t sampleSize, uint16_t blockAlign,
+                                  uint32_t avgBytesPerSec = 176400, uint32_t samplesPerSec = 44100,
+                                  uint16_t channels = 2) {
+  return {.kind = AviStreamSpec::kAudio,
+          .scale = scale,
+          .rate = rate,
+          .sampleSize = sampleSize,
+          .formatTag = formatTag,
+          .channels = channels,
+          .blockAlign = blockAlign,
+          .samplesPerSec = samplesPerSec,
+          .avgBytesPerSec = avgBytesPerSec};
+}
 
 struct AviChunkSpec {
   uint32_t stream = 0;  // strl position
@@ -76,7 +79,6 @@ struct AviFileSpec {
   uint32_t segments = 0;       // AVIX segments after the first RIFF
   std::vector<std::pair<std::string, Bytes>> info;  // LIST INFO sub-chunks
   Bytes cover;  // a RIFF META with a dpic after the title when not empty
-  uint32_t avihFlags = 0x10;
 };
 
 Bytes build_avi(const AviFileSpec& spec);

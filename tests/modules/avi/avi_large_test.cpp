@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "tests/modules/avi/avi_test_util.h"
@@ -87,18 +88,15 @@ void compare_stream(AviFile& f, const std::string& file, uint32_t type, uint32_t
 TEST_F(AviLarge, OpenDmlFileMatchesFfmpegAndSeeks) {
   AviFile f(file_);
   ASSERT_TRUE(f.ok()) << std::hex << f.title_status();
-  // ffmpeg continues past 1 GiB in AVIX segments.
-  Bytes head(12);
-  FILE* in = std::fopen(file_.c_str(), "rb");
-  ASSERT_NE(in, nullptr);
-  ASSERT_EQ(std::fseek(in, 4, SEEK_SET), 0);
-  ASSERT_EQ(std::fread(head.data(), 1, 4, in), 4u);
-  uint64_t second = 8 + (uint64_t(head[0]) | uint64_t(head[1]) << 8 | uint64_t(head[2]) << 16 |
-                         uint64_t(head[3]) << 24);
-  ASSERT_EQ(fseeko(in, off_t(second), SEEK_SET), 0);
-  ASSERT_EQ(std::fread(head.data(), 1, 12, in), 12u);
-  std::fclose(in);
-  EXPECT_EQ(std::string(head.begin() + 8, head.end()), "AVIX");
+  // ffmpeg continues past 1 GiB in AVIX segments: the form type of the RIFF
+  // after the first one.
+  std::ifstream in(file_, std::ios::binary);
+  uint8_t size[4];
+  char form[5] = {};
+  in.seekg(4).read(reinterpret_cast<char*>(size), 4);
+  in.seekg(8 + (uint64_t(size[0]) | size[1] << 8 | size[2] << 16 | uint64_t(size[3]) << 24) + 8);
+  in.read(form, 4);
+  EXPECT_STREQ(form, "AVIX");
   compare_stream(f, file_, ZEP_BLOCK_VIDEO, 0);
   compare_stream(f, file_, ZEP_BLOCK_AUDIO, 1);
   for (int64_t target : {500000000LL, 120000000LL, 0LL, 570000000LL}) {

@@ -1,7 +1,11 @@
-// Block reading: timing, key flags, LIST rec, subtitle stamps, stream walks
-// and the roll-back of a failed read.
+// Block reading and seeking on crafted files: timing, key flags, subtitle
+// stamps, stream walks and the roll-back of a failed read; every index layout
+// (idx1 in both offset modes, OpenDML super and standard indexes, also type 1
+// and cacheless, AVIX segments, LIST rec), files without any index, the
+// key-frame gap and damaged or cut index data.
 #include <gtest/gtest.h>
 
+#include "modules/avi/avi_index.h"
 #include "tests/modules/avi/avi_test_util.h"
 
 using namespace avitest;
@@ -11,282 +15,175 @@ namespace {
 
 constexpr int64_t kFrame = 400000;  // 25 fps
 
-TEST(AviRead, DeliversEveryChunkInFileOrderWithTimesAndKeyFlags) {
-  TempDir dir;
+class AviRead : public AviTest {};
+
+TEST_F(AviRead, DeliversEveryChunkInFileOrderWithTimesAndKeyFlags) {
   AviFileSpec spec = basic_spec(30, 10);
-  AviFile f(write_avi(dir, "basic.avi", spec));
-  ASSERT_TRUE(f.ok()) << std::hex << f.open_status() << " " << f.title_status();
-  f.activate_all();
+  spec.chunks[2].data = pattern_bytes(7, 5000);  // the block must grow for it
+  auto f = open(spec);
+  ASSERT_TRUE(f->ok()) << std::hex << f->open_status() << " " << f->title_status();
   ZEP_STATUS last = 0;
-  auto blocks = f.read_all(&last);
+  auto blocks = f->read_all(&last);
   EXPECT_EQ(last, ZEP_ERR_END_OF_STREAM);
   ASSERT_EQ(blocks.size(), 60u);
   for (size_t i = 0; i < blocks.size(); ++i) {
-    const Block& b = blocks[i];
-    uint32_t n = uint32_t(i / 2);
-    EXPECT_EQ(b.data, spec.chunks[i].data) << i;
-    EXPECT_EQ(b.time, int64_t(n) * kFrame) << i;
-    EXPECT_EQ(b.duration, kFrame) << i;
-    if (b.type == ZEP_BLOCK_VIDEO) {
-      EXPECT_EQ(b.key(), n % 10 == 0) << i;
-    } else {
-      EXPECT_EQ(b.type, ZEP_BLOCK_AUDIO);
-      EXPECT_TRUE(b.key());
-    }
+    EXPECT_EQ(blocks[i].data, spec.chunks[i].data) << i;
+    EXPECT_EQ(blocks[i].type, i % 2 ? ZEP_BLOCK_AUDIO : ZEP_BLOCK_VIDEO) << i;
+    EXPECT_EQ(blocks[i].time, int64_t(i / 2) * kFrame) << i;
+    EXPECT_EQ(blocks[i].duration, kFrame) << i;
+    EXPECT_EQ(blocks[i].key(), i % 2 || (i / 2) % 10 == 0) << i;
   }
-  // Past the end the answer stays the same.
-  Block b;
-  EXPECT_EQ(f.read(&b), ZEP_ERR_END_OF_STREAM);
+  Block b;  // past the end the answer stays the same
+  EXPECT_EQ(f->read(&b), ZEP_ERR_END_OF_STREAM);
 }
 
-TEST(AviRead, InactiveStreamsAreCountedButNotDelivered) {
-  TempDir dir;
-  AviFile f(write_avi(dir, "a.avi", basic_spec(10, 5)));
-  ASSERT_TRUE(f.ok());
-  ASSERT_EQ(L1SetTitleActiveStream(f.container(), ZEP_BLOCK_AUDIO, 0, 1), 0);
-  auto blocks = f.read_all();
+TEST_F(AviRead, OnlyActiveStreamsAreDeliveredAndNoneWalksToTheEnd) {
+  Block b;
+  EXPECT_EQ(open(basic_spec(10, 5), false)->read(&b), ZEP_ERR_END_OF_STREAM);
+  auto f = open(basic_spec(10, 5), false);
+  ASSERT_EQ(L1SetTitleActiveStream(f->container(), ZEP_BLOCK_AUDIO, 0, 1), 0);
+  auto blocks = f->read_all();
   ASSERT_EQ(blocks.size(), 10u);
-  for (auto& b : blocks) EXPECT_EQ(b.type, ZEP_BLOCK_AUDIO);
-  EXPECT_EQ(L1SetTitleActiveStream(f.container(), ZEP_BLOCK_AUDIO, 1, 1), ZEP_ERR_INVALID_STREAM);
-  EXPECT_EQ(L1SetTitleActiveStream(f.container(), ZEP_BLOCK_VIDEO, 1, 1), ZEP_ERR_INVALID_STREAM);
+  for (auto& block : blocks) EXPECT_EQ(block.type, ZEP_BLOCK_AUDIO);
+  EXPECT_EQ(L1SetTitleActiveStream(f->container(), ZEP_BLOCK_AUDIO, 1, 1), ZEP_ERR_INVALID_STREAM);
+  EXPECT_EQ(L1SetTitleActiveStream(f->container(), ZEP_BLOCK_VIDEO, 1, 1), ZEP_ERR_INVALID_STREAM);
 }
 
-TEST(AviRead, NoActiveStreamWalksToTheEnd) {
-  TempDir dir;
-  AviFile f(write_avi(dir, "a.avi", basic_spec(10, 5)));
-  ASSERT_TRUE(f.ok());
-  Block b;
-  EXPECT_EQ(f.read(&b), ZEP_ERR_END_OF_STREAM);
-}
-
-TEST(AviRead, ListRecIsEnteredAndOtherListsSkipped) {
-  TempDir dir;
-  AviFileSpec spec = basic_spec(6, 3);
-  spec.recLists = true;
-  AviFile f(write_avi(dir, "rec.avi", spec));
-  ASSERT_TRUE(f.ok());
-  f.activate_all();
-  auto blocks = f.read_all();
-  ASSERT_EQ(blocks.size(), 12u);
-  for (size_t i = 0; i < blocks.size(); ++i) EXPECT_EQ(blocks[i].data, spec.chunks[i].data);
-}
-
-TEST(AviRead, ByStreamWalksFollowEachStream) {
-  TempDir dir;
+TEST_F(AviRead, ByStreamWalksFollowEachStream) {
   AviFileSpec spec = basic_spec(8, 4);
-  AviFile f(write_avi(dir, "s.avi", spec));
-  ASSERT_TRUE(f.ok());
+  auto f = open(spec, false);
   Block b;
   for (uint32_t n = 0; n < 8; ++n) {
-    ASSERT_EQ(f.read_stream(ZEP_BLOCK_AUDIO, 0, &b), 0);
+    ASSERT_EQ(f->read_stream(ZEP_BLOCK_AUDIO, 0, &b), 0);
     EXPECT_EQ(b.data, spec.chunks[2 * n + 1].data);
     EXPECT_EQ(b.time, int64_t(n) * kFrame);
   }
-  EXPECT_EQ(f.read_stream(ZEP_BLOCK_AUDIO, 0, &b), ZEP_ERR_END_OF_STREAM);
+  EXPECT_EQ(f->read_stream(ZEP_BLOCK_AUDIO, 0, &b), ZEP_ERR_END_OF_STREAM);
   for (uint32_t n = 0; n < 8; ++n) {
-    ASSERT_EQ(f.read_stream(ZEP_BLOCK_VIDEO, 0, &b), 0);
+    ASSERT_EQ(f->read_stream(ZEP_BLOCK_VIDEO, 0, &b), 0);
     EXPECT_EQ(b.data, spec.chunks[2 * n].data);
     EXPECT_EQ(b.key(), n % 4 == 0);
   }
-  EXPECT_EQ(f.read_stream(ZEP_BLOCK_SUBTITLE, 0, &b), ZEP_ERR_INVALID_STREAM);
+  EXPECT_EQ(f->read_stream(ZEP_BLOCK_SUBTITLE, 0, &b), ZEP_ERR_INVALID_STREAM);
 }
 
-TEST(AviRead, FailedReadLeavesTheStateAsItWas) {
-  TempDir dir;
+TEST_F(AviRead, FailedReadLeavesTheStateAsItWas) {
   AviFileSpec spec = basic_spec(4, 2);
-  AviFile f(write_avi(dir, "r.avi", spec));
-  ASSERT_TRUE(f.ok());
-  f.activate_all();
-  Block first;
-  ASSERT_EQ(f.read(&first), 0);
-  // A block without growth callback and with a buffer that is too small.
+  auto f = open(spec);
+  Block next;
+  ASSERT_EQ(f->read(&next), 0);
+  // A block without growth callback: too small, or with no buffer at all.
   uint8_t tiny[4];
-  ZepBlock small{};
+  ZepBlock small{}, none{};
   small.data = tiny;
   small.capacity = sizeof tiny;
   uint32_t type = 0, stream = 0;
-  EXPECT_EQ(L1ReadNextBlock(f.container(), &type, &stream, &small, 0),
+  EXPECT_EQ(L1ReadNextBlock(f->container(), &type, &stream, &small, 0),
             ZEP_ERR_BLOCK_BUFFER_TOO_SMALL);
-  EXPECT_EQ(L1ReadNextBlockByStream(f.container(), ZEP_BLOCK_AUDIO, 0, &small),
+  EXPECT_EQ(L1ReadNextBlockByStream(f->container(), ZEP_BLOCK_AUDIO, 0, &small),
             ZEP_ERR_BLOCK_BUFFER_TOO_SMALL);
-  ZepBlock none{};
-  EXPECT_EQ(L1ReadNextBlock(f.container(), &type, &stream, &none, 0),
+  EXPECT_EQ(L1ReadNextBlock(f->container(), &type, &stream, &none, 0),
             ZEP_ERR_BLOCK_BUFFER_TOO_SMALL);
-  Block next;
-  ASSERT_EQ(f.read(&next), 0);
-  EXPECT_EQ(next.type, ZEP_BLOCK_AUDIO);
-  EXPECT_EQ(next.data, spec.chunks[1].data);
-  EXPECT_EQ(next.time, 0);
-  ASSERT_EQ(f.read(&next), 0);
-  EXPECT_EQ(next.data, spec.chunks[2].data);
-  EXPECT_EQ(next.time, kFrame);
-}
-
-TEST(AviRead, EnsureCapacityIsAskedForEveryChunk) {
-  TempDir dir;
-  AviFileSpec spec = basic_spec(3, 1, false);
-  spec.chunks[1].data = pattern_bytes(7, 5000);
-  AviFile f(write_avi(dir, "c.avi", spec));
-  ASSERT_TRUE(f.ok());
-  f.activate_all();
-  auto blocks = f.read_all();
-  ASSERT_EQ(blocks.size(), 3u);
-  EXPECT_EQ(blocks[1].data.size(), 5000u);
+  for (size_t c : {1, 2}) {
+    ASSERT_EQ(f->read(&next), 0);
+    EXPECT_EQ(next.type, c == 1 ? ZEP_BLOCK_AUDIO : ZEP_BLOCK_VIDEO);
+    EXPECT_EQ(next.data, spec.chunks[c].data);
+    EXPECT_EQ(next.time, int64_t(c / 2) * kFrame);
+  }
 }
 
 // Audio is timed by its stream header: a chunk of dwSampleSize 0 is one block
-// of dwScale/dwRate seconds (AC-3 as ffmpeg writes it), and a chunk of n bytes
-// lasts n / dwSampleSize * dwScale / dwRate seconds (PCM with dwRate the
-// sample rate).
-TEST(AviRead, AudioTimingFollowsTheStreamHeader) {
-  TempDir dir;
-  AviFileSpec spec = basic_spec(0, 1, false);
-  AviStreamSpec ac3;
-  ac3.kind = AviStreamSpec::kAudio;
-  ac3.formatTag = 0x2000;
-  ac3.scale = 4;
-  ac3.rate = 125;
-  ac3.sampleSize = 0;
-  ac3.samplesPerSec = 48000;
-  ac3.avgBytesPerSec = 24000;
-  ac3.blockAlign = 1;
-  AviStreamSpec pcm;
-  pcm.kind = AviStreamSpec::kAudio;
-  pcm.formatTag = 1;
-  pcm.scale = 1;
-  pcm.rate = 44100;
-  pcm.sampleSize = 2;
-  pcm.channels = 1;
-  pcm.samplesPerSec = 44100;
-  pcm.avgBytesPerSec = 88200;
-  pcm.blockAlign = 2;
-  spec.streams.push_back(ac3);
-  spec.streams.push_back(pcm);
-  for (uint32_t i = 0; i < 5; ++i) {
-    spec.chunks.push_back({0, "dc", mpeg4_frame(i == 0, i), i == 0, 0});
-    spec.chunks.push_back({1, "wb", pattern_bytes(i, 768), true, 0});
-    spec.chunks.push_back({2, "wb", pattern_bytes(i, 3528), true, 0});  // 40 ms
-  }
-  AviFile f(write_avi(dir, "t.avi", spec));
-  ASSERT_TRUE(f.ok());
-  f.activate_all();
-  auto blocks = f.read_all();
-  ASSERT_EQ(blocks.size(), 15u);
-  for (uint32_t i = 0; i < 5; ++i) {
-    EXPECT_EQ(blocks[3 * i + 1].time, int64_t(i) * 320000);  // 1536 samples at 48 kHz
-    EXPECT_EQ(blocks[3 * i + 1].duration, 320000);
-    EXPECT_EQ(blocks[3 * i + 2].time, int64_t(i) * 400000);
-    EXPECT_EQ(blocks[3 * i + 2].duration, 400000);
-  }
-}
-
-// Files whose dwRate is the byte rate, and MPEG audio with nBlockAlign 1152.
-TEST(AviRead, ByteRateAndMpegFrameAudio) {
-  TempDir dir;
-  AviFileSpec spec = basic_spec(0, 1, false);
-  AviStreamSpec mp3;
-  mp3.kind = AviStreamSpec::kAudio;
-  mp3.formatTag = 0x55;
-  mp3.scale = 1152;
-  mp3.rate = 44100;
-  mp3.sampleSize = 1;  // wrong for VBR but common: the frame size decides
-  mp3.blockAlign = 1152;
-  mp3.samplesPerSec = 44100;
-  AviStreamSpec cbr;
-  cbr.kind = AviStreamSpec::kAudio;
-  cbr.formatTag = 0x55;
-  cbr.scale = 1;
-  cbr.rate = 16000;
-  cbr.sampleSize = 1;
-  cbr.blockAlign = 1;
-  cbr.avgBytesPerSec = 16000;
-  spec.streams.push_back(mp3);
-  spec.streams.push_back(cbr);
-  for (uint32_t i = 0; i < 3; ++i) {
-    spec.chunks.push_back({0, "dc", mpeg4_frame(true, i), true, 0});
-    spec.chunks.push_back({1, "wb", pattern_bytes(i, 417), true, 0});
-    spec.chunks.push_back({2, "wb", pattern_bytes(i, 1600), true, 0});
-  }
-  AviFile f(write_avi(dir, "m.avi", spec));
-  ASSERT_TRUE(f.ok());
-  f.activate_all();
-  auto blocks = f.read_all();
-  ASSERT_EQ(blocks.size(), 9u);
-  EXPECT_EQ(blocks[4].time, int64_t(1152.0 * 1e7 / 44100));
-  EXPECT_EQ(blocks[7].time, int64_t(2 * 1152.0 * 1e7 / 44100));
-  EXPECT_EQ(blocks[5].time, 1000000);
-  EXPECT_EQ(blocks[8].time, 2000000);
-  EXPECT_EQ(blocks[8].duration, 1000000);
-}
-
-// Without any index, key frames are found in the bitstream of each codec.
-struct BitstreamCase {
-  const char* fourcc;
-  Bytes (*frame)(bool, uint32_t, size_t);
+// of dwScale/dwRate seconds (AC-3 as ffmpeg writes it), a chunk of n bytes
+// lasts n / dwSampleSize * dwScale / dwRate seconds (PCM with dwRate the sample
+// rate, or dwRate the byte rate), and MPEG audio with nBlockAlign 1152 is one
+// frame per chunk even when dwSampleSize says 1 (common for VBR).
+struct AudioTimingCase {
+  const char* name;
+  AviStreamSpec stream;
+  size_t chunkBytes;
+  double chunkTime;  // 100 ns units
 };
 
-class AviKeyFrames : public ::testing::TestWithParam<BitstreamCase> {};
+class AviAudioTiming : public AviTest, public ::testing::WithParamInterface<AudioTimingCase> {};
 
-TEST_P(AviKeyFrames, FlagsFromTheBitstreamWithoutIndex) {
-  TempDir dir;
-  AviFileSpec spec;
-  AviStreamSpec v;
-  v.handler = v.compression = GetParam().fourcc;
-  spec.streams.push_back(v);
-  spec.index = AviFileSpec::kNone;
-  for (uint32_t i = 0; i < 24; ++i) {
-    bool key = i % 6 == 0;
-    spec.chunks.push_back({0, "dc", GetParam().frame(key, i, 80), key, 0});
+TEST_P(AviAudioTiming, ChunksFollowTheStreamHeader) {
+  AviFileSpec spec = basic_spec(0, 1, false);
+  spec.streams.push_back(GetParam().stream);
+  for (uint32_t i = 0; i < 5; ++i) {
+    spec.chunks.push_back({0, "dc", mpeg4_frame(i == 0, i), i == 0, 0});
+    spec.chunks.push_back({1, "wb", pattern_bytes(i, GetParam().chunkBytes), true, 0});
   }
-  AviFile f(write_avi(dir, "k.avi", spec));
-  EXPECT_EQ(f.title_status(), ZEP_ERR_NO_INDEX_FOUND);
-  f.activate_all();
-  auto blocks = f.read_all();
+  auto f = open(spec);
+  ASSERT_TRUE(f->ok());
+  auto blocks = f->read_all();
+  ASSERT_EQ(blocks.size(), 10u);
+  for (uint32_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(blocks[2 * i + 1].time, int64_t(i * GetParam().chunkTime)) << i;
+    EXPECT_EQ(blocks[2 * i + 1].duration, int64_t(GetParam().chunkTime)) << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, AviAudioTiming,
+    ::testing::Values(
+        AudioTimingCase{"ac3_one_block_per_chunk", audio_stream(0x2000, 4, 125, 0, 1, 24000, 48000),
+                        768, 320000},
+        AudioTimingCase{"pcm_sample_rate", audio_stream(1, 1, 44100, 2, 2, 88200, 44100, 1), 3528,
+                        400000},
+        AudioTimingCase{"mp3_byte_rate", audio_stream(0x55, 1, 16000, 1, 1, 16000), 1600, 1e6},
+        AudioTimingCase{"mp3_frame_of_1152_samples", audio_stream(0x55, 1152, 44100, 1, 1152), 417,
+                        1152.0 * 1e7 / 44100}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// Without any index, key frames are found in the bitstream of each codec; with
+// an index its flags win over the bitstream (every H.264 frame there looks like
+// an IDR).
+struct KeyFrameCase {
+  const char* name;
+  const char* fourcc;
+  Bytes (*frame)(bool, uint32_t, size_t);
+  bool idx1;
+};
+
+class AviKeyFrames : public AviTest, public ::testing::WithParamInterface<KeyFrameCase> {};
+
+TEST_P(AviKeyFrames, EverySixthFrameIsKey) {
+  const KeyFrameCase& c = GetParam();
+  AviFileSpec spec;
+  spec.streams.push_back({.handler = c.fourcc, .compression = c.fourcc});
+  spec.index = c.idx1 ? AviFileSpec::kIdx1Relative : AviFileSpec::kNone;
+  for (uint32_t i = 0; i < 24; ++i)
+    spec.chunks.push_back({0, "dc", c.frame(i % 6 == 0 || c.idx1, i, 80), i % 6 == 0, 0});
+  auto f = open(spec);
+  if (c.idx1) {
+    ASSERT_TRUE(f->ok());
+  } else {
+    EXPECT_EQ(f->title_status(), ZEP_ERR_NO_INDEX_FOUND);
+  }
+  auto blocks = f->read_all();
   ASSERT_EQ(blocks.size(), 24u);
   for (uint32_t i = 0; i < 24; ++i) EXPECT_EQ(blocks[i].key(), i % 6 == 0) << i;
 }
 
-INSTANTIATE_TEST_SUITE_P(Codecs, AviKeyFrames,
-                         ::testing::Values(BitstreamCase{"XVID", mpeg4_frame},
-                                           BitstreamCase{"H264", h264_frame},
-                                           BitstreamCase{"mpg2", mpeg2_frame}));
+INSTANTIATE_TEST_SUITE_P(
+    Codecs, AviKeyFrames,
+    ::testing::Values(KeyFrameCase{"mpeg4_bitstream", "XVID", mpeg4_frame, false},
+                      KeyFrameCase{"h264_bitstream", "H264", h264_frame, false},
+                      KeyFrameCase{"mpeg2_bitstream", "mpg2", mpeg2_frame, false},
+                      KeyFrameCase{"h264_idx1_flags", "H264", h264_frame, true}),
+    [](const auto& p) { return std::string(p.param.name); });
 
-// With an index, its flags win over the bitstream.
-TEST(AviRead, KeyFlagsFromIdx1) {
-  TempDir dir;
-  AviFileSpec spec;
-  AviStreamSpec v;
-  v.handler = v.compression = "H264";
-  spec.streams.push_back(v);
-  for (uint32_t i = 0; i < 12; ++i) {
-    bool key = i % 4 == 0;
-    // Every frame looks like an IDR: only the index tells them apart.
-    spec.chunks.push_back({0, "dc", h264_frame(true, i, 50), key, 0});
-  }
-  AviFile f(write_avi(dir, "k.avi", spec));
-  ASSERT_TRUE(f.ok());
-  f.activate_all();
-  auto blocks = f.read_all();
-  ASSERT_EQ(blocks.size(), 12u);
-  for (uint32_t i = 0; i < 12; ++i) EXPECT_EQ(blocks[i].key(), i % 4 == 0) << i;
-}
-
-TEST(AviRead, SubtitleStreamTimesFromItsPacketHeader) {
-  TempDir dir;
+TEST_F(AviRead, SubtitleStreamTimesFromItsPacketHeader) {
   AviFileSpec spec = basic_spec(0, 1, false);
-  AviStreamSpec sub;
-  sub.compression = "NRSB";
-  sub.handler = "NRSB";
-  spec.streams.push_back(sub);
+  spec.streams.push_back({.handler = "NRSB", .compression = "NRSB"});
   spec.chunks.push_back({0, "dc", mpeg4_frame(true, 0), true, 0});
   spec.chunks.push_back({1, "sb", subtitle_packet("00:00:01.500", "01:02:03.250"), true, 0});
-  spec.chunks.push_back({1, "sb", pattern_bytes(3, 20), true, 0});
-  AviFile f(write_avi(dir, "s.avi", spec));
-  ASSERT_TRUE(f.ok());
-  EXPECT_EQ(f.count(ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA), 1u);
-  EXPECT_EQ(f.count(ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA), 1u);
-  f.activate_all();
-  auto blocks = f.read_all();
+  spec.chunks.push_back({1, "sb", pattern_bytes(3, 20), true, 0});  // no time header
+  auto f = open(spec);
+  ASSERT_TRUE(f->ok());
+  EXPECT_EQ(f->count(ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA), 1u);
+  EXPECT_EQ(f->count(ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA), 1u);
+  auto blocks = f->read_all();
   ASSERT_EQ(blocks.size(), 3u);
   EXPECT_EQ(blocks[1].type, ZEP_BLOCK_SUBTITLE);
   EXPECT_EQ(blocks[1].time, 15000000);
@@ -294,30 +191,308 @@ TEST(AviRead, SubtitleStreamTimesFromItsPacketHeader) {
   EXPECT_TRUE(blocks[1].key());
   EXPECT_EQ(blocks[2].time, 0);
   EXPECT_EQ(blocks[2].duration, 0);
-  int64_t* none = nullptr;
-  EXPECT_LT(f.seek(ZEP_BLOCK_VIDEO, 0, none), 0);
+  EXPECT_LT(f->seek(ZEP_BLOCK_VIDEO, 0, nullptr), 0);
 }
 
-TEST(AviRead, CutFileDeliversUpToTheDamage) {
-  TempDir dir;
-  AviFileSpec spec = basic_spec(20, 5);
+// Cut files (no index; OpenDML with AVIX segments) deliver every block before
+// the damage whole and the one it cuts in part, and seeking never crashes.
+TEST_F(AviRead, CutFileDeliversUpToTheDamage) {
+  AviFileSpec plain = basic_spec(20, 5), odml = basic_spec(30, 5);
+  plain.index = AviFileSpec::kNone;
+  odml.index = AviFileSpec::kOdml;
+  odml.segments = 2;
+  for (size_t i = 0; i < odml.chunks.size(); ++i) odml.chunks[i].segment = uint32_t(i / 21);
+  Bytes a = build_avi(plain), b = build_avi(odml);
+  // The first cut is in the middle of the 31st chunk's data.
+  for (auto [spec, keep] : {std::pair{&plain, a.size() - 12 * (8 + 45) - 500},
+                            {&odml, b.size() - 100},
+                            {&odml, b.size() - 2000},
+                            {&odml, b.size() * 2 / 3}}) {
+    const Bytes& full = spec == &plain ? a : b;
+    auto f = open(Bytes(full.begin(), full.begin() + long(keep)));
+    ASSERT_GE(f->title_status(), 0) << keep;
+    ZEP_STATUS last = 0;
+    auto blocks = f->read_all(&last);
+    EXPECT_EQ(last, ZEP_ERR_END_OF_STREAM);
+    ASSERT_FALSE(blocks.empty());
+    for (size_t i = 0; i + 1 < blocks.size(); ++i)
+      EXPECT_EQ(blocks[i].data, spec->chunks[i].data) << i;
+    const Bytes &tail = blocks.back().data, &whole = spec->chunks[blocks.size() - 1].data;
+    ASSERT_LE(tail.size(), whole.size());
+    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), whole.begin()));
+    int64_t t = 0;
+    f->seek(ZEP_BLOCK_VIDEO, 0, &t);  // any status, never a crash
+  }
+}
+
+// After a seek: the first video block is the key frame at `key`, the first
+// audio block the chunk at the audio time reached, which lies at most 3 s
+// before the key frame.
+void expect_resume(AviFile& f, const AviFileSpec& spec, int64_t key, int64_t audioTime) {
+  EXPECT_LE(audioTime, key);
+  EXPECT_GE(audioTime, key - 30000000);
+  bool video = false, audio = false;
+  Block b;
+  for (int n = 0; n < 300 && !(video && audio) && f.read(&b) == 0; ++n) {
+    if (b.type == ZEP_BLOCK_VIDEO && !video) {
+      video = true;
+      EXPECT_EQ(b.time, key);
+      EXPECT_TRUE(b.key());
+      EXPECT_EQ(b.data, spec.chunks[size_t(key / kFrame) * 2].data);
+    }
+    if (b.type == ZEP_BLOCK_AUDIO && !audio) {
+      audio = true;
+      EXPECT_EQ(b.time, audioTime);
+      EXPECT_EQ(b.data, spec.chunks[size_t(audioTime / kFrame) * 2 + 1].data);
+    }
+  }
+  EXPECT_TRUE(video && audio);
+}
+
+// Seeks the video to `target`, expects the key frame at `key`, then the audio.
+void seek_and_resume(AviFile& f, const AviFileSpec& spec, int64_t target, int64_t key) {
+  SCOPED_TRACE("seek to " + std::to_string(target));
+  int64_t t = target;
+  ASSERT_EQ(f.seek(ZEP_BLOCK_VIDEO, 0, &t), 0);
+  EXPECT_EQ(t, key);
+  int64_t at = t;
+  ASSERT_EQ(f.seek(ZEP_BLOCK_AUDIO, 0, &at), 0);
+  expect_resume(f, spec, key, at);
+}
+
+struct IndexCase {
+  const char* name;
+  AviFileSpec::Index index;
+  uint32_t segments;
+  bool cacheless, recLists;
+};
+
+class AviIndexes : public AviTest, public ::testing::WithParamInterface<IndexCase> {};
+
+TEST_P(AviIndexes, ReadsEverythingAndSeeksToKeyFrames) {
+  const IndexCase& c = GetParam();
+  AviFileSpec spec = basic_spec(60, 10);
+  spec.index = c.index;
+  spec.odmlChunksPerIx = 7;
+  spec.recLists = c.recLists;
+  spec.segments = c.segments;
+  for (size_t i = 0; i < spec.chunks.size(); ++i)
+    spec.chunks[i].segment = uint32_t(i / (spec.chunks.size() / (c.segments + 1) + 1));
+  auto f = open(spec, false);
+  ASSERT_TRUE(f->ok()) << std::hex << f->title_status();
+  ASSERT_EQ(c.cacheless ? f->set(ZEP_QID_USE_CACHELESS_INDEX, 1) : 0, 0);
+  f->activate_all();
+  auto blocks = f->read_all();
+  ASSERT_EQ(blocks.size(), 120u);
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    EXPECT_EQ(blocks[i].data, spec.chunks[i].data) << i;
+    EXPECT_EQ(blocks[i].key(), i % 2 || (i / 2) % 10 == 0) << i;
+  }
+  for (int64_t frame : {17, 0, 59, 40}) {
+    seek_and_resume(*f, spec, frame * kFrame + (frame == 17 ? 5 : 0), frame / 10 * 10 * kFrame);
+  }
+  bool odml = c.index == AviFileSpec::kOdml || c.index == AviFileSpec::kOdmlType1;
+  EXPECT_EQ(f->count(ZEP_QID_GET_CONTAINER_TYPE), odml ? 1u : 0u);
+  ZEP_STATUS s = 0;
+  EXPECT_EQ(f->value64(ZEP_QID_TITLEMEDIA_NEXT_SYNC_TIME, 12 * kFrame, &s), 20 * kFrame);
+  EXPECT_EQ(s, 0);
+  EXPECT_EQ(f->value64(ZEP_QID_TITLEMEDIA_PREV_SYNC_TIME, 12 * kFrame, &s), 10 * kFrame);
+  EXPECT_EQ(s, 0);
+  f->value64(ZEP_QID_TITLEMEDIA_NEXT_SYNC_TIME, 55 * kFrame, &s);
+  EXPECT_EQ(s, ZEP_ERR_END_OF_STREAM);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, AviIndexes,
+    ::testing::Values(IndexCase{"idx1_relative", AviFileSpec::kIdx1Relative, 0, false, false},
+                      IndexCase{"idx1_relative_rec_lists", AviFileSpec::kIdx1Relative, 0, 0, 1},
+                      IndexCase{"idx1_absolute", AviFileSpec::kIdx1Absolute, 0, false, false},
+                      IndexCase{"odml", AviFileSpec::kOdml, 0, false, false},
+                      IndexCase{"odml_avix", AviFileSpec::kOdml, 3, false, false},
+                      IndexCase{"odml_cacheless", AviFileSpec::kOdml, 3, true, false},
+                      IndexCase{"odml_type1", AviFileSpec::kOdmlType1, 0, false, false}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(AviRead, Idx1OfOneEntryFailsAndAnEmptyOneHasNoEntries) {
+  AviFileSpec one = basic_spec(10, 5), empty = basic_spec(10, 5);
+  one.idx1OneEntry = true;
+  empty.idx1Empty = true;
+  auto a = open(one);
+  ASSERT_TRUE(a->ok());
+  int64_t t = 0;
+  EXPECT_EQ(a->seek(ZEP_BLOCK_VIDEO, 0, &t), ZEP_ERR_PROCESS_INDEX_FAILED);
+  EXPECT_EQ(a->read_all().size(), 20u);
+  auto b = open(empty);
+  ASSERT_TRUE(b->ok());
+  EXPECT_EQ(b->seek(ZEP_BLOCK_VIDEO, 0, &t), ZEP_FAIL);
+  auto blocks = b->read_all();
+  ASSERT_EQ(blocks.size(), 20u);
+  EXPECT_TRUE(blocks[10].key());
+  EXPECT_FALSE(blocks[12].key());
+}
+
+TEST_F(AviRead, WithoutIndexSeeksOnlyWithinWhatWasRead) {
+  AviFileSpec spec = basic_spec(40, 10);
   spec.index = AviFileSpec::kNone;
-  Bytes full = build_avi(spec);
-  // Cut in the middle of the 31st chunk's data.
-  size_t cut = full.size() - 12 * (8 + 45) - 500;
-  Bytes part(full.begin(), full.begin() + long(cut));
-  AviFile f(dir.write("cut.avi", part));
-  ASSERT_GE(f.title_status(), 0);
-  f.activate_all();
-  ZEP_STATUS last = 0;
-  auto blocks = f.read_all(&last);
-  EXPECT_EQ(last, ZEP_ERR_END_OF_STREAM);
-  ASSERT_FALSE(blocks.empty());
-  for (size_t i = 0; i + 1 < blocks.size(); ++i) EXPECT_EQ(blocks[i].data, spec.chunks[i].data);
-  const Bytes& tail = blocks.back().data;
-  const Bytes& whole = spec.chunks[blocks.size() - 1].data;
-  ASSERT_LE(tail.size(), whole.size());
-  EXPECT_TRUE(std::equal(tail.begin(), tail.end(), whole.begin()));
+  auto f = open(spec);
+  EXPECT_EQ(f->title_status(), ZEP_ERR_NO_INDEX_FOUND);
+  int64_t t = 0;
+  EXPECT_EQ(f->seek(ZEP_BLOCK_VIDEO, 0, &t), 0);
+  t = 25 * kFrame;
+  EXPECT_EQ(f->seek(ZEP_BLOCK_VIDEO, 0, &t), ZEP_ERR_INDEX_INCOMPLETE);
+  EXPECT_EQ(f->read_all().size(), 80u);
+  seek_and_resume(*f, spec, 25 * kFrame, 20 * kFrame);
+
+  auto g = open(spec, false);
+  ASSERT_EQ(g->set(ZEP_QID_ON_THE_FLY_INDEX, 0), 0);
+  EXPECT_EQ(g->count(ZEP_QID_ON_THE_FLY_INDEX), 0u);
+  t = 5 * kFrame;
+  EXPECT_EQ(g->seek(ZEP_BLOCK_VIDEO, 0, &t), ZEP_ERR_NO_INDEX_FOUND);
+  t = 0;
+  EXPECT_EQ(g->seek(ZEP_BLOCK_VIDEO, 0, &t), 0);
+}
+
+TEST_F(AviRead, KeyFrameGapThinsTheEntries) {
+  Bytes file = build_avi(basic_spec(200, 10));
+  for (uint32_t gap : {0u, 30u}) {
+    auto f = open(file, false);
+    ASSERT_TRUE(f->ok());
+    ASSERT_EQ(f->set(ZEP_QID_SET_KEYFRAME_GAP, gap), 0);
+    EXPECT_EQ(f->count(ZEP_QID_GET_SUPER_INDEX_NUM_ENTRIES), gap);
+    for (auto [qid, from, expected] :
+         {std::tuple{ZEP_QID_TITLEMEDIA_NEXT_SYNC_POINT, 0u, gap == 0 ? 10u : 40u},
+          {ZEP_QID_TITLEMEDIA_PREV_SYNC_POINT, 100u, gap ? 80u : 90u},
+          {ZEP_QID_TITLEMEDIA_PREV_SYNC_POINT, 0u, 0u}}) {
+      ZepQueryData q{};
+      q.value.u32 = from;
+      ASSERT_EQ(L1GetInfo(f->container(), qid, &q, 0), 0);
+      EXPECT_EQ(q.value.u32, expected) << "gap " << gap << " from " << from;
+    }
+    f->activate_all();
+    EXPECT_TRUE(f->read_all()[2 * 10].key());  // key flags still mark every key frame
+  }
+}
+
+TEST_F(AviRead, SeekWithKeyFramesEveryTenSeconds) {
+  AviFileSpec spec = basic_spec(2000, 250);  // audio in 40 ms chunks
+  auto f = open(spec);
+  ASSERT_TRUE(f->ok());
+  seek_and_resume(*f, spec, 612000000, 600000000);
+  EXPECT_EQ(f->value64(ZEP_QID_TITLE_DURATION, 0), 800000000);
+}
+
+TEST_F(AviRead, MinimumMemoryStillFlagsKeyFrames) {
+  auto m = open(basic_spec(30, 10), false);
+  ASSERT_EQ(m->set(ZEP_QID_SET_MIN_MEM_USAGE, 1), 0);
+  EXPECT_EQ(m->count(ZEP_QID_GET_MIN_MEM_USAGE), 1u);
+  m->activate_all();
+  auto blocks = m->read_all();
+  ASSERT_EQ(blocks.size(), 60u);
+  for (size_t i = 0; i < blocks.size(); i += 2) EXPECT_EQ(blocks[i].key(), (i / 2) % 10 == 0);
+  int64_t t = 25 * kFrame;
+  ASSERT_EQ(m->seek(ZEP_BLOCK_VIDEO, 0, &t), 0);
+  EXPECT_EQ(t, 20 * kFrame);
+}
+
+TEST_F(AviRead, OneHundredAndOneAvixSegmentsKeepTheFirstHundred) {
+  AviFileSpec spec = basic_spec(102, 1, false);
+  spec.index = AviFileSpec::kNone;
+  spec.segments = 101;
+  for (uint32_t i = 0; i < 102; ++i) spec.chunks[i].segment = i;
+  auto f = open(spec);
+  EXPECT_EQ(f->title_status(), ZEP_ERR_NO_INDEX_FOUND);
+  auto blocks = f->read_all();
+  ASSERT_EQ(blocks.size(), 101u);
+  EXPECT_EQ(blocks.back().data, spec.chunks[100].data);
+}
+
+// Index sizes and positions from the file are checked before use.
+TEST_F(AviRead, DamagedIndexDataIsClampedOrSkipped) {
+  AviFileSpec spec = basic_spec(30, 10);
+  Bytes idx1 = build_avi(spec);
+  spec.index = AviFileSpec::kOdml;
+  const Bytes odml = build_avi(spec);
+  const size_t indx = find_id(odml, "indx"), ix = find_id(odml, "ix00");
+  Bytes huge = odml, longs = odml, farOffsets = odml;
+  put_le32(huge, indx + 12, 0xFFFFFFF0u);      // nEntriesInUse of the super index
+  put_le32(huge, ix + 12, 0x7FFFFFF0u);        // nEntriesInUse of a standard index
+  longs[indx + 8] = 0xFF;                      // wLongsPerEntry
+  put_le32(farOffsets, ix + 32, 0xFFFFFF00u);  // first entry points past the file
+  size_t entries = find_id(idx1, "idx1") + 8;
+  put_le32(idx1, entries + 8, 0xFFFFFF00u);
+  put_le32(idx1, entries + 16 * 3 + 8, 0x7FFFFFFFu);
+  for (const Bytes* b : {&huge, &longs, &farOffsets, &idx1}) {
+    auto f = open(*b, false);
+    ASSERT_GE(f->title_status(), 0);
+    int64_t t = 15 * kFrame;
+    if (f->seek(ZEP_BLOCK_VIDEO, 0, &t) == 0) {
+      EXPECT_LE(t, 15 * kFrame);
+    }
+    f->activate_all();
+    ZEP_STATUS last = 0;
+    f->read_all(&last);
+    EXPECT_EQ(last, ZEP_ERR_END_OF_STREAM);
+  }
+}
+
+// A subtitle stream resumes from the last subtitle chunk before the key frame
+// (idx1 and OpenDML alike).
+class AviSubtitleSeek : public AviTest, public ::testing::WithParamInterface<AviFileSpec::Index> {};
+
+TEST_P(AviSubtitleSeek, ResumesFromTheLastSubtitleBeforeTheKeyFrame) {
+  AviFileSpec spec = basic_spec(0, 1, false);
+  spec.index = GetParam();
+  spec.streams.push_back({.handler = "NRSA", .compression = "NRSA"});
+  for (uint32_t f = 0; f < 40; ++f) {
+    spec.chunks.push_back({0, "dc", mpeg4_frame(f % 10 == 0, f), f % 10 == 0, 0});
+    if (f % 7 != 3) continue;
+    char stamp[16];
+    std::snprintf(stamp, sizeof stamp, "00:00:%02u.%03u", f * 40 / 1000, f * 40 % 1000);
+    spec.chunks.push_back({1, "sb", subtitle_packet(stamp, "00:00:59.000"), true, 0});
+  }
+  auto f = open(spec);
+  ASSERT_TRUE(f->ok()) << std::hex << f->title_status();
+  int64_t t = 25 * kFrame;
+  ASSERT_EQ(f->seek(ZEP_BLOCK_VIDEO, 0, &t), 0);
+  EXPECT_EQ(t, 20 * kFrame);
+  int64_t st = t;
+  ASSERT_EQ(f->seek(ZEP_BLOCK_SUBTITLE, 0, &st), 0);
+  EXPECT_EQ(st, 20 * kFrame);
+  // Subtitles at frames 3, 10, 17, 24, ...: the one at 17 is the last before 20.
+  Block b;
+  while (f->read(&b) == 0 && b.type != ZEP_BLOCK_SUBTITLE) {
+  }
+  ASSERT_EQ(b.type, ZEP_BLOCK_SUBTITLE);
+  EXPECT_EQ(b.data, spec.chunks[17 + 3].data);  // behind 18 video and two subtitle chunks
+  EXPECT_EQ(b.time, 17 * kFrame);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, AviSubtitleSeek,
+                         ::testing::Values(AviFileSpec::kIdx1Relative, AviFileSpec::kOdml),
+                         [](const auto& p) {
+                           return p.param == AviFileSpec::kOdml ? "odml" : "idx1";
+                         });
+
+TEST(AviIndexCapacity, FollowsTheVideoLength) {
+  EXPECT_EQ(avi::entry_capacity(5000000), 21600u);
+  EXPECT_EQ(avi::entry_capacity(2000), 1000u);
+  EXPECT_EQ(avi::entry_capacity(50000), 5000u);
+  EXPECT_EQ(avi::entry_capacity(0), 21600u);
+}
+
+// A title whose header claims fewer frames than it has: once the table is full
+// it is thinned, so that late key frames are still reached.
+TEST_F(AviRead, FullIndexTableIsThinnedNotCut) {
+  AviFileSpec spec = basic_spec(3000, 1, false);
+  spec.streams[0].length = 2000;  // capacity 1000 entries for 3000 key frames
+  auto f = open(spec, false);
+  ASSERT_TRUE(f->ok());
+  for (int64_t frame : {2950, 1500, 10}) {
+    int64_t t = frame * kFrame;
+    ASSERT_EQ(f->seek(ZEP_BLOCK_VIDEO, 0, &t), 0);
+    EXPECT_LE(t, frame * kFrame);
+    EXPECT_GE(t, (frame - 8) * kFrame);
+  }
 }
 
 }  // namespace

@@ -1,5 +1,10 @@
 #include "tests/modules/avi/avi_test_util.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <sstream>
+
 namespace avitest {
 
 AviFile::AviFile(const std::string& path, bool setTitle) {
@@ -22,10 +27,10 @@ uint32_t AviFile::count(uint32_t qid, uint32_t index) {
   return ZEP_QID_VALUE_TYPE(qid) == ZEP_QTYPE_COUNT16 ? q.value.u16 : q.value.u32;
 }
 
-int64_t AviFile::value64(uint32_t qid, int64_t in, ZEP_STATUS* status) {
+int64_t AviFile::value64(uint32_t qid, int64_t in, ZEP_STATUS* status, uint32_t index) {
   ZepQueryData q{};
   q.value.i64 = in;
-  ZEP_STATUS s = L1GetInfo(container_, qid, &q, 0);
+  ZEP_STATUS s = L1GetInfo(container_, qid, &q, index);
   if (status) *status = s;
   return q.value.i64;
 }
@@ -37,87 +42,52 @@ ZEP_STATUS AviFile::set(uint32_t qid, uint32_t value) {
 }
 
 void AviFile::activate_all() {
-  uint32_t v = count(ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA);
-  uint32_t a = count(ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA);
-  uint32_t s = count(ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA);
-  for (uint32_t i = 0; i < v && i < 1; ++i)
-    L1SetTitleActiveStream(container_, ZEP_BLOCK_VIDEO, i, 1);
-  for (uint32_t i = 0; i < a && i < 8; ++i)
-    L1SetTitleActiveStream(container_, ZEP_BLOCK_AUDIO, i, 1);
-  for (uint32_t i = 0; i < s && i < 8; ++i)
-    L1SetTitleActiveStream(container_, ZEP_BLOCK_SUBTITLE, i, 1);
-}
-
-static void fill(const ZepBlock& b, uint32_t type, uint32_t stream, Block* out) {
-  out->type = type;
-  out->stream = stream;
-  out->data.assign(b.data, b.data + b.size);
-  out->time = b.time;
-  out->duration = b.duration;
-  out->flags = b.flags;
+  // The first video stream, up to eight audio and eight subtitle streams.
+  const uint32_t counts[] = {std::min(count(ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA), 1u),
+                             std::min(count(ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA), 8u),
+                             std::min(count(ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA), 8u)};
+  const uint32_t types[] = {ZEP_BLOCK_VIDEO, ZEP_BLOCK_AUDIO, ZEP_BLOCK_SUBTITLE};
+  for (int k = 0; k < 3; ++k)
+    for (uint32_t i = 0; i < counts[k]; ++i) L1SetTitleActiveStream(container_, types[k], i, 1);
 }
 
 ZEP_STATUS AviFile::read(Block* out) {
   uint32_t type = 0, stream = 0;
   ZEP_STATUS s = L1ReadNextBlock(container_, &type, &stream, &block_, 0);
-  if (s >= 0) fill(block_, type, stream, out);
+  if (s >= 0) fill(type, stream, out);
   return s;
 }
 
 ZEP_STATUS AviFile::read_stream(uint32_t type, uint32_t stream, Block* out) {
   ZEP_STATUS s = L1ReadNextBlockByStream(container_, type, stream, &block_);
-  if (s >= 0) fill(block_, type, stream, out);
+  if (s >= 0) fill(type, stream, out);
   return s;
+}
+
+void AviFile::fill(uint32_t type, uint32_t stream, Block* out) const {
+  const ZepBlock& b = block_;
+  *out = {type, stream, Bytes(b.data, b.data + b.size), b.time, b.duration, b.flags};
 }
 
 std::vector<Block> AviFile::read_all(ZEP_STATUS* last, size_t limit) {
   std::vector<Block> out;
   ZEP_STATUS s = ZEP_OK;
-  while (out.size() < limit) {
-    Block b;
-    s = read(&b);
-    if (s < 0) break;
-    out.push_back(std::move(b));
-  }
+  for (Block b; out.size() < limit && (s = read(&b)) >= 0;) out.push_back(std::move(b));
   if (last) *last = s;
   return out;
 }
 
-ZEP_STATUS AviFile::seek(uint32_t type, uint32_t stream, int64_t* time) {
-  return L1SetPosition(container_, type, stream, time);
-}
-
 zeptest::AviFileSpec basic_spec(uint32_t frames, uint32_t keyEvery, bool audio) {
   zeptest::AviFileSpec spec;
-  zeptest::AviStreamSpec v;
-  spec.streams.push_back(v);
+  spec.streams.emplace_back();
   if (audio) {
-    zeptest::AviStreamSpec a;
-    a.kind = zeptest::AviStreamSpec::kAudio;
-    a.scale = 1;
-    a.rate = 8000;
-    a.sampleSize = 1;
-    a.channels = 1;
-    a.samplesPerSec = 8000;
-    a.avgBytesPerSec = 8000;
-    a.blockAlign = 1;
-    a.bitsPerSample = 8;
-    spec.streams.push_back(a);
+    spec.streams.push_back(zeptest::audio_stream(1, 1, 8000, 1, 1, 8000, 8000, 1));
+    spec.streams.back().bitsPerSample = 8;
   }
   for (uint32_t f = 0; f < frames; ++f) {
-    zeptest::AviChunkSpec c;
-    c.stream = 0;
-    c.suffix = "dc";
-    c.key = keyEvery && f % keyEvery == 0;
-    c.data = zeptest::mpeg4_frame(c.key, f, 40 + f % 7);
-    spec.chunks.push_back(c);
-    if (audio) {
-      zeptest::AviChunkSpec a;
-      a.stream = 1;
-      a.suffix = "wb";
-      a.data = zeptest::pattern_bytes(1000 + f, 320);
-      spec.chunks.push_back(a);
-    }
+    bool key = keyEvery && f % keyEvery == 0;
+    spec.chunks.push_back({0, "dc", zeptest::mpeg4_frame(key, f, 40 + f % 7), key, 0});
+    if (audio) spec.chunks.push_back({1, "wb", zeptest::pattern_bytes(1000 + f, 320), true, 0});
   }
   return spec;
 }
@@ -134,6 +104,54 @@ std::map<std::pair<uint32_t, uint32_t>, Bytes> payloads(const std::vector<Block>
     p.insert(p.end(), b.data.begin(), b.data.end());
   }
   return out;
+}
+
+size_t find_id(const Bytes& b, const char* id, size_t from) {
+  for (size_t i = from; i + 4 <= b.size(); ++i)
+    if (std::memcmp(&b[i], id, 4) == 0) return i;
+  return 0;
+}
+
+void put_le32(Bytes& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.at(at + i) = uint8_t(v >> (8 * i));
+}
+
+std::unique_ptr<AviFile> AviTest::open(const Bytes& file, bool activate) {
+  auto f = std::make_unique<AviFile>(dir_.write(std::to_string(++files_) + ".avi", file));
+  if (activate && f->container()) f->activate_all();
+  return f;
+}
+
+static double field(const std::string& line, const std::string& key) {
+  size_t at = line.find(key + "=");
+  if (at == std::string::npos) return NAN;
+  std::istringstream v(line.substr(at + key.size() + 1));
+  double d = NAN;
+  return v >> d ? d : NAN;  // "N/A" reads as none
+}
+
+std::vector<Packet> probe_packets(const std::string& file, const std::string& stream) {
+  std::istringstream in(zeptest::command_output(
+      "ffprobe -v error -select_streams " + stream +
+      " -show_entries packet=pts_time,dts_time,duration_time,flags -of compact=p=0 '" + file +
+      "'"));
+  std::vector<Packet> packets;
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty()) continue;
+    size_t f = line.find("flags=");
+    packets.push_back({field(line, "pts_time"), field(line, "dts_time"),
+                       field(line, "duration_time"),
+                       f != std::string::npos && line.compare(f + 6, 1, "K") == 0});
+  }
+  return packets;
+}
+
+Bytes ffmpeg_payload(const zeptest::TempDir& dir, const std::string& file, const std::string& map) {
+  std::string out = dir.path() + "/payload.bin";
+  std::string cmd = "ffmpeg -nostdin -v quiet -y -i '" + file + "' -map " + map +
+                    " -c copy -f data '" + out + "'";
+  EXPECT_EQ(zeptest::run_command(cmd), 0) << cmd;
+  return zeptest::read_file(out);
 }
 
 }  // namespace avitest

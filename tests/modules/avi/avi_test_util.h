@@ -1,8 +1,12 @@
-// Container-level access to an AVI file for the AVI module's tests.
+// Container-level access to an AVI file for the AVI module's tests, and the
+// ffmpeg/ffprobe views of a file that the real-file tests compare it with.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,16 +41,19 @@ class AviFile {
   bool ok() const { return container_ && openStatus_ >= 0 && titleStatus_ >= 0; }
 
   uint32_t count(uint32_t qid, uint32_t index = 0);
-  int64_t value64(uint32_t qid, int64_t in, ZEP_STATUS* status = nullptr);
+  int64_t value64(uint32_t qid, int64_t in, ZEP_STATUS* status = nullptr, uint32_t index = 0);
   ZEP_STATUS set(uint32_t qid, uint32_t value);
   void activate_all();
   ZEP_STATUS read(Block* out);
   ZEP_STATUS read_stream(uint32_t type, uint32_t stream, Block* out);
   // Reads until the end (or a failure, returned in *last).
   std::vector<Block> read_all(ZEP_STATUS* last = nullptr, size_t limit = 1000000);
-  ZEP_STATUS seek(uint32_t type, uint32_t stream, int64_t* time);
+  ZEP_STATUS seek(uint32_t type, uint32_t stream, int64_t* time) {
+    return L1SetPosition(container_, type, stream, time);
+  }
 
  private:
+  void fill(uint32_t type, uint32_t stream, Block* out) const;
   ZepContainer* container_ = nullptr;
   ZEP_STATUS openStatus_ = ZEP_FAIL;
   ZEP_STATUS titleStatus_ = ZEP_FAIL;
@@ -62,5 +69,31 @@ std::string write_avi(const zeptest::TempDir& dir, const std::string& name,
 
 // Concatenated payload per (type, stream).
 std::map<std::pair<uint32_t, uint32_t>, Bytes> payloads(const std::vector<Block>& blocks);
+
+// Position of the first `id` at or after `from` (0 when there is none), and a
+// little-endian overwrite, for damaging built files.
+size_t find_id(const Bytes& b, const char* id, size_t from = 0);
+void put_le32(Bytes& b, size_t at, uint32_t v);
+
+// Crafted files written into one scratch folder and opened (title 0 set) with
+// every stream active.
+class AviTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<AviFile> open(const Bytes& file, bool activate = true);
+  std::unique_ptr<AviFile> open(const zeptest::AviFileSpec& spec, bool activate = true) {
+    return open(zeptest::build_avi(spec), activate);
+  }
+  zeptest::TempDir dir_;
+  int files_ = 0;
+};
+
+// ffprobe's packets of one stream (`stream` as for -select_streams).
+struct Packet {
+  double pts = 0, dts = 0, duration = 0;  // NaN where ffprobe gives none
+  bool key = false;
+};
+std::vector<Packet> probe_packets(const std::string& file, const std::string& stream);
+// ffmpeg's own extraction of the stream `map` (as for -map, e.g. "0:1").
+Bytes ffmpeg_payload(const zeptest::TempDir& dir, const std::string& file, const std::string& map);
 
 }  // namespace avitest

@@ -19,13 +19,13 @@ endif()
 zep_add_test(avi_menu_tests
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/menu_reader_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/menu_query_test.cpp
   LIBS ${zep_menu_test_libs})
 
 # Whole files with a menu section need the AVI module itself.
 if(zep_menu_in_avi)
   zep_add_test(avi_menu_file_tests
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/menu_file_test.cpp ${CMAKE_CURRENT_LIST_DIR}/menu_ffmpeg_test.cpp)
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/menu_file_test.cpp
+    LIBS zep_avi_test_util)
 endif()
 
 # The same files through the exported API, as the zepdemux CLI reads them.

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/modules/avi/menu_test_util.h"
+#include "tests/support/menu_builder.h"
 
 namespace zeptest {
 namespace {

@@ -1,117 +1,42 @@
 // Whole files with a menu section, end to end through the container layer:
 // every title opens with its own streams and payloads, the menu media are
 // reached through the menu pages, and files whose section is not usable still
-// open as one title.
+// open as one title. Real titles made by ffmpeg, joined into one such file,
+// must each give exactly what ffmpeg extracts from the title's own file
+// (payload bytes per stream, packet count, times and key frames).
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
-#include "layer1/zep_module.h"
 #include "modules/avi/avi_module.h"
-#include "tests/modules/avi/menu_test_util.h"
+#include "tests/modules/avi/avi_test_util.h"
+#include "tests/support/menu_builder.h"
 
 namespace zeptest {
 namespace {
 
-using menu::MenuSpec;
+using avitest::AviFile;
+using avitest::Block;
 
-struct TitleContent {
-  std::vector<Bytes> video, audio;
-  std::vector<uint32_t> videoFlags;
-  std::vector<int64_t> videoTimes, audioTimes;
-};
-
-class Container {
- public:
-  explicit Container(const std::string& path) {
-    EXPECT_EQ(L1Start(), 0);
-    const std::u16string name = zep::utf8_to_u16(path);
-    status_ = L1OpenContainer(&container_, name.c_str(), nullptr);
-  }
-  ~Container() {
-    if (container_ != nullptr) L1CloseContainer(container_);
-  }
-  Container(const Container&) = delete;
-  Container& operator=(const Container&) = delete;
-
-  ZEP_STATUS status() const { return status_; }
-  ZepContainer* get() const { return container_; }
-
-  uint64_t scalar(uint32_t qid, uint32_t index, ZEP_STATUS* status = nullptr) const {
-    ZepQueryData q{};
-    const ZEP_STATUS s = L1GetInfo(container_, qid, &q, index);
-    if (status != nullptr) {
-      *status = s;
-    } else {
-      EXPECT_EQ(s, 0) << std::hex << qid;
-    }
-    switch (ZEP_QID_VALUE_TYPE(qid)) {
-      case ZEP_QTYPE_COUNT16:
-        return q.value.u16;
-      case ZEP_QTYPE_VALUE32:
-      case ZEP_QTYPE_SIZE32:
-        return q.value.u32;
-      default:
-        return q.value.u64;
-    }
-  }
-
-  // Reads the whole title with both streams active. A damaged file may refuse
-  // any step, which only a well-formed one (strict) must not.
-  TitleContent read_title(uint32_t title, bool strict = true) const {
-    TitleContent content;
-    const ZEP_STATUS set = L1SetTitle(container_, title);
-    const ZEP_STATUS video = L1SetTitleActiveStream(container_, ZEP_BLOCK_VIDEO, 0, 1);
-    const ZEP_STATUS audio = L1SetTitleActiveStream(container_, ZEP_BLOCK_AUDIO, 0, 1);
-    if (strict) {
-      EXPECT_EQ(set, 0);
-      EXPECT_EQ(video, 0);
-      EXPECT_EQ(audio, 0);
-    }
-    ZepBlock block;
-    zep_heap_block_init(&block);
-    for (int guard = 0; guard < 10000; ++guard) {
-      uint32_t type = 0, stream = 0;
-      const ZEP_STATUS s = L1ReadNextBlock(container_, &type, &stream, &block, 0);
-      if (s != 0) {
-        if (strict) {
-          EXPECT_EQ(s, ZEP_ERR_END_OF_STREAM);
-        }
-        break;
-      }
-      Bytes payload(block.data, block.data + block.size);
-      if (type == ZEP_BLOCK_VIDEO) {
-        content.video.push_back(payload);
-        content.videoFlags.push_back(block.flags);
-        content.videoTimes.push_back(block.time);
-      } else if (type == ZEP_BLOCK_AUDIO) {
-        content.audio.push_back(payload);
-        content.audioTimes.push_back(block.time);
-      }
-    }
-    zep_heap_block_free(&block);
-    return content;
-  }
-
- private:
-  ZepContainer* container_ = nullptr;
-  ZEP_STATUS status_ = 0;
-};
-
-void expect_tiny_title(const TitleContent& content, uint32_t seed, uint32_t frames) {
-  ASSERT_EQ(content.video.size(), frames) << "seed " << seed;
-  ASSERT_EQ(content.audio.size(), frames) << "seed " << seed;
-  for (uint32_t f = 0; f < frames; ++f) {
-    EXPECT_EQ(content.video[f], menu::tiny_video_payload(seed, f))
-        << "seed " << seed << " frame " << f;
-    EXPECT_EQ(content.audio[f], menu::tiny_audio_payload(seed, f))
-        << "seed " << seed << " chunk " << f;
-    EXPECT_EQ(content.videoFlags[f] & ZEP_BLOCK_FLAG_KEYFRAME,
-              f % 5 == 0 ? ZEP_BLOCK_FLAG_KEYFRAME : 0u);
-    EXPECT_EQ(content.videoTimes[f], int64_t(f) * 1000000);
-    EXPECT_EQ(content.audioTimes[f], int64_t(f) * 1000000);
+// Title `t`, read whole with every stream active, is a menu::tiny_title: a
+// video and an audio chunk for every 100 ms frame.
+void expect_tiny_title(AviFile& f, uint32_t t, uint32_t seed, uint32_t frames) {
+  ASSERT_EQ(L1SetTitle(f.container(), t), 0) << "title " << t;
+  f.activate_all();
+  ZEP_STATUS last = 0;
+  const std::vector<Block> blocks = f.read_all(&last, 10000);
+  EXPECT_EQ(last, ZEP_ERR_END_OF_STREAM);
+  ASSERT_EQ(blocks.size(), 2 * frames) << "seed " << seed;
+  for (uint32_t i = 0; i < 2 * frames; ++i) {
+    const Block& b = blocks[i];
+    const bool audio = i % 2;
+    EXPECT_EQ(b.type, audio ? ZEP_BLOCK_AUDIO : ZEP_BLOCK_VIDEO) << i;
+    EXPECT_EQ(b.data,
+              audio ? menu::tiny_audio_payload(seed, i / 2) : menu::tiny_video_payload(seed, i / 2))
+        << "seed " << seed << " block " << i;
+    EXPECT_EQ(b.key(), audio || i / 2 % 5 == 0) << i;
+    EXPECT_EQ(b.time, int64_t(i / 2) * 1000000) << i;
   }
 }
 
@@ -119,53 +44,52 @@ void expect_tiny_title(const TitleContent& content, uint32_t seed, uint32_t fram
 const uint32_t kSeeds[] = {1, 2, 3};
 const uint32_t kFrames[] = {4, 7, 5};
 
-MenuSpec linked_pages() {
-  MenuSpec spec;
+Bytes three_title_file(const Bytes& tail = {}) {
+  menu::MenuSpec spec;
   spec.chapters = {1, 2, 3};
   spec.media.resize(1);
   spec.media[0].keys = {77};
   spec.pages = {{77, u"Root"}, {5, u"Unlinked"}};
-  return spec;
-}
-
-Bytes three_title_file(const MenuSpec& spec, const Bytes& tail = {}) {
   std::vector<Bytes> titles;
   for (size_t t = 0; t < 3; ++t) titles.push_back(menu::tiny_title(kSeeds[t], kFrames[t]));
   return menu::concat(
       {menu::build_menu_file(spec, titles, {menu::tiny_title(9, 3, 16, 16)}), tail});
 }
 
-TEST(MenuFile, ThreeTitlesEachWithItsStreamsAndPayloads) {
-  TempDir dir;
-  const std::string path = dir.write("three.avi", three_title_file(linked_pages()));
-  Container c(path);
-  ASSERT_EQ(c.status(), 0);
-  ASSERT_EQ(c.scalar(ZEP_QID_NUM_CONTAINER_TITLE, 0), 3u);
-  // Read out of order: the last title first, then the others.
-  for (uint32_t t : {2u, 0u, 1u}) {
+class MenuFile : public ::testing::Test {
+ protected:
+  TempDir dir_;
+};
+
+TEST_F(MenuFile, ThreeTitlesEachWithItsStreamsAndPayloads) {
+  AviFile f(dir_.write("three.avi", three_title_file()), false);
+  ASSERT_EQ(f.open_status(), 0);
+  ASSERT_EQ(f.count(ZEP_QID_NUM_CONTAINER_TITLE), 3u);
+  for (uint32_t t : {2u, 0u, 1u}) {  // out of order: the last title first
     SCOPED_TRACE("title " + std::to_string(t));
-    const TitleContent content = c.read_title(t);
-    expect_tiny_title(content, kSeeds[t], kFrames[t]);
-    EXPECT_EQ(c.scalar(ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA, t), 1u);
-    EXPECT_EQ(c.scalar(ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA, t), 1u);
-    EXPECT_EQ(c.scalar(ZEP_QID_TITLE_DURATION, t), uint64_t(kFrames[t]) * 1000000);
-    // Queries the module passes to the menu reader.
-    EXPECT_EQ(c.scalar(ZEP_QID_CHAPTERS_CHAPTER_COUNT, t), t + 1);
+    expect_tiny_title(f, t, kSeeds[t], kFrames[t]);
+    EXPECT_EQ(f.count(ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA, t), 1u);
+    EXPECT_EQ(f.count(ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA, t), 1u);
+    EXPECT_EQ(f.value64(ZEP_QID_TITLE_DURATION, 0, nullptr, t), kFrames[t] * 1000000);
+    // A query the module passes to the menu reader.
+    EXPECT_EQ(f.count(ZEP_QID_CHAPTERS_CHAPTER_COUNT, t), t + 1);
   }
-  EXPECT_EQ(L1SetTitle(c.get(), 3), ZEP_FAIL);
+  EXPECT_EQ(L1SetTitle(f.container(), 3), ZEP_FAIL);
 }
 
-TEST(MenuFile, MenuMediaThroughThePagesAndTheAuxOperations) {
-  TempDir dir;
-  const Bytes file = three_title_file(linked_pages());
-  const std::string path = dir.write("menu.avi", file);
-  const uint64_t media_position = file.size() - menu::tiny_title(9, 3, 16, 16).size();
-  Container c(path);
-  ASSERT_EQ(c.status(), 0);
-  EXPECT_EQ(c.scalar(ZEP_QID_MENUMEDIA_OFFSET, 0), media_position);
-  EXPECT_EQ(c.scalar(ZEP_QID_MENUMEDIA_OFFSET, 1), 0u);
-  EXPECT_EQ(c.scalar(ZEP_QID_MENUMEDIA_OFFSET, 0), media_position);
-  EXPECT_EQ(c.scalar(ZEP_QID_MENUMEDIA_OFFSET, 9), media_position);  // beyond: page 0 again
+TEST_F(MenuFile, MenuMediaThroughThePagesAndTheAuxOperations) {
+  const Bytes file = three_title_file();
+  const std::string path = dir_.write("menu.avi", file);
+  const int64_t media_position = file.size() - menu::tiny_title(9, 3, 16, 16).size();
+  AviFile f(path, false);
+  ASSERT_EQ(f.open_status(), 0);
+  // Page 1 has no linked media; beyond the pages page 0 is taken again.
+  for (auto [page, expected] :
+       {std::pair{0u, media_position}, {1u, 0}, {0u, media_position}, {9u, media_position}}) {
+    ZEP_STATUS s = -1;
+    EXPECT_EQ(f.value64(ZEP_QID_MENUMEDIA_OFFSET, 0, &s, page), expected) << page;
+    EXPECT_EQ(s, 0);
+  }
 
   // The menu media set through the module's own Aux operations.
   const ZepModuleOps* ops = zepAviModule.ops;
@@ -177,54 +101,50 @@ TEST(MenuFile, MenuMediaThroughThePagesAndTheAuxOperations) {
   ZepBlock block;
   zep_heap_block_init(&block);
   std::vector<Bytes> video;
-  for (int guard = 0; guard < 100; ++guard) {
-    uint32_t type = 0, stream = 0;
-    if (ops->AuxReadNextBlock(handle, &type, &stream, &block, 0) != 0) break;
+  uint32_t type = 0, stream = 0;
+  while (video.size() < 100 && ops->AuxReadNextBlock(handle, &type, &stream, &block, 0) == 0) {
     if (type == ZEP_BLOCK_VIDEO) video.emplace_back(block.data, block.data + block.size);
   }
   zep_heap_block_free(&block);
   ASSERT_EQ(video.size(), 3u);
-  for (uint32_t f = 0; f < 3; ++f) EXPECT_EQ(video[f], menu::tiny_video_payload(9, f));
+  for (uint32_t i = 0; i < 3; ++i) EXPECT_EQ(video[i], menu::tiny_video_payload(9, i));
   // Page 1 has no linked media: nothing is loaded in place of it.
   EXPECT_EQ(ops->AuxSetTitle(handle, 1), ZEP_ERR_SCAN_RIFF_FAILURE);
   EXPECT_EQ(ops->CloseContainer(handle), 0);
 }
 
-TEST(MenuFile, CoverPictureSectionAndMetadataOffset) {
-  TempDir dir;
+TEST_F(MenuFile, CoverPictureSectionAndMetadataOffset) {
   const Bytes meta = menu::riff_meta(Bytes{0x89, 'P', 'N', 'G', 1, 2});
-  const Bytes file = three_title_file(linked_pages(), meta);
-  Container with(dir.write("meta.avi", file));
-  ASSERT_EQ(with.status(), 0);
-  EXPECT_EQ(with.scalar(ZEP_QID_METADATA_OFFSET, 0), file.size() - meta.size());
-  EXPECT_EQ(with.scalar(ZEP_QID_METADATA_OFFSET, 0), file.size() - meta.size());
-
-  Container without(dir.write("plain.avi", three_title_file(linked_pages())));
-  ASSERT_EQ(without.status(), 0);
-  EXPECT_EQ(without.scalar(ZEP_QID_METADATA_OFFSET, 0), 0u);
+  const Bytes file = three_title_file(meta);
+  AviFile with(dir_.write("meta.avi", file), false);
+  ASSERT_EQ(with.open_status(), 0);
+  for (int asked = 0; asked < 2; ++asked)  // the second answer comes from what was kept
+    EXPECT_EQ(with.value64(ZEP_QID_METADATA_OFFSET, 0), int64_t(file.size() - meta.size()));
+  AviFile without(dir_.write("plain.avi", three_title_file()), false);
+  ASSERT_EQ(without.open_status(), 0);
+  EXPECT_EQ(without.value64(ZEP_QID_METADATA_OFFSET, 0), 0);
 }
 
-TEST(MenuFile, OnlyVersionTwoOpensAsOneTitle) {
-  MenuSpec spec = linked_pages();
+TEST_F(MenuFile, OnlyVersionTwoOpensAsOneTitle) {
   std::vector<Bytes> titles = {menu::tiny_title(1, 4), menu::tiny_title(2, 3)};
+  menu::MenuSpec spec;
+  spec.chapters = {1, 2};
   Bytes file = menu::build_menu_file(spec, titles, {});
   // Turn the only MENU chunk into version 2: its version sits 19 bytes into
   // the chunk, which follows the RIFF MENU and LIST ZPNU headers.
   const size_t version_at = titles[0].size() + 12 + 12 + 19;
   ASSERT_EQ(file[version_at], 1);
   file[version_at] = 2;
-  TempDir dir;
-  Container c(dir.write("v2.avi", file));
-  EXPECT_EQ(c.status(), ZEP_ERR_INVALID_MENU_VERSION);
-  ASSERT_NE(c.get(), nullptr);
-  EXPECT_EQ(c.scalar(ZEP_QID_NUM_CONTAINER_TITLE, 0), 1u);
-  expect_tiny_title(c.read_title(0), 1, 4);
+  AviFile f(dir_.write("v2.avi", file), false);
+  EXPECT_EQ(f.open_status(), ZEP_ERR_INVALID_MENU_VERSION);
+  ASSERT_NE(f.container(), nullptr);
+  EXPECT_EQ(f.count(ZEP_QID_NUM_CONTAINER_TITLE), 1u);
+  expect_tiny_title(f, 0, 1, 4);
 }
 
-TEST(MenuFile, DamagedSectionsGiveAStatusNeverACrash) {
-  const Bytes file = three_title_file(linked_pages());
+TEST_F(MenuFile, DamagedSectionsGiveAStatusNeverACrash) {
+  const Bytes file = three_title_file();
   const size_t menu_at = menu::tiny_title(kSeeds[0], kFrames[0]).size();
-  TempDir dir;
   uint32_t seed = 99;
   for (int round = 0; round < 60; ++round) {
     Bytes damaged = file;
@@ -236,12 +156,64 @@ TEST(MenuFile, DamagedSectionsGiveAStatusNeverACrash) {
         damaged[menu_at + (seed >> 8) % 700] = uint8_t(seed >> 24);
       }
     }
-    Container c(dir.write("damaged.avi", damaged));
-    if (ZEP_FAILED(c.status())) continue;
-    ZEP_STATUS s = 0;
-    const uint64_t titles = c.scalar(ZEP_QID_NUM_CONTAINER_TITLE, 0, &s);
+    AviFile f(dir_.write("damaged.avi", damaged), false);
+    if (!f.container()) continue;
+    const uint32_t titles = f.count(ZEP_QID_NUM_CONTAINER_TITLE);
     for (uint32_t t = 0; t < titles && t < 4; ++t) {
-      c.read_title(t, false);
+      L1SetTitle(f.container(), t);
+      f.activate_all();
+      f.read_all(nullptr, 10000);
+    }
+  }
+}
+
+TEST(MenuFfmpeg, EachTitleGivesWhatFfmpegExtractsFromItsOwnFile) {
+  if (!have_tool("ffmpeg") || !have_tool("ffprobe")) GTEST_SKIP() << "ffmpeg not installed";
+  TempDir dir;
+  const std::string lavfi = "ffmpeg -v error -y -f lavfi -i ";
+  const std::vector<std::string> commands = {
+      lavfi +
+          "testsrc=size=64x48:rate=10:duration=1.2 -f lavfi -i sine=f=440:r=8000:d=1.2 "
+          "-c:v mpeg4 -g 5 -c:a pcm_s16le -ac 1 ",
+      lavfi +
+          "testsrc2=size=48x32:rate=15:duration=1 -f lavfi -i sine=f=660:r=16000:d=1 "
+          "-c:v mjpeg -c:a mp2 -b:a 64k -ac 1 ",
+      lavfi + "rgbtestsrc=size=32x32:rate=5:duration=1.6 -c:v mpeg4 -g 3 -an ",
+  };
+  std::vector<std::string> files;
+  std::vector<Bytes> titles;
+  for (size_t t = 0; t < commands.size(); ++t) {
+    files.push_back(dir.path() + "/title" + std::to_string(t) + ".avi");
+    ASSERT_EQ(run_command(commands[t] + "'" + files.back() + "'"), 0) << commands[t];
+    titles.push_back(read_file(files.back()));
+  }
+  menu::MenuSpec spec;
+  spec.chapters = {1, 1, 1};
+  AviFile f(dir.write("joined.avi", menu::build_menu_file(spec, titles, {})), false);
+  ASSERT_EQ(f.open_status(), 0);
+  EXPECT_EQ(f.count(ZEP_QID_NUM_CONTAINER_TITLE), 3u);
+  for (uint32_t t : {1u, 2u, 0u}) {
+    SCOPED_TRACE("title " + std::to_string(t));
+    ASSERT_EQ(L1SetTitle(f.container(), t), 0);
+    const bool has_audio = f.count(ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA, t) == 1;
+    EXPECT_EQ(has_audio, t != 2);
+    f.activate_all();
+    ZEP_STATUS last = 0;
+    const std::vector<Block> blocks = f.read_all(&last);
+    EXPECT_EQ(last, ZEP_ERR_END_OF_STREAM);
+    auto data = avitest::payloads(blocks);
+    EXPECT_EQ(data[std::pair(ZEP_BLOCK_VIDEO, 0u)],
+              avitest::ffmpeg_payload(dir, files[t], "0:v:0"));
+    EXPECT_EQ(data[std::pair(ZEP_BLOCK_AUDIO, 0u)],
+              has_audio ? avitest::ffmpeg_payload(dir, files[t], "0:a:0") : Bytes{});
+    const std::vector<avitest::Packet> packets = avitest::probe_packets(files[t], "v:0");
+    std::vector<Block> video;
+    for (const auto& b : blocks)
+      if (b.type == ZEP_BLOCK_VIDEO) video.push_back(b);
+    ASSERT_EQ(video.size(), packets.size());
+    for (size_t i = 0; i < packets.size(); ++i) {
+      EXPECT_NEAR(double(video[i].time) / 1e7, packets[i].pts, 0.0011) << i;
+      EXPECT_EQ(video[i].key(), packets[i].key) << i;
     }
   }
 }
