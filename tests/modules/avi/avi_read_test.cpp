@@ -135,19 +135,28 @@ INSTANTIATE_TEST_SUITE_P(
                         1152.0 * 1e7 / 44100}),
     [](const auto& p) { return std::string(p.param.name); });
 
-// Without any index, key frames are found in the bitstream of each codec; with
-// an index its flags win over the bitstream (every H.264 frame there looks like
-// an IDR).
+// Without any index, key frames are found in the bitstream of each codec
+// (Motion JPEG: every picture); with an index its flags win over the bitstream
+// (every H.264 frame there looks like an IDR).
 struct KeyFrameCase {
   const char* name;
   const char* fourcc;
   Bytes (*frame)(bool, uint32_t, size_t);
   bool idx1;
+  bool everyFrameKey = false;
 };
+
+// A JPEG picture's start of image, then filler: no key-frame marker at all.
+Bytes jpeg_frame(bool, uint32_t seed, size_t size) {
+  Bytes b = pattern_bytes(seed, size);
+  b[0] = 0xFF;
+  b[1] = 0xD8;
+  return b;
+}
 
 class AviKeyFrames : public AviTest, public ::testing::WithParamInterface<KeyFrameCase> {};
 
-TEST_P(AviKeyFrames, EverySixthFrameIsKey) {
+TEST_P(AviKeyFrames, KeyFlagsComeFromTheBitstreamOrTheIndex) {
   const KeyFrameCase& c = GetParam();
   AviFileSpec spec;
   spec.streams.push_back({.handler = c.fourcc, .compression = c.fourcc});
@@ -162,7 +171,7 @@ TEST_P(AviKeyFrames, EverySixthFrameIsKey) {
   }
   auto blocks = f->read_all();
   ASSERT_EQ(blocks.size(), 24u);
-  for (uint32_t i = 0; i < 24; ++i) EXPECT_EQ(blocks[i].key(), i % 6 == 0) << i;
+  for (uint32_t i = 0; i < 24; ++i) EXPECT_EQ(blocks[i].key(), c.everyFrameKey || i % 6 == 0) << i;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -170,7 +179,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(KeyFrameCase{"mpeg4_bitstream", "XVID", mpeg4_frame, false},
                       KeyFrameCase{"h264_bitstream", "H264", h264_frame, false},
                       KeyFrameCase{"mpeg2_bitstream", "mpg2", mpeg2_frame, false},
-                      KeyFrameCase{"h264_idx1_flags", "H264", h264_frame, true}),
+                      KeyFrameCase{"h264_idx1_flags", "H264", h264_frame, true},
+                      KeyFrameCase{"mjpeg_every_picture", "MJPG", jpeg_frame, false, true}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(AviRead, SubtitleStreamTimesFromItsPacketHeader) {
