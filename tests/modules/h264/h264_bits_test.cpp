@@ -8,75 +8,63 @@
 
 namespace {
 
-using zeptest::BitWriter;
 using zeptest::Bytes;
 
-TEST(H264Bits, ReadsMostSignificantBitFirstAcrossBytes) {
-  const uint8_t data[] = {0xA5, 0x3C, 0xFF, 0x01};
-  EXPECT_EQ(zep_bits_read(data, 4, 0, 0), 0u);
-  EXPECT_EQ(zep_bits_read(data, 4, 0, 1), 1u);
-  EXPECT_EQ(zep_bits_read(data, 4, 1, 3), 0x2u);   // 010
-  EXPECT_EQ(zep_bits_read(data, 4, 4, 8), 0x53u);  // 0101 0011
-  EXPECT_EQ(zep_bits_read(data, 4, 0, 32), 0xA53CFF01u);
-  EXPECT_EQ(zep_bits_read(data, 4, 3, 17), (0xA53CFFull >> 4) & 0x1FFFF);
-}
-
-TEST(H264Bits, BitsPastTheEndReadAsZeroWithoutTouchingMemory) {
-  // Only the first byte is in range; the second must never be read.
-  const uint8_t data[] = {0xFF, 0xFF};
-  EXPECT_EQ(zep_bits_read(data, 1, 4, 8), 0xF0u);
-  EXPECT_EQ(zep_bits_read(data, 1, 8, 64), 0u);
-  EXPECT_EQ(zep_bits_read(data, 1, 0, 64), 0xFFull << 56);
+TEST(H264Bits, ReadsMostSignificantBitFirstAndZerosPastTheEnd) {
+  struct Case {
+    Bytes data;
+    uint32_t size;  // below data.size(): the bytes behind must never be read
+    uint64_t position;
+    uint32_t count;
+    uint64_t value;
+  } cases[] = {
+      {{0xA5, 0x3C, 0xFF, 0x01}, 4, 0, 0, 0},
+      {{0xA5, 0x3C, 0xFF, 0x01}, 4, 0, 1, 1},
+      {{0xA5, 0x3C, 0xFF, 0x01}, 4, 1, 3, 0x2},   // 010
+      {{0xA5, 0x3C, 0xFF, 0x01}, 4, 4, 8, 0x53},  // 0101 0011
+      {{0xA5, 0x3C, 0xFF, 0x01}, 4, 0, 32, 0xA53CFF01},
+      {{0xA5, 0x3C, 0xFF, 0x01}, 4, 3, 17, (0xA53CFFull >> 4) & 0x1FFFF},
+      {{0xFF, 0xFF}, 1, 4, 8, 0xF0},
+      {{0xFF, 0xFF}, 1, 8, 64, 0},
+      {{0xFF, 0xFF}, 1, 0, 64, 0xFFull << 56},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(zep_bits_read(c.data.data(), c.size, c.position, c.count), c.value)
+        << "bit " << c.position << ", " << c.count << " bits";
+  }
   EXPECT_EQ(zep_bits_read(nullptr, 8, 0, 8), 0u);
 }
 
-TEST(H264Bits, ExpGolombCodesOfTheStandard) {
-  // 1, 010, 011, 00100: ue 0, 1, 2, 3 and se 0, 1, -1, 2.
-  BitWriter w;
-  w.u(1, 1).u(3, 2).u(3, 3).u(5, 4).u(4, 0xF);
-  const Bytes& b = w.bytes();
-  const uint32_t size = uint32_t(b.size());
-  const uint64_t positions[] = {0, 1, 4, 7};
-  const uint64_t ue[] = {0, 1, 2, 3};
-  const int64_t se[] = {0, 1, -1, 2};
-  const uint32_t lengths[] = {1, 3, 3, 5};
-  for (int i = 0; i < 4; ++i) {
-    uint32_t used = 99;
-    EXPECT_EQ(zep_bits_read_ue(b.data(), size, positions[i], &used), ue[i]) << i;
-    EXPECT_EQ(used, lengths[i]) << i;
-    EXPECT_EQ(zep_bits_read_se(b.data(), size, positions[i], &used), se[i]) << i;
-    EXPECT_EQ(used, lengths[i]) << i;
-  }
-}
-
-TEST(H264Bits, LargestUeValueAndLongerCodesRefused) {
-  BitWriter w;
-  w.ue(0xFFFFFFFEull);  // 31 leading zeros: the largest 32-bit code
-  uint32_t used = 0;
-  EXPECT_EQ(zep_bits_read_ue(w.bytes().data(), uint32_t(w.bytes().size()), 0, &used),
-            0xFFFFFFFEull);
-  EXPECT_EQ(used, 63u);
-
-  // 32 zero bits and more: no valid code; the reader stops at 32 zeros even
-  // when the buffer goes on.
-  const std::vector<uint8_t> zeros(64, 0);
-  used = 7;
-  EXPECT_EQ(zep_bits_read_ue(zeros.data(), uint32_t(zeros.size()), 0, &used), 0u);
-  EXPECT_EQ(used, 0u);
-  Bytes long_code(4, 0);
+TEST(H264Bits, ExpGolombCodesAndRefusedCodes) {
+  Bytes long_code(4, 0);  // 32 zeros, a 1: no 32-bit value
   long_code.push_back(0x80);
   long_code.resize(16, 0xFF);
-  EXPECT_EQ(zep_bits_read_ue(long_code.data(), uint32_t(long_code.size()), 0, &used), 0u);
-  EXPECT_EQ(used, 0u);
-}
-
-TEST(H264Bits, UeCodeCutByTheEndOfTheBufferIsRefused) {
-  const uint8_t data[] = {0x00, 0x01, 0xFF};  // 15 zeros, a 1, then 15 more bits needed
-  uint32_t used = 5;
-  EXPECT_EQ(zep_bits_read_ue(data, 2, 0, &used), 0u);
-  EXPECT_EQ(used, 0u);
-  EXPECT_EQ(zep_bits_read_ue(data, 3, 0, &used), 0u);
-  EXPECT_EQ(used, 0u);
+  struct Case {
+    Bytes data;
+    uint32_t size;
+    uint64_t position, ue;
+    int64_t se;
+    uint32_t used;  // 0: the code is refused
+  } cases[] = {
+      // 1 010 011 00100 1111: ue 0, 1, 2, 3 and se 0, 1, -1, 2.
+      {{0xA6, 0x4F}, 2, 0, 0, 0, 1},
+      {{0xA6, 0x4F}, 2, 1, 1, 1, 3},
+      {{0xA6, 0x4F}, 2, 4, 2, -1, 3},
+      {{0xA6, 0x4F}, 2, 7, 3, 2, 5},
+      {zeptest::BitWriter().ue(0xFFFFFFFEull).bytes(), 8, 0, 0xFFFFFFFEull, 0, 63},
+      {Bytes(64, 0), 64, 0, 0, 0, 0},  // the reader stops at 32 zeros
+      {long_code, 16, 0, 0, 0, 0},
+      {{0x00, 0x01, 0xFF}, 2, 0, 0, 0, 0},  // 15 zeros, a 1, then 15 bits needed
+      {{0x00, 0x01, 0xFF}, 3, 0, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    uint32_t used = 99;
+    EXPECT_EQ(zep_bits_read_ue(c.data.data(), c.size, c.position, &used), c.ue) << c.position;
+    EXPECT_EQ(used, c.used) << c.position;
+    if (c.used == 0 || c.used == 63) continue;
+    EXPECT_EQ(zep_bits_read_se(c.data.data(), c.size, c.position, &used), c.se) << c.position;
+    EXPECT_EQ(used, c.used) << c.position;
+  }
 }
 
 TEST(H264Bits, ReaderFailsOnceAndStaysPut) {
@@ -95,85 +83,66 @@ TEST(H264Bits, ReaderFailsOnceAndStaysPut) {
 }
 
 TEST(H264Nal, StartCodeAtTheHeadOfARange) {
-  uint32_t offset = 0;
-  const uint8_t four[] = {0, 0, 0, 1, 0x67};
-  ASSERT_EQ(zep_nal_find_start(four, 5, &offset), ZEP_OK);
-  EXPECT_EQ(offset, 4u);
-  const uint8_t three[] = {0, 0, 1, 0x67};
-  ASSERT_EQ(zep_nal_find_start(three, 4, &offset), ZEP_OK);
-  EXPECT_EQ(offset, 3u);
-  const uint8_t many_zeros[] = {0, 0, 0, 0, 0, 0, 1, 0x65};
-  ASSERT_EQ(zep_nal_find_start(many_zeros, 8, &offset), ZEP_OK);
-  EXPECT_EQ(offset, 7u);
-
-  const uint8_t garbage[] = {1, 0, 0, 1};
-  EXPECT_EQ(zep_nal_find_start(garbage, 4, &offset), ZEP_FAIL);
-  const uint8_t only_zeros[] = {0, 0, 0, 0};
-  EXPECT_EQ(zep_nal_find_start(only_zeros, 4, &offset), ZEP_FAIL);
-  EXPECT_EQ(zep_nal_find_start(three, 2, &offset), ZEP_FAIL);
-  // 00 00 01 with nothing behind it: an empty unit at offset 3.
-  ASSERT_EQ(zep_nal_find_start(three, 3, &offset), ZEP_OK);
-  EXPECT_EQ(offset, 3u);
+  struct Case {
+    Bytes data;
+    uint32_t size;
+    ZEP_STATUS status;
+    uint32_t offset;
+  } cases[] = {
+      {{0, 0, 0, 1, 0x67}, 5, ZEP_OK, 4},
+      {{0, 0, 1, 0x67}, 4, ZEP_OK, 3},
+      {{0, 0, 0, 0, 0, 0, 1, 0x65}, 8, ZEP_OK, 7},
+      {{0, 0, 1, 0x67}, 3, ZEP_OK, 3},  // nothing behind: an empty unit
+      {{1, 0, 0, 1}, 4, ZEP_FAIL, 0},
+      {{0, 0, 0, 0}, 4, ZEP_FAIL, 0},
+      {{0, 0, 1, 0x67}, 2, ZEP_FAIL, 0},
+  };
+  for (const Case& c : cases) {
+    uint32_t offset = 0;
+    ASSERT_EQ(zep_nal_find_start(c.data.data(), c.size, &offset), c.status) << c.size;
+    EXPECT_EQ(c.status == ZEP_OK ? offset : 0u, c.offset) << c.size;
+  }
 }
 
 TEST(H264Nal, EndOfANalUnit) {
-  uint32_t length = 0;
-  // A unit followed by 00 00 00 01: it ends at the first of the zero bytes.
-  const uint8_t next_four[] = {0x65, 0x88, 0x84, 0, 0, 0, 1, 0x41};
-  EXPECT_EQ(zep_nal_find_end(next_four, 8, &length), ZEP_OK);
-  EXPECT_EQ(length, 3u);
-  const uint8_t next_three[] = {0x65, 0x88, 0, 0, 1, 0x41};
-  zep_nal_find_end(next_three, 6, &length);
-  EXPECT_EQ(length, 2u);
-  // 00 00 03 is an escaped sequence inside the unit, not an end.
-  const uint8_t escaped[] = {0x65, 0, 0, 3, 1, 0x22};
-  zep_nal_find_end(escaped, 6, &length);
-  EXPECT_EQ(length, 6u);
-  // The last unit of a range runs to its end; so does one cut inside 00 00.
-  const uint8_t last[] = {0x65, 0x11, 0x22, 0, 0};
-  zep_nal_find_end(last, 5, &length);
-  EXPECT_EQ(length, 5u);
-  // Every zero pair position is found, at odd and even offsets.
-  for (uint32_t at = 1; at < 8; ++at) {
+  struct Case {
+    Bytes data;
+    uint32_t length;
+  };
+  std::vector<Case> cases = {
+      {{0x65, 0x88, 0x84, 0, 0, 0, 1, 0x41}, 3},  // ends at the zeros of the next start code
+      {{0x65, 0x88, 0, 0, 1, 0x41}, 2},
+      {{0x65, 0, 0, 3, 1, 0x22}, 6},  // 00 00 03 is escaped data, not an end
+      {{0x65, 0x11, 0x22, 0, 0}, 5},  // the last unit runs to the end, even inside 00 00
+  };
+  for (uint32_t at = 1; at < 8; ++at) {  // zero pairs at odd and even offsets
     Bytes b(10, 0x55);
-    b[at] = 0;
-    b[at + 1] = 0;
+    b[at] = b[at + 1] = 0;
     b[at + 2] = 1;
-    zep_nal_find_end(b.data(), 10, &length);
-    EXPECT_EQ(length, at) << at;
+    cases.push_back({b, at});
+  }
+  for (const Case& c : cases) {
+    uint32_t length = 0;
+    EXPECT_EQ(zep_nal_find_end(c.data.data(), uint32_t(c.data.size()), &length), ZEP_OK);
+    EXPECT_EQ(length, c.length) << testing::PrintToString(c.data);
   }
 }
 
 TEST(H264Nal, UnescapeRemovesEmulationPreventionBytes) {
-  uint8_t out[16];
-  const uint8_t a[] = {0x67, 0x00, 0x00, 0x03, 0x00};
-  ASSERT_EQ(zep_avc_unescape(a, 5, out), 3u);
-  EXPECT_EQ(Bytes(out, out + 3), (Bytes{0, 0, 0}));
-  const uint8_t b[] = {0x67, 0x00, 0x00, 0x03, 0x03};
-  ASSERT_EQ(zep_avc_unescape(b, 5, out), 3u);
-  EXPECT_EQ(Bytes(out, out + 3), (Bytes{0, 0, 3}));
-  // The last one or two bytes are copied as they are.
-  const uint8_t c[] = {0x67, 0x12, 0x00, 0x00};
-  ASSERT_EQ(zep_avc_unescape(c, 4, out), 3u);
-  EXPECT_EQ(Bytes(out, out + 3), (Bytes{0x12, 0, 0}));
-  EXPECT_EQ(zep_avc_unescape(c, 1, out), 0u);
-
-  // Round trip through the test writer's escaping.
-  const Bytes rbsp = {0, 0, 0, 0, 0, 1, 0, 0, 2, 0, 0, 3, 7, 0, 0};
-  const Bytes nal = zeptest::make_nal(3, 7, rbsp);
-  std::vector<uint8_t> back(nal.size());
-  const uint32_t n = zep_avc_unescape(nal.data(), uint32_t(nal.size()), back.data());
-  back.resize(n);
-  EXPECT_EQ(back, rbsp);
-}
-
-TEST(H264Nal, TypeNames) {
-  EXPECT_STREQ(zep_avc_nal_type_names[0], "unspec");
-  EXPECT_STREQ(zep_avc_nal_type_names[5], "idr slice");
-  EXPECT_STREQ(zep_avc_nal_type_names[9], "aud");
-  EXPECT_STREQ(zep_avc_nal_type_names[13], "sps ext");
-  EXPECT_STREQ(zep_avc_nal_type_names[14], "14");
-  EXPECT_STREQ(zep_avc_nal_type_names[31], "31");
+  const std::pair<Bytes, Bytes> cases[] = {
+      {{0x67, 0x00, 0x00, 0x03, 0x00}, {0, 0, 0}},
+      {{0x67, 0x00, 0x00, 0x03, 0x03}, {0, 0, 3}},
+      {{0x67, 0x12, 0x00, 0x00}, {0x12, 0, 0}},  // the last two bytes are copied as they are
+      {{0x67}, {}},
+      // Round trip through the test writer's escaping.
+      {zeptest::make_nal(3, 7, {0, 0, 0, 0, 0, 1, 0, 0, 2, 0, 0, 3, 7, 0, 0}),
+       {0, 0, 0, 0, 0, 1, 0, 0, 2, 0, 0, 3, 7, 0, 0}},
+  };
+  for (const auto& [nal, rbsp] : cases) {
+    Bytes out(nal.size());
+    out.resize(zep_avc_unescape(nal.data(), uint32_t(nal.size()), out.data()));
+    EXPECT_EQ(out, rbsp) << testing::PrintToString(nal);
+  }
 }
 
 }  // namespace
