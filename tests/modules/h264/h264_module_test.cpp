@@ -20,9 +20,16 @@ using zeptest::Bytes;
 using zeptest::make_slice;
 using zeptest::SliceOptions;
 using zeptest::SpsOptions;
+using Slices = std::vector<SliceOptions>;
 
 constexpr size_t kChunk = 10000000;  // the reader's chunk of the file
+const SpsOptions kSps;
 const SliceOptions kIdr = zeptest::idr_slice();
+Bytes slice(const SliceOptions& s) { return make_slice(kSps, s); }
+SliceOptions sized(SliceOptions s, size_t payload_bytes) {
+  s.payload_bytes = payload_bytes;
+  return s;
+}
 // A reference P picture and a non-reference B picture.
 SliceOptions p(uint32_t poc, uint32_t frame_num = 1) { return zeptest::p_slice(poc, frame_num); }
 SliceOptions b(uint32_t poc, uint32_t frame_num) { return zeptest::p_slice(poc, frame_num, 0); }
@@ -92,8 +99,8 @@ struct TimingCase {
   const char* name;
   SpsOptions sps;
   std::vector<SliceOptions> slices;
-  std::vector<int64_t> poc_steps;  // times in units of 200,000 (half a frame at 25 a second)
-  int64_t duration;                // of every block
+  std::vector<int64_t> times;
+  int64_t duration;  // of every block
   uint32_t rate, scale;
   bool bottom_field_pic_order = false;
 };
@@ -109,8 +116,7 @@ TEST_P(H264Timing, BlockTimesDurationsKeysAndRate) {
   EXPECT_EQ(status, ZEP_ERR_END_OF_STREAM);
   ASSERT_EQ(units.size(), c.slices.size());
   for (size_t i = 0; i < units.size(); ++i) {
-    const int64_t step = c.rate == 30000 ? 333333 : 200000;  // no timing: 30 frames a second
-    EXPECT_EQ(units[i].time, c.poc_steps[i] * step / (c.rate == 30000 ? 2 : 1)) << i;
+    EXPECT_EQ(units[i].time, c.times[i]) << i;
     EXPECT_EQ(units[i].duration, c.duration) << i;
     EXPECT_EQ(units[i].flags, c.slices[i].nal_unit_type == 5 ? ZEP_BLOCK_FLAG_KEYFRAME : 0) << i;
   }
@@ -124,6 +130,13 @@ TEST_P(H264Timing, BlockTimesDurationsKeysAndRate) {
   EXPECT_EQ(std::memcmp(&format.fourcc, "H264", 4), 0);
   EXPECT_EQ(std::memcmp(&format.compression, "H264", 4), 0);
   EXPECT_EQ(format.kind & 0xFF, 1u);
+}
+
+// Times of pictures a POC step apart at 25 frames a second.
+std::vector<int64_t> halves(std::initializer_list<int64_t> steps) {
+  std::vector<int64_t> times;
+  for (int64_t step : steps) times.push_back(step * 200000);
+  return times;
 }
 
 std::vector<TimingCase> timing_cases() {
@@ -153,58 +166,31 @@ std::vector<TimingCase> timing_cases() {
   auto field = [](SliceOptions& s) { s.field_pic = true; };
   auto bottom_field = [](SliceOptions& s) { s.field_pic = s.bottom_field = true; };
   std::vector<int64_t> frames;
-  for (int64_t k = 0; k < 22; ++k) frames.push_back(2 * k);
+  for (int64_t k = 0; k < 22; ++k) frames.push_back(k * 400000);
+  using T = TimingCase;
   return {
-      {"NoTimingPlaysAtThirtyFramesASecond",
-       {},
-       {kIdr, p(2), p(4, 2)},
-       {0, 2, 4},
-       333333,
-       30000,
-       1000},
+      T{"NoTimingPlaysAtThirtyFramesASecond", kSps, Slices{kIdr, p(2), p(4, 2)},
+        std::vector<int64_t>{0, 333333, 666666}, 333333, 30000, 1000},
       // Decode order I0 P6 B2 B4 P12 B8 B10.
-      {"BFramesFollowPictureOrder",
-       timed,
-       {zeptest::idr_slice(0), p(6), b(2, 2), b(4, 2), p(12, 2), b(8, 3), b(10, 3)},
-       {0, 6, 2, 4, 12, 8, 10},
-       400000,
-       25,
-       1},
-      {"PocLsbWrapKeepsTimeIncreasing", wrap, wrapping, frames, 400000, 25, 1},
+      T{"BFramesFollowPictureOrder", timed,
+        Slices{kIdr, p(6), b(2, 2), b(4, 2), p(12, 2), b(8, 3), b(10, 3)},
+        halves({0, 6, 2, 4, 12, 8, 10}), 400000, 25, 1},
+      T{"PocLsbWrapKeepsTimeIncreasing", wrap, wrapping, frames, 400000, 25, 1},
       // Order number 0 + 10 + 2 for the second IDR.
-      {"SecondIdrStartsBehindTheLargestOrderCount",
-       timed,
-       {kIdr, p(2), p(4, 2), p(6, 3), p(8, 4), p(10, 5), kIdr, p(2)},
-       frames,
-       400000,
-       25,
-       1},
-      {"FrameCountsFromItsEarlierField",
-       earlier,
-       {with(zeptest::idr_slice(1), bottom_first), with(p(3, 1), bottom_first),
-        with(p(5, 2), bottom_first), with(p(7, 3), bottom_first)},
-       frames,
-       400000,
-       25,
-       1,
-       true},
-      {"PocTypeTwoCountsFromFrameNum", type2, by_frame_num, frames, 400000, 25, 1},
+      T{"SecondIdrStartsBehindTheLargestOrderCount", timed,
+        Slices{kIdr, p(2), p(4, 2), p(6, 3), p(8, 4), p(10, 5), kIdr, p(2)}, frames, 400000, 25, 1},
+      T{"FrameCountsFromItsEarlierField", earlier,
+        Slices{with(zeptest::idr_slice(1), bottom_first), with(p(3, 1), bottom_first),
+               with(p(5, 2), bottom_first), with(p(7, 3), bottom_first)},
+        frames, 400000, 25, 1, true},
+      T{"PocTypeTwoCountsFromFrameNum", type2, by_frame_num, frames, 400000, 25, 1},
       // I0 P4 b2 P8 b6: frame_num counts reference frames.
-      {"PocTypeOneUsesTheReferenceFrameCycle",
-       type1,
-       {kIdr, p(0, 1), b(0, 2), p(0, 2), b(0, 3)},
-       {0, 4, 2, 8, 6},
-       400000,
-       25,
-       1},
+      T{"PocTypeOneUsesTheReferenceFrameCycle", type1,
+        Slices{kIdr, p(0, 1), b(0, 2), p(0, 2), b(0, 3)}, halves({0, 4, 2, 8, 6}), 400000, 25, 1},
       // A field per tick.
-      {"FieldPicturesAreBlocksOfHalfAFrame",
-       fields,
-       {with(kIdr, field), with(p(1, 0), bottom_field), with(p(4, 1), field)},
-       {0, 1, 4},
-       200000,
-       50,
-       1},
+      T{"FieldPicturesAreBlocksOfHalfAFrame", fields,
+        Slices{with(kIdr, field), with(p(1, 0), bottom_field), with(p(4, 1), field)},
+        halves({0, 1, 4}), 200000, 50, 1},
   };
 }
 
@@ -279,142 +265,126 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"CropBeyondThePicture", crop(66, 1, true, 1000), ZEP_OK, 0, 64 - 2 * 2}),
     case_name<testing::TestParamInfo<FormatCase>>);
 
-// Streams read to their end: the last NAL unit of each access unit (the only
-// one after the first), the status that ends the reading and every read behind it.
-struct Stream {
-  Bytes bytes;
-  std::vector<Bytes> last_nals;
-};
+// Reads to the end; each access unit ends with the next slice of the stream,
+// and a read behind the end answers the status that ended the reading.
+void expect_units(const Bytes& stream, std::vector<Bytes> slices, ZEP_STATUS title,
+                  ZEP_STATUS end) {
+  zeptest::TempDir dir;
+  H264File file(dir.write("s.h264", stream));
+  ASSERT_EQ(file.open_status(), ZEP_OK);
+  EXPECT_EQ(file.set_title(), title);
+  ZEP_STATUS status = ZEP_OK;
+  const std::vector<AccessUnit> units = file.read_all(&status);
+  EXPECT_EQ(status, end);
+  ASSERT_EQ(units.size(), slices.size());
+  for (size_t i = 0; i < units.size(); ++i) {
+    const std::vector<Bytes> nals = split_units(units[i].data);
+    ASSERT_FALSE(nals.empty()) << i;
+    EXPECT_TRUE(i == 0 || nals.size() == 1) << i;  // only the first has parameter sets
+    EXPECT_EQ(nals.back(), slices[i]) << i;
+  }
+  ZepBlock block;
+  zep_heap_block_init(&block);
+  uint32_t type = 0, index = 0;
+  EXPECT_EQ(file.ops().ReadNextBlock(file.handle(), &type, &index, &block, 0), status);
+  zep_heap_block_free(&block);
+}
 
+// `prefix`, SPS, PPS and `slices`, cut by `cut` bytes, `suffix`, then `tail`
+// slices; `units` access units are read, each ending with the next slice.
 struct StreamCase {
   const char* name;
-  std::function<Stream()> make;
+  Bytes prefix;
+  std::vector<SliceOptions> slices;
+  size_t cut;
+  Bytes suffix;
+  std::vector<SliceOptions> tail;
   ZEP_STATUS title, end;
+  size_t units;
 };
 
 class H264Stream : public testing::TestWithParam<StreamCase> {};
 
 TEST_P(H264Stream, AccessUnitsAndTheEndOfTheReading) {
-  const Stream stream = GetParam().make();
-  Opened s(stream.bytes);
-  ASSERT_EQ(s.file.open_status(), ZEP_OK);
-  EXPECT_EQ(s.file.set_title(), GetParam().title);
-  ZEP_STATUS status = ZEP_OK;
-  const std::vector<AccessUnit> units = s.file.read_all(&status);
-  EXPECT_EQ(status, GetParam().end);
-  ASSERT_EQ(units.size(), stream.last_nals.size());
-  for (size_t i = 0; i < units.size(); ++i) {
-    const std::vector<Bytes> nals = split_units(units[i].data);
-    ASSERT_FALSE(nals.empty()) << i;
-    EXPECT_TRUE(i == 0 || nals.size() == 1) << i;
-    EXPECT_EQ(nals.back(), stream.last_nals[i]) << i;
-  }
-  ZepBlock block;
-  zep_heap_block_init(&block);
-  uint32_t type = 0, index = 0;
-  EXPECT_EQ(s.file.ops().ReadNextBlock(s.file.handle(), &type, &index, &block, 0), status);
-  zep_heap_block_free(&block);
-}
-
-const SpsOptions kSps;
-Bytes slice(const SliceOptions& s) { return make_slice(kSps, s); }
-SliceOptions sized(SliceOptions s, size_t payload_bytes) {
-  s.payload_bytes = payload_bytes;
-  return s;
+  const StreamCase& c = GetParam();
+  Bytes stream = cat(c.prefix, zeptest::h264_stream(kSps, c.slices));
+  stream.resize(stream.size() - c.cut);
+  std::vector<Bytes> slices;
+  for (const SliceOptions& s : c.slices) slices.push_back(slice(s));
+  slices.back().resize(slices.back().size() - c.cut);
+  stream = cat(stream, c.suffix);
+  for (const SliceOptions& s : c.tail) slices.push_back(slice(s));
+  stream = cat(stream, annexb({slices.begin() + ptrdiff_t(c.slices.size()), slices.end()}));
+  slices.resize(c.units);
+  expect_units(stream, slices, c.title, c.end);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Damage, H264Stream,
+    Streams, H264Stream,
     testing::Values(
-        StreamCase{"GarbageBeforeTheFirstStartCode",
-                   [] {
-                     return Stream{cat({0x12, 0x34, 0x56}, zeptest::h264_stream(kSps, {kIdr}))};
-                   },
-                   ZEP_FAIL, ZEP_WARN_NONFATAL},
+        StreamCase{"GarbageBeforeTheFirstStartCode", Bytes{0x12, 0x34, 0x56}, Slices{kIdr}, 0,
+                   Bytes(), Slices(), ZEP_FAIL, ZEP_WARN_NONFATAL, 0},
         // Zero bytes end the P slice; the 77 behind them is no start code.
-        StreamCase{
-            "GarbageInsideTheStreamEndsTheReadingThere",
-            [] {
-              const Bytes head = cat(zeptest::h264_stream(kSps, {kIdr, p(2)}), {0, 0, 0, 0x77});
-              return Stream{cat(head, annexb({slice(p(4, 2))})), {slice(kIdr), slice(p(2))}};
-            },
-            ZEP_OK, ZEP_FAIL},
-        StreamCase{"TruncatedFinalAccessUnitIsDelivered",
-                   [] {
-                     Bytes stream = zeptest::h264_stream(kSps, {kIdr, sized(p(2), 100)});
-                     stream.resize(stream.size() - 60);
-                     Bytes last = slice(sized(p(2), 100));
-                     last.resize(last.size() - 60);
-                     return Stream{stream, {slice(kIdr), last}};
-                   },
-                   ZEP_OK, ZEP_ERR_END_OF_STREAM},
-        StreamCase{"TrailingZeroBytesEndTheStreamCleanly",
-                   [] {
-                     return Stream{cat(zeptest::h264_stream(kSps, {kIdr, p(2)}), Bytes(7, 0)),
-                                   {slice(kIdr), slice(p(2))}};
-                   },
-                   ZEP_OK, ZEP_ERR_END_OF_STREAM},
-        StreamCase{"NoPpsSaysSoButReads",
-                   [] {
-                     return Stream{annexb({zeptest::make_sps(kSps), slice(kIdr)}), {slice(kIdr)}};
-                   },
-                   ZEP_E_NULL_ARG, ZEP_ERR_END_OF_STREAM},
-        StreamCase{"NoSpsAmongTheFirstFiveUnitsLeavesTheTitleUnset",
-                   [] {
-                     std::vector<Bytes> nals(5, zeptest::make_nal(0, 6, {0x05, 0x01, 0xAA, 0x80}));
-                     nals.push_back(zeptest::make_sps(kSps));
-                     return Stream{annexb(nals)};
-                   },
-                   ZEP_E_NULL_ARG, ZEP_WARN_NONFATAL},
-        StreamCase{"ScalingMatrixLeavesTheTitleUnset",
-                   [] {
-                     return Stream{zeptest::h264_stream(
-                         {.profile_idc = 100, .scaling_matrix_present = true}, {})};
-                   },
-                   ZEP_ERR_UNSUPPORTED_SPS_DATA, ZEP_WARN_NONFATAL},
-        StreamCase{"EmptyFile", [] { return Stream{}; }, ZEP_E_NULL_ARG, ZEP_WARN_NONFATAL}));
-
-// Chunk handling on streams longer than one chunk.
-INSTANTIATE_TEST_SUITE_P(
-    Chunks, H264Stream,
-    testing::Values(
-        // 3-byte start codes; the one before the second P slice ends the chunk.
-        StreamCase{"StartCodeAtTheVeryEndOfAChunkIsReadOnce",
-                   [] {
-                     const Bytes sps = zeptest::make_sps(kSps), pps = zeptest::make_pps();
-                     const size_t head =
-                         3 + sps.size() + 3 + pps.size() + 3 + slice(sized(kIdr, 0)).size();
-                     const Bytes idr = slice(sized(kIdr, kChunk - 3 - head));
-                     zeptest::ByteWriter w;
-                     w.be24(1).bytes(sps).be24(1).bytes(pps).be24(1).bytes(idr);
-                     EXPECT_EQ(w.size(), kChunk - 3);
-                     w.be24(1).bytes(slice(p(2))).be24(1).bytes(slice(p(4, 2)));
-                     return Stream{w.take(), {idr, slice(p(2)), slice(p(4, 2))}};
-                   },
-                   ZEP_OK, ZEP_ERR_END_OF_STREAM},
-        // The second P slice crosses the first chunk's end.
-        StreamCase{"UnitStraddlingChunksIsWhole",
-                   [] {
-                     const SliceOptions p1 = sized(p(2), 6000000), p2 = sized(p(4, 2), 6000000);
-                     return Stream{zeptest::h264_stream(kSps, {kIdr, p1, p2}),
-                                   {slice(kIdr), slice(p1), slice(p2)}};
-                   },
-                   ZEP_OK, ZEP_ERR_END_OF_STREAM},
-        StreamCase{"UnitLongerThanAChunkFails",
-                   [] {
-                     return Stream{zeptest::h264_stream(kSps, {kIdr, sized(p(2), kChunk), p(4, 2)}),
-                                   {slice(kIdr)}};
-                   },
-                   ZEP_OK, ZEP_ERR_BUFFER_TOO_SMALL},
+        StreamCase{"GarbageInsideTheStreamEndsTheReadingThere", Bytes(), Slices{kIdr, p(2)}, 0,
+                   Bytes{0, 0, 0, 0x77}, Slices{p(4, 2)}, ZEP_OK, ZEP_FAIL, 2},
+        StreamCase{"TruncatedFinalAccessUnitIsDelivered", Bytes(), Slices{kIdr, sized(p(2), 100)},
+                   60, Bytes(), Slices(), ZEP_OK, ZEP_ERR_END_OF_STREAM, 2},
+        StreamCase{"TrailingZeroBytesEndTheStreamCleanly", Bytes(), Slices{kIdr, p(2)}, 0,
+                   Bytes(7, 0), Slices(), ZEP_OK, ZEP_ERR_END_OF_STREAM, 2},
+        // Chunks of the file: the second P slice crosses the first chunk's end.
+        StreamCase{"UnitStraddlingChunksIsWhole", Bytes(),
+                   Slices{kIdr, sized(p(2), 6000000), sized(p(4, 2), 6000000)}, 0, Bytes(),
+                   Slices(), ZEP_OK, ZEP_ERR_END_OF_STREAM, 3},
+        StreamCase{"UnitLongerThanAChunkFails", Bytes(), Slices{kIdr, sized(p(2), kChunk), p(4, 2)},
+                   0, Bytes(), Slices(), ZEP_OK, ZEP_ERR_BUFFER_TOO_SMALL, 1},
         // trailing_zero_8bits
-        StreamCase{"ZeroRunLongerThanAChunkIsPassedOver",
-                   [] {
-                     const Bytes head =
-                         cat(zeptest::h264_stream(kSps, {kIdr}), Bytes(kChunk + 100, 0));
-                     return Stream{cat(head, annexb({slice(p(2))})), {slice(kIdr), slice(p(2))}};
-                   },
-                   ZEP_OK, ZEP_ERR_END_OF_STREAM}),
+        StreamCase{"ZeroRunLongerThanAChunkIsPassedOver", Bytes(), Slices{kIdr}, 0,
+                   Bytes(kChunk + 100, 0), Slices{p(2)}, ZEP_OK, ZEP_ERR_END_OF_STREAM, 2}),
     case_name<testing::TestParamInfo<StreamCase>>);
+
+TEST(H264Module, StartCodeAtTheVeryEndOfAChunkIsReadOnce) {
+  // 3-byte start codes; the one before the second P slice ends the chunk.
+  const Bytes sps = zeptest::make_sps(kSps), pps = zeptest::make_pps();
+  const size_t head = 3 + sps.size() + 3 + pps.size() + 3 + slice(sized(kIdr, 0)).size();
+  const Bytes idr = slice(sized(kIdr, kChunk - 3 - head));
+  zeptest::ByteWriter w;
+  w.be24(1).bytes(sps).be24(1).bytes(pps).be24(1).bytes(idr);
+  ASSERT_EQ(w.size(), kChunk - 3);
+  w.be24(1).bytes(slice(p(2))).be24(1).bytes(slice(p(4, 2)));
+  expect_units(w.data(), {idr, slice(p(2)), slice(p(4, 2))}, ZEP_OK, ZEP_ERR_END_OF_STREAM);
+}
+
+TEST(H264Module, TitleNeedsParameterSetsThatParse) {
+  std::vector<Bytes> no_sps(5, zeptest::make_nal(0, 6, {0x05, 0x01, 0xAA, 0x80}));
+  no_sps.push_back(zeptest::make_sps(kSps));
+  const struct {
+    const char* what;
+    Bytes stream;
+    std::vector<Bytes> slices;
+    ZEP_STATUS title, end;
+  } cases[] = {
+      {"no PPS: SetTitle says so, but the stream can be read",
+       annexb({zeptest::make_sps(kSps), slice(kIdr)}),
+       {slice(kIdr)},
+       ZEP_E_NULL_ARG,
+       ZEP_ERR_END_OF_STREAM},
+      {"no SPS among the first five units: the title stays unset",
+       annexb(no_sps),
+       {},
+       ZEP_E_NULL_ARG,
+       ZEP_WARN_NONFATAL},
+      {"an SPS with scaling lists",
+       zeptest::h264_stream({.profile_idc = 100, .scaling_matrix_present = true}, {}),
+       {},
+       ZEP_ERR_UNSUPPORTED_SPS_DATA,
+       ZEP_WARN_NONFATAL},
+      {"an empty file", {}, {}, ZEP_E_NULL_ARG, ZEP_WARN_NONFATAL},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    expect_units(c.stream, c.slices, c.title, c.end);
+  }
+}
 
 TEST(H264Module, SlicesDelimitersAndSeiFormAccessUnits) {
   const Bytes aud = zeptest::make_nal(0, 9, {0xF0});
