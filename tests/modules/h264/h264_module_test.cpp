@@ -70,30 +70,6 @@ TEST(H264Module, InformationAndProbe) {
   EXPECT_EQ(ops.ProbeContainer(nullptr, u"a.h264", nullptr), ZEP_FAIL);
 }
 
-TEST(H264Module, FirstBlockCarriesParameterSetsAndKeyPicture) {
-  const SpsOptions sps;
-  const Bytes sps_nal = zeptest::make_sps(sps), pps_nal = zeptest::make_pps();
-  const Bytes idr_nal = make_slice(sps, kIdr);
-  Opened s(annexb({sps_nal, pps_nal, idr_nal, make_slice(sps, p(2))}));
-  ASSERT_EQ(s.file.open_status(), ZEP_OK);
-  ASSERT_EQ(s.file.set_title(), ZEP_OK);
-  EXPECT_EQ(s.file.query_bytes(ZEP_QID_SPS_SIZE, ZEP_QID_SPS_DATA), sps_nal);
-  EXPECT_EQ(s.file.query_bytes(ZEP_QID_PPS_SIZE, ZEP_QID_PPS_DATA), pps_nal);
-  const std::vector<AccessUnit> units = s.file.read_all(nullptr);
-  ASSERT_EQ(units.size(), 2u);
-  EXPECT_EQ(unit_types(units[0].data), (std::vector<int>{7, 8, 5}));
-  EXPECT_EQ(split_units(units[0].data)[2], idr_nal);
-  EXPECT_EQ(unit_types(units[1].data), (std::vector<int>{1}));
-
-  // The avcC record around the two parameter sets.
-  zeptest::ByteWriter avcc;
-  avcc.u8(1).u8(sps_nal[1]).u8(sps_nal[2]).u8(sps_nal[3]).u8(0xFF).u8(0xE1);
-  avcc.be16(uint16_t(sps_nal.size())).bytes(sps_nal).u8(1).be16(uint16_t(pps_nal.size()));
-  EXPECT_EQ(
-      s.file.query_bytes(ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE, ZEP_QID_VIDEO_CODEC_PRIVATE_DATA),
-      avcc.bytes(pps_nal).data());
-}
-
 // Times of 100 ns units in display order, from the picture order counts.
 struct TimingCase {
   const char* name;
@@ -266,13 +242,26 @@ INSTANTIATE_TEST_SUITE_P(
     case_name<testing::TestParamInfo<FormatCase>>);
 
 // Reads to the end; each access unit ends with the next slice of the stream,
-// and a read behind the end answers the status that ended the reading.
+// and a read behind the end answers the status that ended the reading. With
+// a title, the first block leads with the SPS and PPS, which the queries and
+// the avcC record around them answer too.
 void expect_units(const Bytes& stream, std::vector<Bytes> slices, ZEP_STATUS title,
                   ZEP_STATUS end) {
   zeptest::TempDir dir;
   H264File file(dir.write("s.h264", stream));
   ASSERT_EQ(file.open_status(), ZEP_OK);
-  EXPECT_EQ(file.set_title(), title);
+  ASSERT_EQ(file.set_title(), title);
+  const Bytes sps = zeptest::make_sps(kSps), pps = zeptest::make_pps();
+  if (title == ZEP_OK) {
+    EXPECT_EQ(file.query_bytes(ZEP_QID_SPS_SIZE, ZEP_QID_SPS_DATA), sps);
+    EXPECT_EQ(file.query_bytes(ZEP_QID_PPS_SIZE, ZEP_QID_PPS_DATA), pps);
+    zeptest::ByteWriter avcc;
+    avcc.u8(1).u8(sps[1]).u8(sps[2]).u8(sps[3]).u8(0xFF).u8(0xE1).be16(uint16_t(sps.size()));
+    avcc.bytes(sps).u8(1).be16(uint16_t(pps.size())).bytes(pps);
+    EXPECT_EQ(
+        file.query_bytes(ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE, ZEP_QID_VIDEO_CODEC_PRIVATE_DATA),
+        avcc.data());
+  }
   ZEP_STATUS status = ZEP_OK;
   const std::vector<AccessUnit> units = file.read_all(&status);
   EXPECT_EQ(status, end);
@@ -280,8 +269,13 @@ void expect_units(const Bytes& stream, std::vector<Bytes> slices, ZEP_STATUS tit
   for (size_t i = 0; i < units.size(); ++i) {
     const std::vector<Bytes> nals = split_units(units[i].data);
     ASSERT_FALSE(nals.empty()) << i;
-    EXPECT_TRUE(i == 0 || nals.size() == 1) << i;  // only the first has parameter sets
     EXPECT_EQ(nals.back(), slices[i]) << i;
+    if (i > 0) {
+      EXPECT_EQ(nals.size(), 1u) << i;
+    } else if (title == ZEP_OK) {
+      EXPECT_EQ(nals, (std::vector<Bytes>{sps, pps, slices[0]}));
+    }
+    EXPECT_EQ(units[i].flags, (nals.back()[0] & 0x1F) == 5 ? ZEP_BLOCK_FLAG_KEYFRAME : 0) << i;
   }
   ZepBlock block;
   zep_heap_block_init(&block);
@@ -322,6 +316,8 @@ TEST_P(H264Stream, AccessUnitsAndTheEndOfTheReading) {
 INSTANTIATE_TEST_SUITE_P(
     Streams, H264Stream,
     testing::Values(
+        StreamCase{"IdrPictureAndPPicture", Bytes(), Slices{kIdr, p(2)}, 0, Bytes(), Slices(),
+                   ZEP_OK, ZEP_ERR_END_OF_STREAM, 2},
         StreamCase{"GarbageBeforeTheFirstStartCode", Bytes{0x12, 0x34, 0x56}, Slices{kIdr}, 0,
                    Bytes(), Slices(), ZEP_FAIL, ZEP_WARN_NONFATAL, 0},
         // Zero bytes end the P slice; the 77 behind them is no start code.
