@@ -225,6 +225,7 @@ struct SpsCase {
   SpsOptions options;
 };
 
+void PrintTo(const SpsCase& c, std::ostream* os) { *os << c.name; }
 class H264Sps : public testing::TestWithParam<SpsCase> {};
 
 TEST_P(H264Sps, ParsesEveryCodedField) {

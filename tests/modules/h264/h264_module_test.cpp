@@ -81,6 +81,7 @@ struct TimingCase {
   bool bottom_field_pic_order = false;
 };
 
+void PrintTo(const TimingCase& c, std::ostream* os) { *os << c.name; }
 class H264Timing : public testing::TestWithParam<TimingCase> {};
 
 TEST_P(H264Timing, BlockTimesDurationsKeysAndRate) {
@@ -203,6 +204,7 @@ SpsOptions crop(uint8_t profile, uint32_t chroma, bool frame_mbs_only, uint32_t 
           .crop_bottom = 2};
 }
 
+void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name; }
 class H264Format : public testing::TestWithParam<FormatCase> {};
 
 TEST_P(H264Format, PictureAndDisplaySize) {
@@ -297,6 +299,7 @@ struct StreamCase {
   size_t units;
 };
 
+void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
 class H264Stream : public testing::TestWithParam<StreamCase> {};
 
 TEST_P(H264Stream, AccessUnitsAndTheEndOfTheReading) {
@@ -489,64 +492,54 @@ TEST(H264Module, QueryAnswers) {
   const Bytes stream = zeptest::h264_stream(kSps, {kIdr});
   Opened s(stream);
   ASSERT_EQ(s.file.set_title(), ZEP_OK);
-  const ZepModuleOps& ops = s.file.ops();
-  const size_t avcc_size = s.file.query_bytes(ZEP_QID_SPS_SIZE, ZEP_QID_SPS_DATA).size() +
-                           s.file.query_bytes(ZEP_QID_PPS_SIZE, ZEP_QID_PPS_DATA).size() + 11;
+  const uint64_t avcc_size = s.file.query_bytes(ZEP_QID_SPS_SIZE, ZEP_QID_SPS_DATA).size() +
+                             s.file.query_bytes(ZEP_QID_PPS_SIZE, ZEP_QID_PPS_DATA).size() + 11;
+  Bytes title(24, 0);
+  title[12] = 1;  // one stream
+  // A value (value type 0: not checked), or a record written into `capacity` bytes.
   const struct {
     uint32_t qid, index;
     ZEP_STATUS status;
     uint64_t value;
-    uint32_t value_type;  // 0: not checked
-  } scalars[] = {
-      {ZEP_QID_NUM_CONTAINER_TITLE, 0, ZEP_OK, 1, 3},
-      {ZEP_QID_NUM_TITLE_STREAMS, 0, ZEP_OK, 1, 0},
-      {ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA, 0, ZEP_OK, 1, 0},
-      {ZEP_QID_CONTAINER_TITLE_ID, 0, ZEP_OK, 0, 0},
-      {ZEP_QID_GET_FILE_SIZE, 0, ZEP_OK, stream.size(), 8},
-      {ZEP_QID_FILE_POSITION, 0, ZEP_OK, 0, 0},
-      {ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE, 0, ZEP_OK, avcc_size, 0},
-      {ZEP_QID_NUM_CONTAINER_TITLE, 1, ZEP_ERR_INVALID_STREAM, 0, 0},
-      {ZEP_QID_GET_CONTAINER_TYPE, 0, ZEP_ERR_INVALID_QUERY_ID, 0, 0},
-  };
-  for (const auto& c : scalars) {
-    ZepQueryData q{};
-    EXPECT_EQ(ops.GetInfo(s.file.handle(), c.qid, &q, c.index), c.status) << c.qid;
-    if (c.status != ZEP_OK) continue;
-    EXPECT_EQ(q.value.u64, c.value) << c.qid;
-    EXPECT_EQ(c.value_type ? q.valueType : 0u, c.value_type) << c.qid;
-  }
-
-  Bytes title(24, 0);
-  title[12] = 1;  // one stream
-  const struct {
-    uint32_t qid, capacity;
-    ZEP_STATUS status;
+    uint32_t value_type, capacity;
     Bytes record;
-  } records[] = {
-      {ZEP_QID_GET_CONTAINER_PROP, 12, ZEP_OK, {0x10, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}},
-      {ZEP_QID_GET_TITLE_PROP, 24, ZEP_OK, title},
-      {ZEP_QID_GET_TITLE_MEDIA_PROP, 8, ZEP_OK, {0, 0, 1, 0, 0, 0, 0, 0}},
-      {ZEP_QID_GET_VIDEO_MEDIA_PROP, 8, ZEP_OK, {0x10, 0, 0, 0, 2, 0, 0, 0}},
-      {ZEP_QID_GET_CONTAINER_PROP, 11, ZEP_ERR_BUFFER_TOO_SMALL, {}},
-      {ZEP_QID_VID_STREAM_FORMAT, 55, ZEP_ERR_BUFFER_TOO_SMALL, {}},
-      {ZEP_QID_SPS_DATA, 2, ZEP_ERR_BUFFER_TOO_SMALL, {}},
+  } cases[] = {
+      {ZEP_QID_NUM_CONTAINER_TITLE, 0, ZEP_OK, 1, 3},
+      {ZEP_QID_NUM_TITLE_STREAMS, 0, ZEP_OK, 1},
+      {ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA, 0, ZEP_OK, 1},
+      {ZEP_QID_CONTAINER_TITLE_ID, 0, ZEP_OK, 0},
+      {ZEP_QID_GET_FILE_SIZE, 0, ZEP_OK, stream.size(), 8},
+      {ZEP_QID_FILE_POSITION, 0, ZEP_OK, 0},
+      {ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE, 0, ZEP_OK, avcc_size},
+      {ZEP_QID_NUM_CONTAINER_TITLE, 1, ZEP_ERR_INVALID_STREAM},
+      {ZEP_QID_GET_CONTAINER_TYPE, 0, ZEP_ERR_INVALID_QUERY_ID},
+      {ZEP_QID_GET_CONTAINER_PROP, 0, ZEP_OK, 0, 11, 12, {0x10, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}},
+      {ZEP_QID_GET_TITLE_PROP, 0, ZEP_OK, 0, 11, 24, title},
+      {ZEP_QID_GET_TITLE_MEDIA_PROP, 0, ZEP_OK, 0, 11, 8, {0, 0, 1, 0, 0, 0, 0, 0}},
+      {ZEP_QID_GET_VIDEO_MEDIA_PROP, 0, ZEP_OK, 0, 11, 8, {0x10, 0, 0, 0, 2, 0, 0, 0}},
+      {ZEP_QID_GET_CONTAINER_PROP, 0, ZEP_ERR_BUFFER_TOO_SMALL, 0, 0, 11},
+      {ZEP_QID_VID_STREAM_FORMAT, 0, ZEP_ERR_BUFFER_TOO_SMALL, 0, 0, 55},
+      {ZEP_QID_SPS_DATA, 0, ZEP_ERR_BUFFER_TOO_SMALL, 0, 0, 2},
   };
-  for (const auto& c : records) {
+  for (const auto& c : cases) {
     Bytes out(64, 0);
     ZepQueryData q{};
     q.size = c.capacity;
-    q.value.ptr = out.data();
-    ASSERT_EQ(ops.GetInfo(s.file.handle(), c.qid, &q, 0), c.status) << c.qid;
+    q.value.ptr = c.capacity ? out.data() : nullptr;
+    ASSERT_EQ(s.file.ops().GetInfo(s.file.handle(), c.qid, &q, c.index), c.status) << c.qid;
     if (c.status != ZEP_OK) continue;
-    EXPECT_EQ(q.valueType, 11u) << c.qid;
-    EXPECT_EQ(q.size, c.capacity) << c.qid;
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + q.size), c.record) << c.qid;
+    EXPECT_EQ(c.value_type ? q.valueType : 0u, c.value_type) << c.qid;
+    if (c.capacity == 0) {
+      EXPECT_EQ(q.value.u64, c.value) << c.qid;
+    } else {
+      EXPECT_EQ(Bytes(out.begin(), out.begin() + q.size), c.record) << c.qid;
+    }
   }
-  ZepQueryData null_buffer{};
-  null_buffer.size = 100;
-  EXPECT_EQ(ops.GetInfo(s.file.handle(), ZEP_QID_VIDEO_CODEC_PRIVATE_DATA, &null_buffer, 0),
+  ZepQueryData no_buffer{};
+  no_buffer.size = 100;
+  EXPECT_EQ(s.file.ops().GetInfo(s.file.handle(), ZEP_QID_VIDEO_CODEC_PRIVATE_DATA, &no_buffer, 0),
             ZEP_ERR_BUFFER_TOO_SMALL);
-  EXPECT_EQ(ops.GetInfo(s.file.handle(), ZEP_QID_SPS_SIZE, nullptr, 0), ZEP_E_NULL_ARG);
+  EXPECT_EQ(s.file.ops().GetInfo(s.file.handle(), ZEP_QID_SPS_SIZE, nullptr, 0), ZEP_E_NULL_ARG);
 }
 
 // A 16-bit length in the avcC record cannot describe a parameter set of
