@@ -1,5 +1,6 @@
 #include "tests/support/nal_builder.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace zeptest {
@@ -28,32 +29,21 @@ BitWriter& BitWriter::se(int64_t value) {
 
 BitWriter& BitWriter::trailing() {
   flag(true);
-  return byte_align_zero();
-}
-
-BitWriter& BitWriter::byte_align_zero() {
   while (bits_ % 8) flag(false);
   return *this;
 }
 
-Bytes escape_rbsp(const Bytes& rbsp) {
-  Bytes out;
+Bytes make_nal(uint8_t nal_ref_idc, uint8_t nal_unit_type, const Bytes& rbsp) {
+  Bytes nal{uint8_t((nal_ref_idc & 3) << 5 | (nal_unit_type & 0x1F))};
   int zeros = 0;
   for (uint8_t b : rbsp) {
     if (zeros >= 2 && b <= 3) {
-      out.push_back(3);
+      nal.push_back(3);
       zeros = 0;
     }
-    out.push_back(b);
+    nal.push_back(b);
     zeros = b == 0 ? zeros + 1 : 0;
   }
-  return out;
-}
-
-Bytes make_nal(uint8_t nal_ref_idc, uint8_t nal_unit_type, const Bytes& rbsp) {
-  Bytes nal{uint8_t((nal_ref_idc & 3) << 5 | (nal_unit_type & 0x1F))};
-  const Bytes escaped = escape_rbsp(rbsp);
-  nal.insert(nal.end(), escaped.begin(), escaped.end());
   return nal;
 }
 
@@ -73,35 +63,23 @@ void write_hrd(BitWriter& w, const HrdOptions& h) {
   w.u(5, 23).u(5, 22).u(5, 21).u(5, 20);
 }
 
-bool has_chroma_info(uint8_t profile_idc) {
-  switch (profile_idc) {
-    case 100:
-    case 110:
-    case 122:
-    case 244:
-    case 44:
-    case 83:
-    case 86:
-      return true;
-    default:
-      return false;
-  }
-}
-
 }  // namespace
 
-Bytes sps_rbsp(const SpsOptions& o) {
+bool sps_has_chroma_info(uint8_t profile_idc) {
+  static const uint8_t kProfiles[] = {100, 110, 122, 244, 44, 83, 86};
+  return std::count(std::begin(kProfiles), std::end(kProfiles), profile_idc) > 0;
+}
+
+Bytes make_sps(const SpsOptions& o) {
   BitWriter w;
   w.u(8, o.profile_idc).u(8, o.constraint_flags).u(8, o.level_idc).ue(o.sps_id);
-  if (has_chroma_info(o.profile_idc)) {
+  if (sps_has_chroma_info(o.profile_idc)) {
     w.ue(o.chroma_format_idc);
     if (o.chroma_format_idc == 3) w.flag(o.separate_colour_plane);
     w.ue(o.bit_depth_luma_minus8).ue(o.bit_depth_chroma_minus8).flag(false);
+    // Eight lists not present: enough for a reader that parses them.
     w.flag(o.scaling_matrix_present);
-    if (o.scaling_matrix_present) {
-      // Eight lists not present: enough for a reader that parses them.
-      for (int i = 0; i < 8; ++i) w.flag(false);
-    }
+    if (o.scaling_matrix_present) w.u(8, 0);
   }
   w.ue(o.log2_max_frame_num_minus4).ue(o.poc_type);
   if (o.poc_type == 0) {
@@ -134,25 +112,20 @@ Bytes sps_rbsp(const SpsOptions& o) {
     w.flag(o.vcl_hrd);
     if (o.vcl_hrd) write_hrd(w, o.hrd);
     if (o.nal_hrd || o.vcl_hrd) w.flag(o.low_delay_hrd);
-    w.flag(o.pic_struct_present);
-    w.flag(o.bitstream_restriction);
+    w.flag(o.pic_struct_present).flag(o.bitstream_restriction);
     if (o.bitstream_restriction) {
       w.flag(true).ue(2).ue(1).ue(16).ue(16).ue(o.max_num_reorder_frames);
       w.ue(o.max_dec_frame_buffering);
     }
   }
-  w.trailing();
-  return w.bytes();
+  return make_nal(3, 7, w.trailing().bytes());
 }
-
-Bytes make_sps(const SpsOptions& o) { return make_nal(3, 7, sps_rbsp(o)); }
 
 Bytes make_pps(uint32_t pps_id, uint32_t sps_id, bool bottom_field_pic_order) {
   BitWriter w;
   w.ue(pps_id).ue(sps_id).flag(false).flag(bottom_field_pic_order).ue(0);  // one slice group
   w.ue(0).ue(0).flag(false).u(2, 0).se(0).se(0).se(0).flag(true).flag(false).flag(false);
-  w.trailing();
-  return make_nal(3, 8, w.bytes());
+  return make_nal(3, 8, w.trailing().bytes());
 }
 
 Bytes make_slice(const SpsOptions& sps, const SliceOptions& s) {
@@ -173,10 +146,24 @@ Bytes make_slice(const SpsOptions& sps, const SliceOptions& s) {
     w.se(s.delta_pic_order_cnt_0);
     if (bottom) w.se(s.delta_pic_order_cnt_1);
   }
-  w.trailing();
-  Bytes rbsp = w.bytes();
+  Bytes rbsp = w.trailing().bytes();
   for (size_t i = 0; i < s.payload_bytes; ++i) rbsp.push_back(uint8_t(0x80 | (i & 0x7F)));
   return make_nal(s.nal_ref_idc, s.nal_unit_type, rbsp);
+}
+
+SliceOptions idr_slice(uint32_t poc_lsb) { return {.nal_unit_type = 5, .poc_lsb = poc_lsb}; }
+
+SliceOptions p_slice(uint32_t poc_lsb, uint32_t frame_num, uint8_t ref) {
+  SliceOptions s{.nal_unit_type = 1, .nal_ref_idc = ref, .slice_type = 5, .frame_num = frame_num};
+  s.poc_lsb = poc_lsb;
+  return s;
+}
+
+Bytes h264_stream(const SpsOptions& sps, const std::vector<SliceOptions>& slices,
+                  bool bottom_field_pic_order) {
+  std::vector<Bytes> nals = {make_sps(sps), make_pps(0, 0, bottom_field_pic_order)};
+  for (const SliceOptions& s : slices) nals.push_back(make_slice(sps, s));
+  return annexb(nals);
 }
 
 }  // namespace zeptest

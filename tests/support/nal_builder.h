@@ -19,8 +19,6 @@ class BitWriter {
   BitWriter& se(int64_t value);
   // rbsp_stop_one_bit and zero bits up to the next byte.
   BitWriter& trailing();
-  BitWriter& byte_align_zero();
-  size_t bit_count() const { return bits_; }
   // The bytes written; a last partial byte is padded with zero bits.
   const Bytes& bytes() const { return data_; }
 
@@ -29,31 +27,26 @@ class BitWriter {
   size_t bits_ = 0;
 };
 
-// Inserts the emulation-prevention byte 03 wherever two zero bytes are
-// followed by a byte of 00 to 03.
-Bytes escape_rbsp(const Bytes& rbsp);
-// Header byte (forbidden bit 0, nal_ref_idc, type) followed by the escaped RBSP.
+// Header byte (forbidden bit 0, nal_ref_idc, type) followed by the RBSP with
+// an emulation-prevention 03 wherever two zero bytes precede a byte of 00..03.
 Bytes make_nal(uint8_t nal_ref_idc, uint8_t nal_unit_type, const Bytes& rbsp);
 // Each unit behind a 00 00 00 01 start code.
 Bytes annexb(const std::vector<Bytes>& nals);
 
 struct HrdOptions {
   uint32_t cpb_cnt_minus1 = 0;
-  uint32_t bit_rate_value_minus1 = 1000;
-  uint32_t cpb_size_value_minus1 = 2000;
+  uint32_t bit_rate_value_minus1 = 1000, cpb_size_value_minus1 = 2000;  // +i for schedule i
   bool cbr = false;
 };
 
+// The fields a test sets; designated initializers keep the order below.
 struct SpsOptions {
-  uint8_t profile_idc = 66;
-  uint8_t constraint_flags = 0xC0;
-  uint8_t level_idc = 30;
+  uint8_t profile_idc = 66, constraint_flags = 0xC0, level_idc = 30;
   uint32_t sps_id = 0;
   // Profiles with chroma information (100, 110, ...):
   uint32_t chroma_format_idc = 1;
   bool separate_colour_plane = false;
-  uint32_t bit_depth_luma_minus8 = 0;
-  uint32_t bit_depth_chroma_minus8 = 0;
+  uint32_t bit_depth_luma_minus8 = 0, bit_depth_chroma_minus8 = 0;
   bool scaling_matrix_present = false;
 
   uint32_t log2_max_frame_num_minus4 = 0;
@@ -61,38 +54,26 @@ struct SpsOptions {
   uint32_t log2_max_poc_lsb_minus4 = 2;  // MaxPicOrderCntLsb 64
   // pic_order_cnt_type 1:
   bool delta_pic_order_always_zero = false;
-  int32_t offset_for_non_ref_pic = 0;
-  int32_t offset_for_top_to_bottom_field = 0;
+  int32_t offset_for_non_ref_pic = 0, offset_for_top_to_bottom_field = 0;
   std::vector<int32_t> offset_for_ref_frame;
 
   uint32_t max_num_ref_frames = 1;
-  uint32_t width_mbs = 4;   // 64 pixels
-  uint32_t height_mbs = 4;  // map units
-  bool frame_mbs_only = true;
-  bool mbaff = false;
-  bool cropping = false;
+  uint32_t width_mbs = 4, height_mbs = 4;  // 64 pixels, map units
+  bool frame_mbs_only = true, mbaff = false, cropping = false;
   uint32_t crop_left = 0, crop_right = 0, crop_top = 0, crop_bottom = 0;
 
-  bool vui = false;
-  bool aspect_ratio_info = false;
-  uint32_t aspect_ratio_idc = 0;
-  uint32_t sar_width = 0, sar_height = 0;
+  bool vui = false, aspect_ratio_info = false;
+  uint32_t aspect_ratio_idc = 0, sar_width = 0, sar_height = 0;
   bool timing = false;
-  uint32_t num_units_in_tick = 1;
-  uint32_t time_scale = 50;
-  bool fixed_frame_rate = true;
-  bool nal_hrd = false;
-  bool vcl_hrd = false;
+  uint32_t num_units_in_tick = 1, time_scale = 50;
+  bool fixed_frame_rate = true, nal_hrd = false, vcl_hrd = false;
   HrdOptions hrd;
-  bool low_delay_hrd = false;
-  bool pic_struct_present = false;
-  bool bitstream_restriction = false;
-  uint32_t max_num_reorder_frames = 0;
-  uint32_t max_dec_frame_buffering = 1;
+  bool low_delay_hrd = false, pic_struct_present = false, bitstream_restriction = false;
+  uint32_t max_num_reorder_frames = 0, max_dec_frame_buffering = 1;
 };
 
-// The RBSP of an SPS (with trailing bits) and the whole NAL unit.
-Bytes sps_rbsp(const SpsOptions& o);
+// Profiles whose SPS codes chroma_format_idc and the bit depths.
+bool sps_has_chroma_info(uint8_t profile_idc);
 Bytes make_sps(const SpsOptions& o);
 Bytes make_pps(uint32_t pps_id = 0, uint32_t sps_id = 0, bool bottom_field_pic_order = false);
 
@@ -102,21 +83,24 @@ struct SliceOptions {
   uint32_t first_mb = 0;
   uint32_t slice_type = 7;  // I, all slices of the picture
   uint32_t frame_num = 0;
-  bool field_pic = false;
-  bool bottom_field = false;
-  uint32_t idr_pic_id = 0;
-  uint32_t poc_lsb = 0;
+  bool field_pic = false, bottom_field = false;
+  uint32_t idr_pic_id = 0, poc_lsb = 0;
   int32_t delta_pic_order_cnt_0 = 0;
   // Present when the PPS sets bottom_field_pic_order_in_frame_present_flag
   // and the slice is a frame.
   bool with_bottom_delta = false;
-  int32_t delta_pic_order_cnt_bottom = 0;
-  int32_t delta_pic_order_cnt_1 = 0;
+  int32_t delta_pic_order_cnt_bottom = 0, delta_pic_order_cnt_1 = 0;
   size_t payload_bytes = 8;  // filler bytes behind the header fields
 };
 
 // A slice NAL unit whose header matches the SPS; the rest is filler that
 // never needs emulation prevention.
 Bytes make_slice(const SpsOptions& sps, const SliceOptions& slice);
+// An IDR picture and a P picture (nal_ref_idc `ref`, 0 for a B picture).
+SliceOptions idr_slice(uint32_t poc_lsb = 0);
+SliceOptions p_slice(uint32_t poc_lsb, uint32_t frame_num = 1, uint8_t ref = 2);
+// SPS, PPS (with the bottom-field flag) and one picture per slice.
+Bytes h264_stream(const SpsOptions& sps, const std::vector<SliceOptions>& slices,
+                  bool bottom_field_pic_order = false);
 
 }  // namespace zeptest

@@ -2,22 +2,12 @@
 
 #include <cstring>
 
-#include "modules/h264/h264_module.h"
-
 namespace h264test {
-
-const ZepModuleOps* H264File::zepH264ModuleOps() { return zepH264Module.ops; }
 
 H264File::H264File(const std::string& path) {
   const std::u16string name = zep::utf8_to_u16(path);
   open_status_ = ops().OpenContainer(&handle_, name.c_str(), nullptr);
 }
-
-H264File::~H264File() {
-  if (handle_) ops().CloseContainer(handle_);
-}
-
-ZEP_STATUS H264File::set_title(uint32_t title) { return ops().SetTitle(handle_, title); }
 
 std::vector<AccessUnit> H264File::read_all(ZEP_STATUS* status, size_t limit) {
   std::vector<AccessUnit> units;
@@ -26,17 +16,12 @@ std::vector<AccessUnit> H264File::read_all(ZEP_STATUS* status, size_t limit) {
   zep_heap_block_init(&block);
   ZEP_STATUS last = ZEP_OK;
   while (units.size() < limit) {
-    uint32_t type = 0;
-    uint32_t stream = 0;
+    uint32_t type = 0, stream = 0;
     block.size = 0;  // a read that ends without a block leaves no payload
     last = ops().ReadNextBlock(handle_, &type, &stream, &block, 0);
     if (last != ZEP_OK && block.size == 0) break;
-    AccessUnit unit;
-    unit.data.assign(block.data, block.data + block.size);
-    unit.time = block.time;
-    unit.duration = block.duration;
-    unit.flags = block.flags;
-    units.push_back(std::move(unit));
+    units.push_back(
+        {Bytes(block.data, block.data + block.size), block.time, block.duration, block.flags});
     if (last != ZEP_OK) break;
   }
   zep_heap_block_free(&block);

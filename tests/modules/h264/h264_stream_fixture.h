@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "layer1/zep_module.h"
+#include "modules/h264/h264_module.h"
 #include "tests/support/byte_writer.h"
 
 namespace h264test {
@@ -15,30 +15,26 @@ using zeptest::Bytes;
 
 struct AccessUnit {
   Bytes data;  // 4-byte length-prefixed NAL units
-  int64_t time = 0;
-  int64_t duration = 0;
+  int64_t time = 0, duration = 0;
   uint32_t flags = 0;
 };
 
 class H264File {
  public:
   explicit H264File(const std::string& path);
-  ~H264File();
+  ~H264File() { ops().CloseContainer(handle_); }
   H264File(const H264File&) = delete;
   H264File& operator=(const H264File&) = delete;
 
+  static const ZepModuleOps& ops() { return *zepH264Module.ops; }
   ZEP_STATUS open_status() const { return open_status_; }
   ZepModuleHandle handle() const { return handle_; }
-  const ZepModuleOps& ops() const { return *zepH264ModuleOps(); }
-
-  ZEP_STATUS set_title(uint32_t title = 0);
+  ZEP_STATUS set_title(uint32_t title = 0) { return ops().SetTitle(handle_, title); }
   // Reads with a growing heap block; `status` receives the status that ended
   // the reading (ZEP_ERR_END_OF_STREAM at a clean end).
   std::vector<AccessUnit> read_all(ZEP_STATUS* status, size_t limit = 100000);
   ZEP_STATUS format(ZepVideoStreamFormat* format);
   Bytes query_bytes(uint32_t size_qid, uint32_t data_qid, ZEP_STATUS* status = nullptr);
-
-  static const ZepModuleOps* zepH264ModuleOps();
 
  private:
   ZEP_STATUS open_status_ = ZEP_FAIL;
