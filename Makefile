@@ -100,11 +100,13 @@ fuzz: deps
 	cmake --build $(FUZZBUILD) -j $(JOBS)
 
 # Replays every fuzz target over its checked-in corpus: a regression run.
+# Undefined behaviour stops it like a crash does.
 fuzz-regress: fuzz
 	@set -e; for t in $(FUZZBUILD)/fuzz/fuzz_*; do \
 	  [ -x "$$t" ] || continue; name=$$(basename $$t); \
 	  echo "== $$name"; \
-	  if ! $$t -runs=0 fuzz/corpus/$${name#fuzz_} > $(FUZZBUILD)/$$name.log 2>&1; then \
+	  if ! UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	      $$t -runs=0 fuzz/corpus/$${name#fuzz_} > $(FUZZBUILD)/$$name.log 2>&1; then \
 	    tail -n 40 $(FUZZBUILD)/$$name.log; exit 1; fi; \
 	  tail -n 1 $(FUZZBUILD)/$$name.log; \
 	done

@@ -140,7 +140,9 @@ ZEP_STATUS sync_query(AviContext& ctx, AviMediaSet& set, uint32_t qid, ZepQueryD
       qid == ZEP_QID_TITLEMEDIA_NEXT_SYNC_TIME || qid == ZEP_QID_TITLEMEDIA_NEXT_SYNC_POINT;
   int64_t time = byTime ? d->value.i64 : frame_time(vt, d->value.u32);
   uint32_t frame = byTime ? frame_of_time(vt, time) : d->value.u32;
-  ZEP_STATUS status = prepare_index(ctx, set, forward ? time + 100000000 : time);
+  // A next sync point is looked for up to 10 s ahead of the time.
+  const int64_t horizon = time > INT64_MAX - 100000000 ? INT64_MAX : time + 100000000;
+  ZEP_STATUS status = prepare_index(ctx, set, forward ? horizon : time);
   if (status == ZEP_ERR_PROCESS_INDEX_FAILED || status == ZEP_ERR_INDEX_INCOMPLETE) return status;
   if (status < 0) return ZEP_ERR_END_OF_STREAM;
   uint32_t found = 0;
@@ -321,8 +323,8 @@ ZEP_STATUS get_info(AviHandle* handle, uint32_t qid, ZepQueryData* d, uint32_t i
         duration = frame_time(set.video.timing, set.video.header.length);
       } else if (set.audioCount && set.audio[0].header.rate) {
         const AviStreamHeader& h = set.audio[0].header;
-        duration =
-            int64_t(double(h.length) * double(h.scale) * double(kUnitsPerSecond) / double(h.rate));
+        duration = saturated_time(double(h.length) * double(h.scale) * double(kUnitsPerSecond) /
+                                  double(h.rate));
       }
       return put_i64(d, type, duration);
     }

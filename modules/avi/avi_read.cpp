@@ -47,7 +47,7 @@ void count_block(AviStream& s, uint32_t size, const uint8_t* data, uint32_t data
   int64_t time = 0, duration = 0;
   if (s.blockType == ZEP_BLOCK_VIDEO) {
     time = frame_time(s.timing, st.blocks);
-    duration = int64_t(s.timing.frameDuration);
+    duration = saturated_time(s.timing.frameDuration);
   } else if (s.blockType == ZEP_BLOCK_AUDIO) {
     audio_chunk_time(s.timing, st.blocks, st.bytes, size, &time, &duration);
   } else if (data) {
@@ -57,10 +57,10 @@ void count_block(AviStream& s, uint32_t size, const uint8_t* data, uint32_t data
   }
   ++st.blocks;
   st.bytes += size;
-  st.totalDuration += duration;
+  st.totalDuration = add_time(st.totalDuration, duration);
   st.time = time;
   st.lastDuration = duration;
-  st.endTime = time + duration;
+  st.endTime = add_time(time, duration);
   st.lastSize = size;
 }
 

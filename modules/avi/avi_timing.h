@@ -15,9 +15,23 @@ __extension__ typedef unsigned __int128 u128;
 
 void setup_timing(AviStream& stream);
 
+// A time computed in floating point, held to what an int64_t can carry:
+// headers with huge lengths and scales give times beyond any real file.
+inline int64_t saturated_time(double units) {
+  if (!(units > 0)) return 0;
+  return units >= 9223372036854775807.0 ? INT64_MAX : int64_t(units);
+}
+
+// The sum of two times, held at the ends of the range.
+inline int64_t add_time(int64_t a, int64_t b) {
+  if (b > 0 && a > INT64_MAX - b) return INT64_MAX;
+  if (b < 0 && a < INT64_MIN - b) return INT64_MIN;
+  return a + b;
+}
+
 // Video.
 inline int64_t frame_time(const AviTiming& t, uint64_t frame) {
-  return int64_t(double(frame) * t.frameDuration);
+  return saturated_time(double(frame) * t.frameDuration);
 }
 // The last frame whose time is at or before `time`.
 inline uint32_t frame_of_time(const AviTiming& t, int64_t time) {
@@ -33,7 +47,8 @@ inline uint32_t frame_of_time(const AviTiming& t, int64_t time) {
 // Audio, block-counted.
 inline int64_t block_time(const AviTiming& t, uint64_t blocks) {
   if (t.rate == 0) return 0;
-  return int64_t(double(blocks) * double(t.scale) * double(kUnitsPerSecond) / double(t.rate));
+  return saturated_time(double(blocks) * double(t.scale) * double(kUnitsPerSecond) /
+                        double(t.rate));
 }
 // Audio, byte-counted.
 inline int64_t byte_time(const AviTiming& t, uint64_t bytes) {
@@ -57,7 +72,7 @@ inline void audio_chunk_time(const AviTiming& t, uint64_t blocks, uint64_t bytes
                              int64_t* time, int64_t* duration) {
   if (t.blockCounted) {
     *time = block_time(t, blocks);
-    *duration = int64_t(t.blockDuration);
+    *duration = saturated_time(t.blockDuration);
   } else {
     *time = byte_time(t, bytes);
     *duration = byte_time(t, bytes + size) - *time;
