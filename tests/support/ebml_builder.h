@@ -3,12 +3,15 @@
 // its children, and the size field can be forced to the all-ones "unknown"
 // size or a wrong value, for damaged layouts that no muxer writes. IDs are
 // written as they stand in the file (0x1A45DFA3 is the bytes 1A 45 DF A3).
-// On top sit the EBML header, SegmentInfo, TrackEntry, blocks with every
-// lacing, Clusters and Cues; tests build the other records from elements.
+// An element is serialised when it is added to its parent. On top sit the
+// EBML header, SegmentInfo, TrackEntry, blocks with every lacing, Clusters
+// and Cues; tests build the other records from elements.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -50,56 +53,142 @@ constexpr uint32_t kTagAttachmentUid = 0x63C6, kSimpleTag = 0x67C8, kTagName = 0
 constexpr uint32_t kTagLanguage = 0x447A, kTagString = 0x4487, kTagBinary = 0x4485;
 }  // namespace mkvid
 
+// The last `width` bytes of `value`, big-endian.
+inline Bytes big_endian(uint64_t value, int width) {
+  Bytes out;
+  for (int i = width - 1; i >= 0; --i) out.push_back(uint8_t(value >> (8 * i)));
+  return out;
+}
+
+// The shortest vint of `value` with its marker bit (all ones in n bytes is
+// the unknown size, so 2^7n - 1 takes a byte more); signed: the value plus
+// the bias 2^(7n-1) - 1, as EBML lace sizes are written.
+inline Bytes vint_bytes(int64_t value, bool isSigned = false) {
+  auto bias = [&](int n) { return isSigned ? (int64_t(1) << (7 * n - 1)) - 1 : 0; };
+  auto fits = [&](int n) {
+    return isSigned ? value <= bias(n) && value >= -bias(n)
+                    : uint64_t(value) < (uint64_t(1) << (7 * n)) - 1;
+  };
+  int n = 1;
+  while (n < 8 && !fits(n)) ++n;
+  if (!fits(n)) throw std::invalid_argument("value does not fit a vint");
+  Bytes out = big_endian(uint64_t(value + bias(n)), n);
+  out[0] |= uint8_t(0x80 >> (n - 1));
+  return out;
+}
+
 class EbmlElement {
  public:
   // A master element and its children.
-  explicit EbmlElement(uint32_t id, std::vector<EbmlElement> children = {})
-      : id_(id), children_(std::move(children)) {}
+  explicit EbmlElement(uint32_t id, const std::vector<EbmlElement>& children = {}) : id_(id) {
+    for (const EbmlElement& c : children) child(c);
+  }
   // Values in the fewest bytes (one for 0; a signed one keeps its sign),
   // floats in 8.
-  static EbmlElement uint(uint32_t id, uint64_t value);
-  static EbmlElement sint(uint32_t id, int64_t value);
-  static EbmlElement flt(uint32_t id, double value);
-  static EbmlElement str(uint32_t id, std::string_view value);
-  static EbmlElement bin(uint32_t id, Bytes value);
+  static EbmlElement uint(uint32_t id, uint64_t value) {
+    int width = 1;
+    while (width < 8 && (value >> (8 * width)) != 0) ++width;
+    return bin(id, big_endian(value, width));
+  }
+  static EbmlElement sint(uint32_t id, int64_t value) {
+    int width = 1;
+    while (width < 8 &&
+           (value >= int64_t(1) << (8 * width - 1) || value < -(int64_t(1) << (8 * width - 1))))
+      ++width;
+    return bin(id, big_endian(uint64_t(value), width));
+  }
+  static EbmlElement flt(uint32_t id, double value) {
+    return bin(id, big_endian(std::bit_cast<uint64_t>(value), 8));
+  }
+  static EbmlElement str(uint32_t id, std::string_view value) {
+    return bin(id, Bytes(value.begin(), value.end()));
+  }
+  static EbmlElement bin(uint32_t id, Bytes value) {
+    EbmlElement e(id);
+    e.content_ = std::move(value);
+    return e;
+  }
   // Bytes written as they stand, without a header: garbage or zero filling.
-  static EbmlElement raw(Bytes bytes);
+  static EbmlElement raw(Bytes bytes) {
+    EbmlElement e = bin(0, std::move(bytes));
+    e.raw_ = true;
+    return e;
+  }
 
-  EbmlElement& child(EbmlElement e);
+  EbmlElement& child(const EbmlElement& e) {
+    const Bytes b = e.bytes();
+    content_.insert(content_.end(), b.begin(), b.end());
+    return *this;
+  }
   // The 8-byte all-ones size: the reader must find the end itself.
-  EbmlElement& unknown_size();
+  EbmlElement& unknown_size() {
+    unknownSize_ = true;
+    return *this;
+  }
   // `size` in the size field whatever the content is.
-  EbmlElement& wrong_size(uint64_t size);
+  EbmlElement& wrong_size(uint64_t size) {
+    forcedSize_ = size;
+    return *this;
+  }
 
-  Bytes bytes() const;
-  // Bytes of the whole element, and of its ID and size field alone.
-  uint64_t byte_size() const { return header_size() + content_size(); }
-  uint64_t header_size() const;
+  // The ID (without leading zero bytes) and the size field.
+  Bytes header() const {
+    if (raw_) return {};
+    Bytes out;
+    for (int shift = 24; shift >= 0; shift -= 8)
+      if (!out.empty() || (id_ >> shift) != 0 || shift == 0) out.push_back(uint8_t(id_ >> shift));
+    const Bytes size = unknownSize_ ? Bytes{0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}
+                                    : vint_bytes(int64_t(forcedSize_.value_or(content_.size())));
+    out.insert(out.end(), size.begin(), size.end());
+    return out;
+  }
+  Bytes bytes() const {
+    Bytes out = header();
+    out.insert(out.end(), content_.begin(), content_.end());
+    return out;
+  }
+  uint64_t byte_size() const { return header().size() + content_.size(); }
 
  private:
-  uint64_t content_size() const;
-  void write(ByteWriter& out) const;
-
-  uint32_t id_ = 0;
+  uint32_t id_;
   bool raw_ = false, unknownSize_ = false;
-  Bytes payload_;
-  std::vector<EbmlElement> children_;
+  Bytes content_;
   std::optional<uint64_t> forcedSize_;
 };
 
-// The EBML header with DocType "matroska".
-EbmlElement mkv_ebml_header();
-// A Void of `totalBytes` bytes in all (2..128), and a CRC-32 element (its
-// value is stored little-endian).
-EbmlElement ebml_void(uint64_t totalBytes);
-EbmlElement ebml_crc32(uint32_t value);
+using E = EbmlElement;  // the short name the tests use
+
+// The EBML header: versions, ID and size lengths, DocType "matroska" and its versions.
+inline E mkv_ebml_header() {
+  return E(mkvid::kEbml,
+           {E::uint(0x4286, 1), E::uint(0x42F7, 1), E::uint(0x42F2, 4), E::uint(0x42F3, 8),
+            E::str(0x4282, "matroska"), E::uint(0x4287, 4), E::uint(0x4285, 2)});
+}
+// A Void of `totalBytes` bytes in all (2..128).
+inline E ebml_void(size_t totalBytes) { return E::bin(mkvid::kVoid, Bytes(totalBytes - 2, 0)); }
+// A CRC-32 element; the value is stored little-endian.
+inline E ebml_crc32(uint32_t value) {
+  ByteWriter w;
+  w.le32(value);
+  return E::bin(mkvid::kCrc32, w.take());
+}
 
 // SegmentInfo with the scale (ns per tick), the duration when set, and more.
-EbmlElement mkv_info(std::optional<double> duration = std::nullopt, uint64_t scale = 1000000,
-                     std::vector<EbmlElement> more = {});
+inline E mkv_info(std::optional<double> duration = std::nullopt, uint64_t scale = 1000000,
+                  const std::vector<E>& more = {}) {
+  E e(mkvid::kInfo, {E::uint(mkvid::kTimecodeScale, scale)});
+  if (duration) e.child(E::flt(mkvid::kDuration, *duration));
+  for (const E& m : more) e.child(m);
+  return e;
+}
 // A TrackEntry (type 1 video, 2 audio, 17 subtitle) whose UID is its number.
-EbmlElement mkv_track(uint64_t number, uint64_t type, std::string_view codecId,
-                      std::vector<EbmlElement> more = {});
+inline E mkv_track(uint64_t number, uint64_t type, std::string_view codecId,
+                   const std::vector<E>& more = {}) {
+  E e(mkvid::kTrackEntry, {E::uint(mkvid::kTrackNumber, number), E::uint(mkvid::kTrackUid, number),
+                           E::uint(mkvid::kTrackType, type), E::str(mkvid::kCodecId, codecId)});
+  for (const E& m : more) e.child(m);
+  return e;
+}
 
 enum class Lacing { kNone, kXiph, kFixed, kEbml };
 constexpr uint8_t kBlockKey = 0x80;  // SimpleBlock flags
@@ -107,22 +196,71 @@ constexpr uint8_t kBlockKey = 0x80;  // SimpleBlock flags
 // The payload of a SimpleBlock or Block: the track as a vint, the 16-bit
 // time relative to the Cluster, the flags with the lacing bits, the lace
 // head and the frames (kNone: the frames one after the other).
-Bytes mkv_block_payload(uint64_t track, int16_t relativeTime, uint8_t flags,
-                        const std::vector<Bytes>& frames, Lacing lacing = Lacing::kNone);
-EbmlElement mkv_simple_block(uint64_t track, int16_t relativeTime, uint8_t flags,
-                             const std::vector<Bytes>& frames, Lacing lacing = Lacing::kNone);
+inline Bytes mkv_block_payload(uint64_t track, int16_t relativeTime, uint8_t flags,
+                               const std::vector<Bytes>& frames, Lacing lacing = Lacing::kNone) {
+  ByteWriter w;
+  w.bytes(vint_bytes(int64_t(track))).be16(uint16_t(relativeTime));
+  w.u8(uint8_t((flags & ~0x06) | (int(lacing) << 1)));
+  if (lacing != Lacing::kNone) {
+    w.u8(uint8_t(frames.size() - 1));  // the lace count is the frames less one
+    // Every size but the last; the last frame takes what the block has left.
+    for (size_t i = 0; i + 1 < frames.size(); ++i) {
+      const int64_t size = int64_t(frames[i].size());
+      if (lacing == Lacing::kXiph) {
+        w.fill(0xFF, size_t(size / 255)).u8(uint8_t(size % 255));
+      } else if (lacing == Lacing::kEbml) {
+        // The first size as it is, the others as differences to the one before.
+        w.bytes(i == 0 ? vint_bytes(size) : vint_bytes(size - int64_t(frames[i - 1].size()), true));
+      }
+    }
+  }
+  for (const Bytes& f : frames) w.bytes(f);
+  return w.take();
+}
+inline E mkv_simple_block(uint64_t track, int16_t relativeTime, uint8_t flags,
+                          const std::vector<Bytes>& frames, Lacing lacing = Lacing::kNone) {
+  return E::bin(mkvid::kSimpleBlock, mkv_block_payload(track, relativeTime, flags, frames, lacing));
+}
 // A BlockGroup of one frame, with its BlockDuration and ReferenceBlocks.
-EbmlElement mkv_block_group(uint64_t track, int16_t relativeTime, Bytes frame,
-                            std::optional<uint64_t> duration, std::vector<int64_t> references = {});
-EbmlElement mkv_cluster(uint64_t timecode, std::vector<EbmlElement> blocks);
+inline E mkv_block_group(uint64_t track, int16_t relativeTime, const Bytes& frame,
+                         std::optional<uint64_t> duration, std::vector<int64_t> references = {}) {
+  E e(mkvid::kBlockGroup,
+      {E::bin(mkvid::kBlock, mkv_block_payload(track, relativeTime, 0, {frame}))});
+  if (duration) e.child(E::uint(mkvid::kBlockDuration, *duration));
+  for (int64_t r : references) e.child(E::sint(mkvid::kReferenceBlock, r));
+  return e;
+}
+inline E mkv_cluster(uint64_t timecode, const std::vector<E>& blocks) {
+  E e(mkvid::kCluster, {E::uint(mkvid::kTimecode, timecode)});
+  for (const E& b : blocks) e.child(b);
+  return e;
+}
 // Cues of track 1: (time in ticks, Cluster position from the Segment's data).
-EbmlElement mkv_cues(const std::vector<std::pair<uint64_t, uint64_t>>& points);
-
-EbmlElement mkv_segment(std::vector<EbmlElement> children);
+inline E mkv_cues(const std::vector<std::pair<uint64_t, uint64_t>>& points) {
+  E e(mkvid::kCues);
+  for (auto [time, position] : points)
+    e.child(E(mkvid::kCuePoint,
+              {E::uint(mkvid::kCueTime, time),
+               E(mkvid::kCueTrackPositions,
+                 {E::uint(mkvid::kCueTrack, 1), E::uint(mkvid::kCueClusterPosition, position)})}));
+  return e;
+}
+inline E mkv_segment(const std::vector<E>& children) { return E(mkvid::kSegment, children); }
 // Where each child starts, counted from the first (the Segment's data), for
 // Cues written after the Clusters they point at.
-std::vector<uint64_t> mkv_positions(const std::vector<EbmlElement>& children);
+inline std::vector<uint64_t> mkv_positions(const std::vector<E>& children) {
+  std::vector<uint64_t> out = {0};
+  for (const E& c : children) out.push_back(out.back() + c.byte_size());
+  return out;
+}
 // A whole file: the EBML header, then the top-level elements.
-Bytes mkv_file(const std::vector<EbmlElement>& topLevel);
+inline Bytes mkv_file(const std::vector<E>& topLevel) {
+  Bytes out = mkv_ebml_header().bytes();
+  for (const E& e : topLevel) {
+    const Bytes b = e.bytes();
+    out.insert(out.end(), b.begin(), b.end());
+  }
+  return out;
+}
 
 }  // namespace zeptest

@@ -14,7 +14,6 @@
 #include "tests/support/ebml_builder.h"
 
 using namespace zeptest;
-using E = zeptest::EbmlElement;
 
 namespace {
 
@@ -189,8 +188,8 @@ class EbmlWalk : public EbmlLayer {
       *seen += row(id, size);
       return handler ? handler(id, size) : ZEP_STATUS(0);
     };
-    return mkv::WalkChildren(reader_, mkv_ebml_header().byte_size() + parent.header_size(),
-                             parent.byte_size() - parent.header_size(), record);
+    return mkv::WalkChildren(reader_, mkv_ebml_header().byte_size() + parent.header().size(),
+                             parent.byte_size() - parent.header().size(), record);
   }
   static std::string row(uint32_t id, uint64_t size) {
     char out[32];

@@ -17,7 +17,6 @@ using namespace zeptest;
 using namespace zeptest::mkvid;
 using avitest::Block;
 using ContainerFile = avitest::AviFile;
-using E = zeptest::EbmlElement;
 
 namespace {
 
