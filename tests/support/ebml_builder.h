@@ -47,7 +47,7 @@ constexpr uint32_t kChapLanguage = 0x437C, kChapCountry = 0x437E;
 constexpr uint32_t kAttachments = 0x1941A469, kAttachedFile = 0x61A7;
 constexpr uint32_t kFileDescription = 0x467E, kFileName = 0x466E, kFileMimeType = 0x4660;
 constexpr uint32_t kFileData = 0x465C, kFileUid = 0x46AE;
-constexpr uint32_t kTags = 0x1254C367, kTag = 0x7373, kTargets = 0x63C0;
+constexpr uint32_t kTags = 0x1254C367, kTag = 0x7373, kTargets = 0x63C0, kTargetType = 0x63CA;
 constexpr uint32_t kTargetTypeValue = 0x68CA, kTagTrackUid = 0x63C5, kTagChapterUid = 0x63C4;
 constexpr uint32_t kTagAttachmentUid = 0x63C6, kSimpleTag = 0x67C8, kTagName = 0x45A3;
 constexpr uint32_t kTagLanguage = 0x447A, kTagString = 0x4487, kTagBinary = 0x4485;

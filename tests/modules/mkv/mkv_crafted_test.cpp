@@ -269,8 +269,9 @@ TEST_F(MkvCrafted, TagsTargetsAndNestedSimpleTags) {
   auto f = open(segment_file(
       mkv_info(), {video()},
       {E(kTags,
-         {E(kTag, {E(kTargets, {E::uint(kTargetTypeValue, 50), E::uint(kTagTrackUid, 77),
-                                E::uint(kTagTrackUid, 78), E::uint(kTagChapterUid, 5)}),
+         {E(kTag, {E(kTargets, {E::uint(kTargetTypeValue, 50), E::str(kTargetType, "ALBUM"),
+                                E::uint(kTagTrackUid, 77), E::uint(kTagTrackUid, 78),
+                                E::uint(kTagChapterUid, 5)}),
                    simple_tag("ARTIST", {E::str(kTagLanguage, "eng"), E::str(kTagString, "Someone"),
                                          simple_tag("SORT_WITH", {E::str(kTagString, "One")})}),
                    simple_tag("COVER", {E::bin(kTagBinary, {1, 2, 3})})}),
@@ -523,7 +524,10 @@ TEST_F(MkvCrafted, LinkedSegmentsThatLoopEndTheChain) {
 TEST_F(MkvCrafted, DamagedFilesOpenAsFarAsTheyGo) {
   std::vector<E> children = {
       mkv_info(2000.0), E(kTracks, {video(), audio(2)}),
-      E(kChapters, {E(kEditionEntry, {E::uint(kEditionUid, 1), chapter(1, 0, {}, "A")})}),
+      E(kChapters,
+        {E(kEditionEntry, {E::uint(kEditionUid, 1),
+                           E(kChapterAtom, {E::uint(kChapterUid, 1), E::uint(kChapterTimeStart, 0),
+                                            E(kChapterDisplay, {E::str(kChapString, "A")})})})}),
       E(kTags, {E(kTag, {E(kTargets, {E::uint(kTagTrackUid, 1)}),
                          simple_tag("T", {E::str(kTagString, "v")})})}),
       E(kAttachments, {attached("a.bin", "application/octet-stream", "", Bytes(40, 1), 9)})};

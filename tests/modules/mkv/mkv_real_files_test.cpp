@@ -148,12 +148,6 @@ const char kSrt[] =
     "1\n00:00:00,500 --> 00:00:01,200\nHello\n\n"
     "2\n00:00:01,800 --> 00:00:02,500\n<i>World</i>\n";
 
-std::string replace_all(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
-}
-
 // A file opened with delacing on and every stream active.
 class DelacedFile : public avitest::AviFile {
  public:
@@ -216,15 +210,14 @@ class MkvRealFile : public ::testing::TestWithParam<RealFile> {
     std::string& path = made_[stem];
     for (const RealFile& s : kFiles) {
       if (stem != s.stem || (s.needs && file(s.needs).empty())) continue;
-      std::string cmd = replace_all(s.make, "$SRC",
-                                    "-f lavfi -i testsrc=size=320x240:rate=25:duration=3 "
-                                    "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=3");
-      cmd = replace_all(cmd, "$FF", "ffmpeg -nostdin -v error -y");
-      cmd = replace_all(replace_all(cmd, "$MKV", "mkvmerge -q"), "$O", "$D/" + stem + ".mkv");
-      if (zeptest::run_command(replace_all(cmd, "$D", quote(dir_->path()))) == 0) {
+      const std::string vars = "D=" + quote(dir_->path()) + "; O=$D/" + stem +
+                               ".mkv; FF='ffmpeg -nostdin -v error -y'; MKV='mkvmerge -q'; "
+                               "SRC='-f lavfi -i testsrc=size=320x240:rate=25:duration=3 -f lavfi "
+                               "-i sine=frequency=440:sample_rate=48000:duration=3'; ";
+      if (zeptest::run_command(vars + s.make) == 0) {
         path = scratch(stem + ".mkv");
       } else {
-        ADD_FAILURE() << "could not make " << stem << ": " << cmd;
+        ADD_FAILURE() << "could not make " << stem << ": " << s.make;
       }
     }
     return path;
