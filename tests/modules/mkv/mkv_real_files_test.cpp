@@ -141,8 +141,7 @@ const RealFile kFiles[] = {
     {"chain-001", "$MKV -o $D/chain.mkv --split duration:2s --link $D/long.mkv", kSeekCues, 0,
      nullptr, "", "long", "long"},
     {"chain-002", "test -s $O", kSeekCues | kApi, 0, nullptr, "", "chain-001", "long"},
-    {"chain-003", "test -s $O", kSeekCues, 0, nullptr, "", "chain-001", "long"},
-};
+    {"chain-003", "test -s $O", kSeekCues, 0, nullptr, "", "chain-001", "long"}};
 
 const char kSrt[] =
     "1\n00:00:00,500 --> 00:00:01,200\nHello\n\n"
@@ -419,12 +418,10 @@ class MkvRealApi : public MkvRealFile {
   void SetUp() override {
     MkvRealFile::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    // This test runs from BUILD/tests/modules/mkv; the CLI is BUILD/tools/zepdemux/zepdemux.
-    std::error_code ec;
-    const auto cli = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() /
-                     "../../../tools/zepdemux/zepdemux";
-    if (ec || !std::filesystem::exists(cli)) GTEST_SKIP() << "the zepdemux CLI is not built";
-    cli_ = cli.lexically_normal().string();
+#ifdef ZEP_CLI
+    cli_ = ZEP_CLI;
+#endif
+    if (cli_.empty() || !std::filesystem::exists(cli_)) GTEST_SKIP() << "no zepdemux CLI";
   }
   // `zepdemux extract FILE [flags] N:OUT...`; the outputs' paths, or none on failure.
   std::vector<std::string> extract(const std::vector<int>& streams, const std::string& flags,
