@@ -21,32 +21,38 @@
 namespace zeptest {
 
 namespace mkvid {
+// The EBML header, Segment and SegmentInfo.
 constexpr uint32_t kEbml = 0x1A45DFA3, kSegment = 0x18538067, kVoid = 0xEC, kCrc32 = 0xBF;
 constexpr uint32_t kInfo = 0x1549A966, kTimecodeScale = 0x2AD7B1, kDuration = 0x4489;
 constexpr uint32_t kSegmentUid = 0x73A4, kPrevUid = 0x3CB923, kNextUid = 0x3EB923;
 constexpr uint32_t kTitle = 0x7BA9, kMuxingApp = 0x4D80;
-constexpr uint32_t kTracks = 0x1654AE6B, kTrackEntry = 0xAE, kTrackNumber = 0xD7;
-constexpr uint32_t kTrackUid = 0x73C5, kTrackType = 0x83, kFlagDefault = 0x88;
-constexpr uint32_t kDefaultDuration = 0x23E383, kName = 0x536E, kCodecId = 0x86;
-constexpr uint32_t kCodecPrivate = 0x63A2, kVideo = 0xE0, kPixelWidth = 0xB0, kPixelHeight = 0xBA;
-constexpr uint32_t kAudio = 0xE1, kSamplingFrequency = 0xB5, kOutputSamplingFrequency = 0x78B5;
-constexpr uint32_t kChannels = 0x9F, kContentEncodings = 0x6D80, kContentEncoding = 0x6240;
+// Tracks.
+constexpr uint32_t kTracks = 0x1654AE6B, kTrackEntry = 0xAE, kTrackNumber = 0xD7,
+                   kTrackUid = 0x73C5;
+constexpr uint32_t kTrackType = 0x83, kDefaultDuration = 0x23E383, kName = 0x536E, kCodecId = 0x86;
+constexpr uint32_t kVideo = 0xE0, kPixelWidth = 0xB0, kPixelHeight = 0xBA, kAudio = 0xE1;
+constexpr uint32_t kSamplingFrequency = 0xB5, kOutputSamplingFrequency = 0x78B5, kChannels = 0x9F;
+// Compression, a master in the TrackEntry.
+constexpr uint32_t kContentEncodings = 0x6D80, kContentEncoding = 0x6240;
 constexpr uint32_t kContentCompression = 0x5034, kContentCompAlgo = 0x4254;
 constexpr uint32_t kContentCompSettings = 0x4255;
-constexpr uint32_t kCluster = 0x1F43B675, kTimecode = 0xE7, kSimpleBlock = 0xA3;
-constexpr uint32_t kBlockGroup = 0xA0, kBlock = 0xA1, kBlockDuration = 0x9B;
-constexpr uint32_t kReferenceBlock = 0xFB;
-constexpr uint32_t kCues = 0x1C53BB6B, kCuePoint = 0xBB, kCueTime = 0xB3;
-constexpr uint32_t kCueTrackPositions = 0xB7, kCueTrack = 0xF7, kCueClusterPosition = 0xF1;
+// Clusters, blocks and Cues.
+constexpr uint32_t kCluster = 0x1F43B675, kTimecode = 0xE7, kSimpleBlock = 0xA3, kBlockGroup = 0xA0;
+constexpr uint32_t kBlock = 0xA1, kBlockDuration = 0x9B, kReferenceBlock = 0xFB, kCues = 0x1C53BB6B;
+constexpr uint32_t kCuePoint = 0xBB, kCueTime = 0xB3, kCueTrackPositions = 0xB7, kCueTrack = 0xF7;
+constexpr uint32_t kCueClusterPosition = 0xF1;
+// Chapters.
 constexpr uint32_t kChapters = 0x1043A770, kEditionEntry = 0x45B9, kEditionUid = 0x45BC;
 constexpr uint32_t kEditionFlagHidden = 0x45BD, kEditionFlagDefault = 0x45DB;
 constexpr uint32_t kEditionFlagOrdered = 0x45DD, kChapterAtom = 0xB6, kChapterUid = 0x73C4;
 constexpr uint32_t kChapterTimeStart = 0x91, kChapterTimeEnd = 0x92, kChapterFlagHidden = 0x98;
 constexpr uint32_t kChapterFlagEnabled = 0x4598, kChapterDisplay = 0x80, kChapString = 0x85;
+// A chapter's language and country, and attachments.
 constexpr uint32_t kChapLanguage = 0x437C, kChapCountry = 0x437E;
-constexpr uint32_t kAttachments = 0x1941A469, kAttachedFile = 0x61A7;
-constexpr uint32_t kFileDescription = 0x467E, kFileName = 0x466E, kFileMimeType = 0x4660;
-constexpr uint32_t kFileData = 0x465C, kFileUid = 0x46AE;
+constexpr uint32_t kAttachments = 0x1941A469, kAttachedFile = 0x61A7, kFileDescription = 0x467E;
+constexpr uint32_t kFileName = 0x466E, kFileMimeType = 0x4660, kFileData = 0x465C,
+                   kFileUid = 0x46AE;
+// Tags.
 constexpr uint32_t kTags = 0x1254C367, kTag = 0x7373, kTargets = 0x63C0, kTargetType = 0x63CA;
 constexpr uint32_t kTargetTypeValue = 0x68CA, kTagTrackUid = 0x63C5, kTagChapterUid = 0x63C4;
 constexpr uint32_t kTagAttachmentUid = 0x63C6, kSimpleTag = 0x67C8, kTagName = 0x45A3;
