@@ -452,11 +452,11 @@ TEST_F(MkvCrafted, CompressedFramesInflateOrFail) {
 }
 
 TEST_F(MkvCrafted, BlockTimesFollowTheTimecodeScale) {
+  // Ticks below 100 ns; 4.66 hours at 1 ms, beyond single precision; 1 us.
   const struct {
     uint64_t scale, clusterTime;
-    int64_t expected;                    // 100 ns
-  } cases[] = {{50, 20000000, kSecond},  // ticks below 100 ns
-                                         // 4.66 hours at 1 ms: beyond single precision
+    int64_t expected;  // 100 ns
+  } cases[] = {{50, 20000000, kSecond},
                {1000000, (uint64_t(1) << 24) + 1, ((int64_t(1) << 24) + 1) * 10000},
                {1000, 1500000, 15000000}};
   for (const auto& c : cases) {
