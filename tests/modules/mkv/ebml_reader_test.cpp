@@ -71,7 +71,13 @@ TEST_F(EbmlLayer, VintsReadTheSameFromTheFileAndFromMemory) {
   }
 }
 
-TEST_F(EbmlLayer, ShortVintsFail) {
+TEST_F(EbmlLayer, UnknownSizesFlagsAndShortVints) {
+  EXPECT_EQ(mkv::unknown_size(1), 127u);
+  EXPECT_EQ(mkv::unknown_size(8), (uint64_t(1) << 56) - 1);
+  uint64_t flag = 7;
+  EXPECT_EQ(mkv::ReadFlag(source({0x05}), 1, &flag), 0);
+  EXPECT_EQ(flag, 1u);  // any value but 0 is set
+  EXPECT_EQ(mkv::ReadFlag(source({0x05}), 1, nullptr), mkv::EBML_ERR_BAD_ARG);
   const Bytes cut = {0x21, 0x00};  // a 3-byte vint with 2 bytes left
   uint64_t value = 0;
   EXPECT_EQ(mkv::ReadVint(source(cut), false, true, &value, nullptr), mkv::EBML_ERR_SHORT_READ);
