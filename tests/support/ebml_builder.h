@@ -86,8 +86,8 @@ inline Bytes vint_bytes(int64_t value, bool isSigned = false) {
 class EbmlElement {
  public:
   // A master element and its children.
-  explicit EbmlElement(uint32_t id, const std::vector<EbmlElement>& children = {}) : id_(id) {
-    for (const EbmlElement& c : children) child(c);
+  explicit EbmlElement(uint32_t id, const std::vector<EbmlElement>& list = {}) : id_(id) {
+    children(list);
   }
   // Values in the fewest bytes (one for 0; a signed one keeps its sign),
   // floats in 8.
@@ -124,6 +124,10 @@ class EbmlElement {
   EbmlElement& child(const EbmlElement& e) {
     const Bytes b = e.bytes();
     content_.insert(content_.end(), b.begin(), b.end());
+    return *this;
+  }
+  EbmlElement& children(const std::vector<EbmlElement>& list) {
+    for (const EbmlElement& c : list) child(c);
     return *this;
   }
   // The 8-byte all-ones size: the reader must find the end itself.
@@ -184,16 +188,15 @@ inline E mkv_info(std::optional<double> duration = std::nullopt, uint64_t scale 
                   const std::vector<E>& more = {}) {
   E e(mkvid::kInfo, {E::uint(mkvid::kTimecodeScale, scale)});
   if (duration) e.child(E::flt(mkvid::kDuration, *duration));
-  for (const E& m : more) e.child(m);
-  return e;
+  return e.children(more);
 }
 // A TrackEntry (type 1 video, 2 audio, 17 subtitle) whose UID is its number.
 inline E mkv_track(uint64_t number, uint64_t type, std::string_view codecId,
                    const std::vector<E>& more = {}) {
-  E e(mkvid::kTrackEntry, {E::uint(mkvid::kTrackNumber, number), E::uint(mkvid::kTrackUid, number),
-                           E::uint(mkvid::kTrackType, type), E::str(mkvid::kCodecId, codecId)});
-  for (const E& m : more) e.child(m);
-  return e;
+  return E(mkvid::kTrackEntry,
+           {E::uint(mkvid::kTrackNumber, number), E::uint(mkvid::kTrackUid, number),
+            E::uint(mkvid::kTrackType, type), E::str(mkvid::kCodecId, codecId)})
+      .children(more);
 }
 
 enum class Lacing { kNone, kXiph, kFixed, kEbml };
@@ -237,9 +240,7 @@ inline E mkv_block_group(uint64_t track, int16_t relativeTime, const Bytes& fram
   return e;
 }
 inline E mkv_cluster(uint64_t timecode, const std::vector<E>& blocks) {
-  E e(mkvid::kCluster, {E::uint(mkvid::kTimecode, timecode)});
-  for (const E& b : blocks) e.child(b);
-  return e;
+  return E(mkvid::kCluster, {E::uint(mkvid::kTimecode, timecode)}).children(blocks);
 }
 // Cues of track 1: (time in ticks, Cluster position from the Segment's data).
 inline E mkv_cues(const std::vector<std::pair<uint64_t, uint64_t>>& points) {
@@ -261,12 +262,7 @@ inline std::vector<uint64_t> mkv_positions(const std::vector<E>& children) {
 }
 // A whole file: the EBML header, then the top-level elements.
 inline Bytes mkv_file(const std::vector<E>& topLevel) {
-  Bytes out = mkv_ebml_header().bytes();
-  for (const E& e : topLevel) {
-    const Bytes b = e.bytes();
-    out.insert(out.end(), b.begin(), b.end());
-  }
-  return out;
+  return E::raw({}).child(mkv_ebml_header()).children(topLevel).bytes();
 }
 
 }  // namespace zeptest

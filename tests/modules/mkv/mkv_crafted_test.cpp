@@ -31,9 +31,8 @@ E audio(uint64_t number, std::string_view codec = "A_AC3", std::vector<E> more =
   return mkv_track(number, 2, codec, std::move(more));
 }
 // One Segment of SegmentInfo, Tracks and `more`.
-Bytes segment_file(E info, std::vector<E> tracks, std::vector<E> more = {}) {
-  more.insert(more.begin(), {std::move(info), E(kTracks, std::move(tracks))});
-  return mkv_file({mkv_segment(std::move(more))});
+Bytes segment_file(const E& info, const std::vector<E>& tracks, const std::vector<E>& more = {}) {
+  return mkv_file({mkv_segment({info, E(kTracks, tracks)}).children(more)});
 }
 // The values separated by spaces: one line per record to compare.
 template <typename... T>
@@ -203,9 +202,7 @@ E chapter(uint64_t uid, uint64_t start, std::optional<uint64_t> end, std::string
   if (end) e.child(E::uint(kChapterTimeEnd, *end * kNs));
   E display(kChapterDisplay, {E::str(kChapString, name), E::str(kChapLanguage, "eng")});
   if (!country.empty()) display.child(E::str(kChapCountry, country));
-  e.child(std::move(display));
-  for (E& m : more) e.child(std::move(m));
-  return e;
+  return e.child(display).children(more);
 }
 
 TEST_F(MkvCrafted, ChapterEndsEditionsAndOrderedPlaylists) {
@@ -258,9 +255,8 @@ std::string tag_row(const ZepTagInfo& t) {
   return row(t.simpleTagCount, t.trackTargets, t.editionTargets, t.chapterTargets,
              t.attachmentTargets);
 }
-E simple_tag(std::string_view name, std::vector<E> more) {
-  more.insert(more.begin(), E::str(kTagName, name));
-  return E(kSimpleTag, std::move(more));
+E simple_tag(std::string_view name, const std::vector<E>& more) {
+  return E(kSimpleTag, {E::str(kTagName, name)}).children(more);
 }
 
 TEST_F(MkvCrafted, TagsTargetsAndNestedSimpleTags) {
