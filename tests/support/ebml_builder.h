@@ -1,11 +1,10 @@
-// Byte-exact EBML (Matroska) builder for crafted test files. An element is a
-// small tree serialised when asked: a leaf carries its value bytes, a master
-// its children, and the size field can be forced to the all-ones "unknown"
-// size or a wrong value, for damaged layouts that no muxer writes. IDs are
-// written as they stand in the file (0x1A45DFA3 is the bytes 1A 45 DF A3).
-// An element is serialised when it is added to its parent. On top sit the
-// EBML header, SegmentInfo, TrackEntry, blocks with every lacing, Clusters
-// and Cues; tests build the other records from elements.
+// Byte-exact EBML (Matroska) builder for crafted test files. An element
+// holds its ID and its content: a value's bytes, or its children, each one
+// serialised when it is added. The size field can be forced to the all-ones
+// "unknown" size or a wrong value, for damaged layouts that no muxer writes.
+// IDs are written as they stand in the file (0x1A45DFA3 is 1A 45 DF A3).
+// On top sit the EBML header, SegmentInfo, TrackEntry, blocks with every
+// lacing, Clusters and Cues; tests build the other records from elements.
 #pragma once
 
 #include <bit>
