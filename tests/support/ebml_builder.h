@@ -1,18 +1,16 @@
-// Byte-exact EBML (Matroska) builder for crafted test files. An element is a
-// small tree that is serialised when asked: a leaf carries its value bytes,
-// a master its children, and the size field of any element can be forced to
-// a longer vint, the all-ones "unknown" size or a wrong value, for the
-// damaged layouts that no muxer writes. IDs are written as they stand in the
-// file (0x1A45DFA3 is the four bytes 1A 45 DF A3). On top of it sit builders
-// for the Matroska records the module reads: the EBML header, SegmentInfo,
-// TrackEntry, Chapters, Tags, Attachments, Clusters with every lacing, Cues
-// and SeekHead.
+// Byte-exact EBML (Matroska) builder for crafted test files. An element
+// holds its ID and its content: a value's bytes, or its children, each one
+// serialised when it is added. The size field can be forced to the all-ones
+// "unknown" size or a wrong value, for damaged layouts that no muxer writes.
+// IDs are written as they stand in the file (0x1A45DFA3 is 1A 45 DF A3).
+// On top sit the EBML header, SegmentInfo, TrackEntry, blocks with every
+// lacing, Clusters and Cues; tests build the other records from elements.
 #pragma once
 
+#include <bit>
 #include <cstdint>
-#include <initializer_list>
 #include <optional>
-#include <string>
+#include <stdexcept>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -22,225 +20,248 @@
 namespace zeptest {
 
 namespace mkvid {
-constexpr uint32_t kEbml = 0x1A45DFA3, kDocType = 0x4282, kSegment = 0x18538067;
-constexpr uint32_t kSeekHead = 0x114D9B74, kSeek = 0x4DBB, kSeekId = 0x53AB, kSeekPosition = 0x53AC;
+// The EBML header, Segment and SegmentInfo.
+constexpr uint32_t kEbml = 0x1A45DFA3, kSegment = 0x18538067, kVoid = 0xEC, kCrc32 = 0xBF;
 constexpr uint32_t kInfo = 0x1549A966, kTimecodeScale = 0x2AD7B1, kDuration = 0x4489;
 constexpr uint32_t kSegmentUid = 0x73A4, kPrevUid = 0x3CB923, kNextUid = 0x3EB923;
-constexpr uint32_t kTitle = 0x7BA9, kMuxingApp = 0x4D80, kWritingApp = 0x5741;
-constexpr uint32_t kTracks = 0x1654AE6B, kTrackEntry = 0xAE, kTrackNumber = 0xD7;
-constexpr uint32_t kTrackUid = 0x73C5, kTrackType = 0x83, kFlagDefault = 0x88;
-constexpr uint32_t kFlagForced = 0x55AA, kDefaultDuration = 0x23E383, kName = 0x536E;
-constexpr uint32_t kLanguage = 0x22B59C, kCodecId = 0x86, kCodecPrivate = 0x63A2;
-constexpr uint32_t kCodecName = 0x258688, kVideo = 0xE0, kPixelWidth = 0xB0, kPixelHeight = 0xBA;
-constexpr uint32_t kDisplayWidth = 0x54B0, kDisplayHeight = 0x54BA, kFlagInterlaced = 0x9A;
-constexpr uint32_t kAudio = 0xE1, kSamplingFrequency = 0xB5, kOutputSamplingFrequency = 0x78B5;
-constexpr uint32_t kChannels = 0x9F, kBitDepth = 0x6264;
+constexpr uint32_t kTitle = 0x7BA9, kMuxingApp = 0x4D80;
+// Tracks.
+constexpr uint32_t kTracks = 0x1654AE6B, kTrackEntry = 0xAE, kTrackNumber = 0xD7,
+                   kTrackUid = 0x73C5;
+constexpr uint32_t kTrackType = 0x83, kDefaultDuration = 0x23E383, kName = 0x536E, kCodecId = 0x86;
+constexpr uint32_t kVideo = 0xE0, kPixelWidth = 0xB0, kPixelHeight = 0xBA, kAudio = 0xE1;
+constexpr uint32_t kSamplingFrequency = 0xB5, kOutputSamplingFrequency = 0x78B5, kChannels = 0x9F;
+// Compression, a master in the TrackEntry.
 constexpr uint32_t kContentEncodings = 0x6D80, kContentEncoding = 0x6240;
 constexpr uint32_t kContentCompression = 0x5034, kContentCompAlgo = 0x4254;
 constexpr uint32_t kContentCompSettings = 0x4255;
-constexpr uint32_t kCluster = 0x1F43B675, kTimecode = 0xE7, kSimpleBlock = 0xA3;
-constexpr uint32_t kBlockGroup = 0xA0, kBlock = 0xA1, kBlockDuration = 0x9B;
-constexpr uint32_t kReferenceBlock = 0xFB;
-constexpr uint32_t kCues = 0x1C53BB6B, kCuePoint = 0xBB, kCueTime = 0xB3;
-constexpr uint32_t kCueTrackPositions = 0xB7, kCueTrack = 0xF7, kCueClusterPosition = 0xF1;
+// Clusters, blocks and Cues.
+constexpr uint32_t kCluster = 0x1F43B675, kTimecode = 0xE7, kSimpleBlock = 0xA3, kBlockGroup = 0xA0;
+constexpr uint32_t kBlock = 0xA1, kBlockDuration = 0x9B, kReferenceBlock = 0xFB, kCues = 0x1C53BB6B;
+constexpr uint32_t kCuePoint = 0xBB, kCueTime = 0xB3, kCueTrackPositions = 0xB7, kCueTrack = 0xF7;
+constexpr uint32_t kCueClusterPosition = 0xF1;
+// Chapters.
 constexpr uint32_t kChapters = 0x1043A770, kEditionEntry = 0x45B9, kEditionUid = 0x45BC;
 constexpr uint32_t kEditionFlagHidden = 0x45BD, kEditionFlagDefault = 0x45DB;
 constexpr uint32_t kEditionFlagOrdered = 0x45DD, kChapterAtom = 0xB6, kChapterUid = 0x73C4;
 constexpr uint32_t kChapterTimeStart = 0x91, kChapterTimeEnd = 0x92, kChapterFlagHidden = 0x98;
 constexpr uint32_t kChapterFlagEnabled = 0x4598, kChapterDisplay = 0x80, kChapString = 0x85;
+// A chapter's language and country, and attachments.
 constexpr uint32_t kChapLanguage = 0x437C, kChapCountry = 0x437E;
-constexpr uint32_t kAttachments = 0x1941A469, kAttachedFile = 0x61A7;
-constexpr uint32_t kFileDescription = 0x467E, kFileName = 0x466E, kFileMimeType = 0x4660;
-constexpr uint32_t kFileData = 0x465C, kFileUid = 0x46AE;
-constexpr uint32_t kTags = 0x1254C367, kTag = 0x7373, kTargets = 0x63C0;
-constexpr uint32_t kTargetTypeValue = 0x68CA, kTagTrackUid = 0x63C5, kTagEditionUid = 0x63C9;
-constexpr uint32_t kTagChapterUid = 0x63C4, kTagAttachmentUid = 0x63C6;
-constexpr uint32_t kSimpleTag = 0x67C8, kTagName = 0x45A3, kTagLanguage = 0x447A;
-constexpr uint32_t kTagString = 0x4487, kTagBinary = 0x4485;
-constexpr uint32_t kVoid = 0xEC, kCrc32 = 0xBF;
+constexpr uint32_t kAttachments = 0x1941A469, kAttachedFile = 0x61A7, kFileDescription = 0x467E;
+constexpr uint32_t kFileName = 0x466E, kFileMimeType = 0x4660, kFileData = 0x465C,
+                   kFileUid = 0x46AE;
+// Tags.
+constexpr uint32_t kTags = 0x1254C367, kTag = 0x7373, kTargets = 0x63C0, kTargetType = 0x63CA;
+constexpr uint32_t kTargetTypeValue = 0x68CA, kTagTrackUid = 0x63C5, kTagChapterUid = 0x63C4;
+constexpr uint32_t kTagAttachmentUid = 0x63C6, kSimpleTag = 0x67C8, kTagName = 0x45A3;
+constexpr uint32_t kTagLanguage = 0x447A, kTagString = 0x4487, kTagBinary = 0x4485;
 }  // namespace mkvid
 
-// A vint of `value` in `length` bytes (0: the shortest one; a value whose
-// shortest form would be all ones, the reserved unknown size, takes a byte
-// more). The marker bit is set; the value must fit.
-Bytes vint_bytes(uint64_t value, int length = 0);
-// A signed vint (EBML lace sizes): the value plus the bias 2^(7n-1) - 1.
-Bytes signed_vint_bytes(int64_t value, int length = 0);
+// The last `width` bytes of `value`, big-endian.
+inline Bytes big_endian(uint64_t value, int width) {
+  Bytes out;
+  for (int i = width - 1; i >= 0; --i) out.push_back(uint8_t(value >> (8 * i)));
+  return out;
+}
+
+// The shortest vint of `value` with its marker bit (all ones in n bytes is
+// the unknown size, so 2^7n - 1 takes a byte more); signed: the value plus
+// the bias 2^(7n-1) - 1, as EBML lace sizes are written.
+inline Bytes vint_bytes(int64_t value, bool isSigned = false) {
+  auto bias = [&](int n) { return isSigned ? (int64_t(1) << (7 * n - 1)) - 1 : 0; };
+  auto fits = [&](int n) {
+    return isSigned ? value <= bias(n) && value >= -bias(n)
+                    : uint64_t(value) < (uint64_t(1) << (7 * n)) - 1;
+  };
+  int n = 1;
+  while (n < 8 && !fits(n)) ++n;
+  if (!fits(n)) throw std::invalid_argument("value does not fit a vint");
+  Bytes out = big_endian(uint64_t(value + bias(n)), n);
+  out[0] |= uint8_t(0x80 >> (n - 1));
+  return out;
+}
 
 class EbmlElement {
  public:
-  static constexpr int kShortest = -1;
+  // A master element and its children.
+  explicit EbmlElement(uint32_t id, const std::vector<EbmlElement>& list = {}) : id_(id) {
+    children(list);
+  }
+  // Values in the fewest bytes (one for 0; a signed one keeps its sign),
+  // floats in 8.
+  static EbmlElement uint(uint32_t id, uint64_t value) {
+    int width = 1;
+    while (width < 8 && (value >> (8 * width)) != 0) ++width;
+    return bin(id, big_endian(value, width));
+  }
+  static EbmlElement sint(uint32_t id, int64_t value) {
+    int width = 1;
+    while (width < 8 &&
+           (value >= int64_t(1) << (8 * width - 1) || value < -(int64_t(1) << (8 * width - 1))))
+      ++width;
+    return bin(id, big_endian(uint64_t(value), width));
+  }
+  static EbmlElement flt(uint32_t id, double value) {
+    return bin(id, big_endian(std::bit_cast<uint64_t>(value), 8));
+  }
+  static EbmlElement str(uint32_t id, std::string_view value) {
+    return bin(id, Bytes(value.begin(), value.end()));
+  }
+  static EbmlElement bin(uint32_t id, Bytes value) {
+    EbmlElement e(id);
+    e.content_ = std::move(value);
+    return e;
+  }
+  // Bytes written as they stand, without a header: garbage or zero filling.
+  static EbmlElement raw(Bytes bytes) {
+    EbmlElement e = bin(0, std::move(bytes));
+    e.raw_ = true;
+    return e;
+  }
 
-  // A master element; children are added with child().
-  explicit EbmlElement(uint32_t id) : id_(id) {}
-  EbmlElement(uint32_t id, std::initializer_list<EbmlElement> children);
-  EbmlElement(uint32_t id, std::vector<EbmlElement> children);
-
-  // Big-endian unsigned value in `width` bytes, 0..9 (a 9th byte is a
-  // leading zero); kShortest: the fewest bytes, one for the value 0.
-  static EbmlElement uint(uint32_t id, uint64_t value, int width = kShortest);
-  // Two's complement in `width` bytes (kShortest: fewest that keep the sign).
-  static EbmlElement sint(uint32_t id, int64_t value, int width = kShortest);
-  // IEEE float in 4 or 8 bytes.
-  static EbmlElement flt(uint32_t id, double value, int width = 8);
-  static EbmlElement str(uint32_t id, std::string_view value);
-  static EbmlElement bin(uint32_t id, Bytes value);
-  // Bytes written as they stand, without any header: garbage, zero filling,
-  // or a header written by hand.
-  static EbmlElement raw(Bytes bytes);
-
-  EbmlElement& child(EbmlElement e);
-  EbmlElement& children(std::vector<EbmlElement> list);
-  // The size field in exactly `length` bytes (1..8).
-  EbmlElement& size_length(int length);
-  // The all-ones size of `length` bytes: a size the reader must find itself.
-  EbmlElement& unknown_size(int length = 8);
+  EbmlElement& child(const EbmlElement& e) {
+    const Bytes b = e.bytes();
+    content_.insert(content_.end(), b.begin(), b.end());
+    return *this;
+  }
+  EbmlElement& children(const std::vector<EbmlElement>& list) {
+    for (const EbmlElement& c : list) child(c);
+    return *this;
+  }
+  // The 8-byte all-ones size: the reader must find the end itself.
+  EbmlElement& unknown_size() {
+    unknownSize_ = true;
+    return *this;
+  }
   // `size` in the size field whatever the content is.
-  EbmlElement& wrong_size(uint64_t size);
+  EbmlElement& wrong_size(uint64_t size) {
+    forcedSize_ = size;
+    return *this;
+  }
 
-  Bytes bytes() const;
-  void write(ByteWriter& out) const;
-  // Bytes of the whole element, and of its ID and size field alone.
-  uint64_t byte_size() const;
-  uint64_t header_size() const;
-  uint32_t id() const { return id_; }
+  // The ID (without leading zero bytes) and the size field.
+  Bytes header() const {
+    if (raw_) return {};
+    Bytes out;
+    for (int shift = 24; shift >= 0; shift -= 8)
+      if (!out.empty() || (id_ >> shift) != 0 || shift == 0) out.push_back(uint8_t(id_ >> shift));
+    const Bytes size = unknownSize_ ? Bytes{0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}
+                                    : vint_bytes(int64_t(forcedSize_.value_or(content_.size())));
+    out.insert(out.end(), size.begin(), size.end());
+    return out;
+  }
+  Bytes bytes() const {
+    Bytes out = header();
+    out.insert(out.end(), content_.begin(), content_.end());
+    return out;
+  }
+  uint64_t byte_size() const { return header().size() + content_.size(); }
 
  private:
-  EbmlElement() = default;
-  uint64_t content_size() const;
-
-  uint32_t id_ = 0;
-  bool raw_ = false;
-  Bytes payload_;
-  std::vector<EbmlElement> children_;
-  int sizeLength_ = 0;
-  bool unknownSize_ = false;
+  uint32_t id_;
+  bool raw_ = false, unknownSize_ = false;
+  Bytes content_;
   std::optional<uint64_t> forcedSize_;
 };
 
-// ---- Matroska records -------------------------------------------------------
+using E = EbmlElement;  // the short name the tests use
 
-// The EBML header: version 1, DocType, DocTypeVersion and ReadVersion.
-EbmlElement mkv_ebml_header(std::string_view docType = "matroska", uint64_t docTypeVersion = 4);
-// A Void element of `totalBytes` bytes in all (at least 2).
-EbmlElement ebml_void(uint64_t totalBytes);
-// A CRC-32 element; the value is stored little-endian as Matroska does.
-EbmlElement ebml_crc32(uint32_t value);
+// The EBML header: versions, ID and size lengths, DocType "matroska" and its versions.
+inline E mkv_ebml_header() {
+  return E(mkvid::kEbml,
+           {E::uint(0x4286, 1), E::uint(0x42F7, 1), E::uint(0x42F2, 4), E::uint(0x42F3, 8),
+            E::str(0x4282, "matroska"), E::uint(0x4287, 4), E::uint(0x4285, 2)});
+}
+// A Void of `totalBytes` bytes in all (2..128).
+inline E ebml_void(size_t totalBytes) { return E::bin(mkvid::kVoid, Bytes(totalBytes - 2, 0)); }
+// A CRC-32 element; the value is stored little-endian.
+inline E ebml_crc32(uint32_t value) {
+  ByteWriter w;
+  w.le32(value);
+  return E::bin(mkvid::kCrc32, w.take());
+}
 
-// SegmentInfo; a zero scale, an absent duration and empty texts or UIDs are
-// not written.
-struct MkvInfo {
-  uint64_t timecodeScale = 1000000;
-  std::optional<double> duration;
-  Bytes segmentUid, prevUid, nextUid;
-  std::string title, muxingApp, writingApp;
-  std::vector<EbmlElement> extra;
-  EbmlElement element() const;
-};
-
-// A TrackEntry; zero numbers and empty texts are not written, the Video and
-// Audio masters only when one of their values is set.
-struct MkvTrack {
-  uint64_t number = 1, uid = 1, type = 1;  // type 1 video, 2 audio, 17 subtitle
-  std::string codecId;
-  Bytes codecPrivate;
-  std::string language, name;
-  uint64_t defaultDuration = 0;  // ns
-  uint64_t pixelWidth = 0, pixelHeight = 0;
-  double samplingFrequency = 0, outputSamplingFrequency = 0;
-  uint64_t channels = 0, bitDepth = 0;
-  int compressionAlgo = -1;  // ContentCompAlgo (0 zlib, 3 header stripping); -1 none
-  Bytes compressionSettings;
-  std::vector<EbmlElement> extra;
-  EbmlElement element() const;
-};
-
-struct MkvChapter {
-  uint64_t uid = 0;
-  uint64_t startNs = 0;
-  std::optional<uint64_t> endNs;
-  std::string name, language, country;  // one ChapterDisplay when a name is set
-  std::optional<bool> hidden, enabled;
-  std::vector<MkvChapter> children;  // nested ChapterAtoms
-  EbmlElement element() const;
-};
-
-struct MkvEdition {
-  uint64_t uid = 0;
-  std::optional<bool> hidden, isDefault, ordered;
-  std::vector<MkvChapter> chapters;
-  EbmlElement element() const;
-};
-EbmlElement mkv_chapters(const std::vector<MkvEdition>& editions);
-
-struct MkvSimpleTag {
-  std::string name, value, language;
-  Bytes binary;  // TagBinary when not empty
-  std::vector<MkvSimpleTag> children;
-  EbmlElement element() const;
-};
-
-struct MkvTag {
-  uint64_t targetType = 0;                                        // TargetTypeValue; 0 not written
-  std::vector<uint64_t> tracks, editions, chapters, attachments;  // target UIDs
-  std::vector<MkvSimpleTag> simpleTags;
-  EbmlElement element() const;
-};
-EbmlElement mkv_tags(const std::vector<MkvTag>& tags);
-
-struct MkvAttachment {
-  std::string fileName, mimeType, description;
-  Bytes data;
-  uint64_t uid = 0;
-  EbmlElement element() const;
-};
-EbmlElement mkv_attachments(const std::vector<MkvAttachment>& files);
-
-// ---- Blocks -----------------------------------------------------------------
+// SegmentInfo with the scale (ns per tick), the duration when set, and more.
+inline E mkv_info(std::optional<double> duration = std::nullopt, uint64_t scale = 1000000,
+                  const std::vector<E>& more = {}) {
+  E e(mkvid::kInfo, {E::uint(mkvid::kTimecodeScale, scale)});
+  if (duration) e.child(E::flt(mkvid::kDuration, *duration));
+  return e.children(more);
+}
+// A TrackEntry (type 1 video, 2 audio, 17 subtitle) whose UID is its number.
+inline E mkv_track(uint64_t number, uint64_t type, std::string_view codecId,
+                   const std::vector<E>& more = {}) {
+  return E(mkvid::kTrackEntry,
+           {E::uint(mkvid::kTrackNumber, number), E::uint(mkvid::kTrackUid, number),
+            E::uint(mkvid::kTrackType, type), E::str(mkvid::kCodecId, codecId)})
+      .children(more);
+}
 
 enum class Lacing { kNone, kXiph, kFixed, kEbml };
-
 constexpr uint8_t kBlockKey = 0x80;  // SimpleBlock flags
-constexpr uint8_t kBlockInvisible = 0x08;
 
-// The payload of a SimpleBlock or Block: the track number as a vint, the
-// 16-bit time relative to the Cluster, the flags (the lacing bits are set
-// from `lacing`), the lace header and the frames. kNone writes the frames
-// one after the other.
-Bytes mkv_block_payload(uint64_t track, int16_t relativeTime, uint8_t flags,
-                        const std::vector<Bytes>& frames, Lacing lacing = Lacing::kNone);
-EbmlElement mkv_simple_block(uint64_t track, int16_t relativeTime, uint8_t flags,
-                             const std::vector<Bytes>& frames, Lacing lacing = Lacing::kNone);
-
-struct MkvBlockGroup {
-  uint64_t track = 1;
-  int16_t relativeTime = 0;
-  std::vector<Bytes> frames;
-  Lacing lacing = Lacing::kNone;
-  std::optional<uint64_t> duration;  // BlockDuration, in ticks
-  std::vector<int64_t> references;   // ReferenceBlock values
-  EbmlElement element() const;
-};
-
-EbmlElement mkv_cluster(uint64_t timecode, std::vector<EbmlElement> blocks);
-
-// ---- Index elements ---------------------------------------------------------
-
-struct MkvCuePoint {
-  uint64_t time = 0;  // ticks
-  uint64_t track = 1;
-  uint64_t clusterPosition = 0;  // from the start of the Segment's data
-  int positionWidth = EbmlElement::kShortest;
-};
-EbmlElement mkv_cues(const std::vector<MkvCuePoint>& points);
-// SeekHead entries: (element ID, position from the Segment's data).
-EbmlElement mkv_seek_head(const std::vector<std::pair<uint32_t, uint64_t>>& entries);
-
-EbmlElement mkv_segment(std::vector<EbmlElement> children);
+// The payload of a SimpleBlock or Block: the track as a vint, the 16-bit
+// time relative to the Cluster, the flags with the lacing bits, the lace
+// head and the frames (kNone: the frames one after the other).
+inline Bytes mkv_block_payload(uint64_t track, int16_t relativeTime, uint8_t flags,
+                               const std::vector<Bytes>& frames, Lacing lacing = Lacing::kNone) {
+  ByteWriter w;
+  w.bytes(vint_bytes(int64_t(track))).be16(uint16_t(relativeTime));
+  w.u8(uint8_t((flags & ~0x06) | (int(lacing) << 1)));
+  if (lacing != Lacing::kNone) {
+    w.u8(uint8_t(frames.size() - 1));  // the lace count is the frames less one
+    // Every size but the last; the last frame takes what the block has left.
+    for (size_t i = 0; i + 1 < frames.size(); ++i) {
+      const int64_t size = int64_t(frames[i].size());
+      if (lacing == Lacing::kXiph) {
+        w.fill(0xFF, size_t(size / 255)).u8(uint8_t(size % 255));
+      } else if (lacing == Lacing::kEbml) {
+        // The first size as it is, the others as differences to the one before.
+        w.bytes(i == 0 ? vint_bytes(size) : vint_bytes(size - int64_t(frames[i - 1].size()), true));
+      }
+    }
+  }
+  for (const Bytes& f : frames) w.bytes(f);
+  return w.take();
+}
+inline E mkv_simple_block(uint64_t track, int16_t relativeTime, uint8_t flags,
+                          const std::vector<Bytes>& frames, Lacing lacing = Lacing::kNone) {
+  return E::bin(mkvid::kSimpleBlock, mkv_block_payload(track, relativeTime, flags, frames, lacing));
+}
+// A BlockGroup of one frame, with its BlockDuration and ReferenceBlocks.
+inline E mkv_block_group(uint64_t track, int16_t relativeTime, const Bytes& frame,
+                         std::optional<uint64_t> duration, std::vector<int64_t> references = {}) {
+  E e(mkvid::kBlockGroup,
+      {E::bin(mkvid::kBlock, mkv_block_payload(track, relativeTime, 0, {frame}))});
+  if (duration) e.child(E::uint(mkvid::kBlockDuration, *duration));
+  for (int64_t r : references) e.child(E::sint(mkvid::kReferenceBlock, r));
+  return e;
+}
+inline E mkv_cluster(uint64_t timecode, const std::vector<E>& blocks) {
+  return E(mkvid::kCluster, {E::uint(mkvid::kTimecode, timecode)}).children(blocks);
+}
+// Cues of track 1: (time in ticks, Cluster position from the Segment's data).
+inline E mkv_cues(const std::vector<std::pair<uint64_t, uint64_t>>& points) {
+  E e(mkvid::kCues);
+  for (auto [time, position] : points)
+    e.child(E(mkvid::kCuePoint,
+              {E::uint(mkvid::kCueTime, time),
+               E(mkvid::kCueTrackPositions,
+                 {E::uint(mkvid::kCueTrack, 1), E::uint(mkvid::kCueClusterPosition, position)})}));
+  return e;
+}
+inline E mkv_segment(const std::vector<E>& children) { return E(mkvid::kSegment, children); }
 // Where each child starts, counted from the first (the Segment's data), for
-// Cues and SeekHead entries written before the elements they point at.
-std::vector<uint64_t> mkv_positions(const std::vector<EbmlElement>& children);
+// Cues written after the Clusters they point at.
+inline std::vector<uint64_t> mkv_positions(const std::vector<E>& children) {
+  std::vector<uint64_t> out = {0};
+  for (const E& c : children) out.push_back(out.back() + c.byte_size());
+  return out;
+}
 // A whole file: the EBML header, then the top-level elements.
-Bytes mkv_file(const std::vector<EbmlElement>& topLevel);
+inline Bytes mkv_file(const std::vector<E>& topLevel) {
+  return E::raw({}).child(mkv_ebml_header()).children(topLevel).bytes();
+}
 
 }  // namespace zeptest

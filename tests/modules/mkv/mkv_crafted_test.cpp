@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <algorithm>
 #include <cstring>
 #include <optional>
+#include <sstream>
 
 #include "layer1/zep_mkv_records.h"
 #include "tests/modules/avi/avi_test_util.h"
@@ -17,41 +17,66 @@ using namespace zeptest;
 using namespace zeptest::mkvid;
 using avitest::Block;
 using ContainerFile = avitest::AviFile;
-using E = zeptest::EbmlElement;
 
 namespace {
 
-constexpr int64_t kSecond = 10000000;    // 100 ns units
-constexpr uint64_t kNs = 1000000000;     // ns per second
-const std::u16string kNull = u"(null)";  // what text() gives for a null string
+constexpr int64_t kSecond = 10000000;  // 100 ns units
+constexpr uint64_t kNs = 1000000000;   // ns per second
 
-MkvInfo info(std::optional<double> duration = std::nullopt, uint64_t scale = 1000000) {
-  MkvInfo i;
-  i.timecodeScale = scale;
-  i.duration = duration;
-  return i;
+E video(uint64_t number = 1, std::vector<E> more = {}) {
+  more.push_back(E(kVideo, {E::uint(kPixelWidth, 64), E::uint(kPixelHeight, 48)}));
+  return mkv_track(number, 1, "V_MPEG4/ISO/ASP", std::move(more));
 }
-E tracks(std::vector<MkvTrack> list) {
-  E e(kTracks);
-  for (const MkvTrack& t : list) e.child(t.element());
-  return e;
+E audio(uint64_t number, std::string_view codec = "A_AC3", std::vector<E> more = {}) {
+  return mkv_track(number, 2, codec, std::move(more));
 }
-MkvTrack video(uint64_t number = 1) {
-  return {.number = number,
-          .uid = number,
-          .type = 1,
-          .codecId = "V_MPEG4/ISO/ASP",
-          .pixelWidth = 64,
-          .pixelHeight = 48};
+// One Segment of SegmentInfo, Tracks and `more`.
+Bytes segment_file(const E& info, const std::vector<E>& tracks, const std::vector<E>& more = {}) {
+  return mkv_file({mkv_segment({info, E(kTracks, tracks)}).children(more)});
 }
-MkvTrack audio(uint64_t number, std::string codec = "A_AC3", uint64_t defaultDuration = 0) {
-  return {.number = number,
-          .uid = number,
-          .type = 2,
-          .codecId = std::move(codec),
-          .defaultDuration = defaultDuration};
+// The values separated by spaces: one line per record to compare.
+template <typename... T>
+std::string row(const T&... values) {
+  std::ostringstream out;
+  ((out << values << ' '), ...);
+  return out.str();
 }
 
+// A text query as UTF-8; "(null)" for a null string.
+std::string text(ContainerFile& f, uint32_t qid, uint32_t index = 0) {
+  ZepQueryData q{};
+  if (ZEP_STATUS s = L1GetInfo(f.container(), qid, &q, index); s < 0)
+    return "(failed " + std::to_string(s) + ")";
+  if (!q.value.ptr) return "(null)";
+  std::string s = zep::u16_to_utf8(static_cast<const char16_t*>(q.value.ptr));
+  zep_wcsfree(static_cast<zep_wchar_t*>(q.value.ptr), nullptr);
+  return s;
+}
+// A count or value in the width of the QID's value type. The value starts
+// out as a pattern, so a module that writes fewer bytes is caught.
+int64_t get(ContainerFile& f, uint32_t qid, uint32_t index = 0) {
+  ZepQueryData q{};
+  q.value.u64 = 0xA5A5A5A5A5A5A5A5u;
+  if (L1GetInfo(f.container(), qid, &q, index) < 0) return -1;
+  const uint32_t type = ZEP_QID_VALUE_TYPE(qid);
+  return type == ZEP_QTYPE_COUNT16 ? q.value.u16 : type <= 6 ? q.value.u32 : q.value.i64;
+}
+// A record or buffer query into `out` of `size` bytes.
+ZEP_STATUS into(ContainerFile& f, uint32_t qid, uint32_t index, void* out, uint32_t size,
+                uint32_t* stored = nullptr) {
+  ZepQueryData q{};
+  q.size = size;
+  q.value.ptr = out;
+  const ZEP_STATUS s = L1GetInfo(f.container(), qid, &q, index);
+  if (stored) *stored = q.size;
+  return s;
+}
+template <typename R>
+R record(ContainerFile& f, uint32_t qid, uint32_t index) {
+  R r{};
+  EXPECT_GE(into(f, qid, index, &r, sizeof r), 0) << std::hex << qid << " " << index;
+  return r;
+}
 class MkvCrafted : public ::testing::Test {
  protected:
   // Writes the file, opens it, chooses title 0 and activates every stream.
@@ -70,40 +95,6 @@ class MkvCrafted : public ::testing::Test {
     }
     return f;
   }
-  static std::u16string text(ContainerFile& f, uint32_t qid, uint32_t index = 0) {
-    ZepQueryData q{};
-    if (ZEP_STATUS s = L1GetInfo(f.container(), qid, &q, index); s < 0)
-      return u"(failed " + zep::utf8_to_u16(std::to_string(s)) + u")";
-    if (!q.value.ptr) return kNull;
-    std::u16string s(static_cast<const char16_t*>(q.value.ptr));
-    zep_wcsfree(static_cast<zep_wchar_t*>(q.value.ptr), nullptr);
-    return s;
-  }
-  // A count or value in the width of the QID's value type. The value starts
-  // out as a pattern, so a module that writes fewer bytes is caught.
-  static int64_t get(ContainerFile& f, uint32_t qid, uint32_t index = 0) {
-    ZepQueryData q{};
-    q.value.u64 = 0xA5A5A5A5A5A5A5A5u;
-    if (L1GetInfo(f.container(), qid, &q, index) < 0) return -1;
-    const uint32_t type = ZEP_QID_VALUE_TYPE(qid);
-    return type == ZEP_QTYPE_COUNT16 ? q.value.u16 : type <= 6 ? q.value.u32 : q.value.i64;
-  }
-  // A record or buffer query into `out` of `size` bytes.
-  static ZEP_STATUS into(ContainerFile& f, uint32_t qid, uint32_t index, void* out, uint32_t size,
-                         uint32_t* stored = nullptr) {
-    ZepQueryData q{};
-    q.size = size;
-    q.value.ptr = out;
-    const ZEP_STATUS s = L1GetInfo(f.container(), qid, &q, index);
-    if (stored) *stored = q.size;
-    return s;
-  }
-  template <typename R>
-  static R record(ContainerFile& f, uint32_t qid, uint32_t index) {
-    R r{};
-    EXPECT_GE(into(f, qid, index, &r, sizeof r), 0) << std::hex << qid << " " << index;
-    return r;
-  }
   TempDir dir_;
   int count_ = 0;
   ZEP_STATUS titleStatus_ = ZEP_FAIL;
@@ -112,55 +103,50 @@ class MkvCrafted : public ::testing::Test {
 // ---- Segments and tracks ---------------------------------------------------------
 
 TEST_F(MkvCrafted, EverySegmentIsATitle) {
-  auto f = open(mkv_file({mkv_segment({info().element(), tracks({video()})}),
-                          mkv_segment({info().element(), tracks({video(), audio(2)})})}));
+  auto f = open(mkv_file({mkv_segment({mkv_info(), E(kTracks, {video()})}),
+                          mkv_segment({mkv_info(), E(kTracks, {video(), audio(2)})})}));
   ASSERT_GE(titleStatus_, 0);
-  EXPECT_EQ(get(*f, ZEP_QID_NUM_CONTAINER_TITLE), 2u);
-  EXPECT_EQ(get(*f, ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA), 0u);
+  EXPECT_EQ(get(*f, ZEP_QID_NUM_CONTAINER_TITLE), 2);
+  EXPECT_EQ(get(*f, ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA), 0);
   ASSERT_GE(L1SetTitle(f->container(), 1), 0);
-  EXPECT_EQ(get(*f, ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA), 1u);
-  EXPECT_EQ(text(*f, ZEP_QID_AUD_CODEC_ID), u"A_AC3");
+  EXPECT_EQ(get(*f, ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA), 1);
+  EXPECT_EQ(text(*f, ZEP_QID_AUD_CODEC_ID), "A_AC3");
   EXPECT_LT(L1SetTitle(f->container(), 2), 0);
 }
 
 TEST_F(MkvCrafted, TrackRecordsFromTheTrackEntries) {
-  MkvInfo i = info(90000.0);
-  i.title = "Crafted";
-  i.muxingApp = "ebml_builder";
-  MkvTrack aac = audio(5, "A_AAC/MPEG4/LC/SBR");
-  aac.samplingFrequency = 24000;
-  aac.outputSamplingFrequency = 48000;
-  aac.channels = 2;
-  aac.name = "Commentary";
-  MkvTrack duplicate = audio(4);
-  duplicate.uid = 1;  // the video track's UID
-  E list = tracks({video()});
-  list.child(ebml_void(37)).child(ebml_crc32(0x12345678));
-  list.children({MkvTrack{.number = 2, .uid = 2, .type = 17, .codecId = "S_SSA"}.element(),
-                 MkvTrack{.number = 3, .uid = 3, .type = 3, .codecId = "V_MPEG4/ISO/ASP"}.element(),
-                 duplicate.element(), aac.element()});
-  auto f = open(mkv_file({mkv_segment({i.element(), list})}));
+  // Track 3 (TrackType 3) is in no stream count; track 4 repeats the video
+  // track's UID; AAC has no CodecPrivate.
+  auto f = open(segment_file(
+      mkv_info(90000.0, 1000000, {E::str(kTitle, "Crafted"), E::str(kMuxingApp, "ebml_builder")}),
+      {video(), ebml_void(37), ebml_crc32(0x12345678), mkv_track(2, 17, "S_SSA"),
+       mkv_track(3, 3, "V_MPEG4/ISO/ASP"),
+       E(kTrackEntry, {E::uint(kTrackNumber, 4), E::uint(kTrackUid, 1), E::uint(kTrackType, 2),
+                       E::str(kCodecId, "A_AC3")}),
+       audio(5, "A_AAC/MPEG4/LC/SBR",
+             {E::str(kName, "Commentary"),
+              E(kAudio, {E::flt(kSamplingFrequency, 24000), E::flt(kOutputSamplingFrequency, 48000),
+                         E::uint(kChannels, 2)})})}));
   ASSERT_GE(titleStatus_, 0);
   EXPECT_EQ(get(*f, ZEP_QID_TITLE_DURATION), 900000000);
-  EXPECT_EQ(text(*f, ZEP_QID_CONTAINER_TITLE_NAME), u"Crafted");
-  EXPECT_EQ(text(*f, ZEP_QID_CONTAINER_MUX_APP), u"ebml_builder");
-  EXPECT_EQ(text(*f, ZEP_QID_CONTAINER_WRITE_APP), kNull);
-  // Track 3 (TrackType 3) is in no stream count; track 4 repeats a UID.
-  EXPECT_EQ(get(*f, ZEP_QID_NUM_TITLE_STREAMS), 4u);
-  EXPECT_EQ(get(*f, ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA), 1u);
-  EXPECT_EQ(get(*f, ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA), 1u);
-  EXPECT_EQ(get(*f, ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA), 1u);
-  EXPECT_EQ(text(*f, ZEP_QID_SUB_CODEC_ID), u"S_SSA");
-  EXPECT_EQ(text(*f, ZEP_QID_AUD_CODEC_ID), u"A_AAC/MPEG4/LC/SBR");
-  EXPECT_EQ(text(*f, ZEP_QID_AUD_STREAM_NAME), u"Commentary");
+  EXPECT_EQ(text(*f, ZEP_QID_CONTAINER_TITLE_NAME), "Crafted");
+  EXPECT_EQ(text(*f, ZEP_QID_CONTAINER_MUX_APP), "ebml_builder");
+  EXPECT_EQ(text(*f, ZEP_QID_CONTAINER_WRITE_APP), "(null)");
+  EXPECT_EQ(row(get(*f, ZEP_QID_NUM_TITLE_STREAMS), get(*f, ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA),
+                get(*f, ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA),
+                get(*f, ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA)),
+            "4 1 1 1 ")
+      << "streams: all, video, audio, subtitle";
+  EXPECT_EQ(text(*f, ZEP_QID_SUB_CODEC_ID), "S_SSA");
+  EXPECT_EQ(text(*f, ZEP_QID_AUD_CODEC_ID), "A_AAC/MPEG4/LC/SBR");
+  EXPECT_EQ(text(*f, ZEP_QID_AUD_STREAM_NAME), "Commentary");
   EXPECT_EQ(record<ZepMkvTrackProp>(*f, ZEP_QID_GET_TRACK_PROP, 1).codecCode, 54u);
   const auto other = record<ZepMkvTrackProp>(*f, ZEP_QID_GET_TRACK_PROP, 2);
-  EXPECT_EQ(other.kind, 0u);
-  EXPECT_EQ(other.number, 3u);
-  EXPECT_EQ(std::u16string(record<ZepMkvTrackProp>(*f, ZEP_QID_GET_TRACK_PROP, 3).codecId),
-            u"A_AAC/MPEG4/LC/SBR");
-  // AAC without CodecPrivate: the AudioSpecificConfig comes from the
-  // CodecID and the Audio values (LC at 24 kHz, 2 channels, SBR to 48 kHz).
+  EXPECT_EQ(row(other.kind, other.number), "0 3 ");
+  EXPECT_EQ(zep::u16_to_utf8(record<ZepMkvTrackProp>(*f, ZEP_QID_GET_TRACK_PROP, 3).codecId),
+            "A_AAC/MPEG4/LC/SBR");
+  // The AudioSpecificConfig from the CodecID and the Audio values: LC at
+  // 24 kHz, 2 channels, SBR to 48 kHz.
   uint8_t config[8] = {};
   uint32_t stored = 0;
   ASSERT_GE(into(*f, ZEP_QID_AUDIO_CODEC_PRIVATE_DATA, 0, config, sizeof config, &stored), 0);
@@ -168,147 +154,144 @@ TEST_F(MkvCrafted, TrackRecordsFromTheTrackEntries) {
   const auto sub = record<ZepSubtitleStreamFormat>(*f, ZEP_QID_SUB_STREAM_FORMAT, 0);
   EXPECT_EQ(std::memcmp(&sub.fourcc, "SSA\0", 4), 0);
   const auto v = record<ZepVideoStreamFormat>(*f, ZEP_QID_VID_STREAM_FORMAT, 0);
-  EXPECT_EQ(v.width, 64u);
-  EXPECT_EQ(v.height, 48u);
+  EXPECT_EQ(row(v.width, v.height), "64 48 ");
 }
 
 TEST_F(MkvCrafted, SegmentUidOfSeventeenBytesFailsTheTitle) {
   for (size_t size : {16, 17}) {
-    MkvInfo i = info();
-    i.segmentUid = Bytes(size, 1);
-    ASSERT_TRUE(open(mkv_file({mkv_segment({i.element(), tracks({video()})})}))->container());
-    if (size == 16) {
-      EXPECT_GE(titleStatus_, 0);
-    } else {
-      EXPECT_EQ(titleStatus_, ZEP_ERR_QR7_PARSE_SEGMENTINFO);
-    }
+    open(segment_file(mkv_info({}, 1000000, {E::bin(kSegmentUid, Bytes(size, 1))}), {video()}));
+    EXPECT_EQ(titleStatus_ >= 0 ? 0 : titleStatus_, size == 16 ? 0 : ZEP_ERR_QR7_PARSE_SEGMENTINFO);
   }
 }
 
 // ---- Chapters ----------------------------------------------------------------
 
-TEST_F(MkvCrafted, ChapterEndsEditionsAndOrderedPlaylists) {
-  auto chapter = [](uint64_t uid, uint64_t start, std::string name) {
-    return MkvChapter{
-        .uid = uid, .startNs = start * kNs, .name = std::move(name), .language = "eng"};
-  };
-  MkvChapter x = chapter(4, 10, "X"), y = chapter(5, 50, "Y");
-  x.endNs = 20 * kNs;
-  y.endNs = 70 * kNs;
-  MkvChapter p = chapter(6, 0, "P"), q = chapter(7, 30, "Q"), r = chapter(8, 40, "R");
-  p.endNs = 90 * kNs;
-  q.endNs = 60 * kNs;
-  r.endNs = 50 * kNs;
-  r.country = "gb";
-  q.enabled = false;
-  r.hidden = true;
-  q.children = {r};
-  p.children = {q};
-  auto f = open(mkv_file({mkv_segment(
-      {info(180000.0).element(), tracks({video()}),
-       mkv_chapters(
-           {{.uid = 1, .chapters = {chapter(1, 0, "A"), chapter(2, 60, "B"), chapter(3, 120, "C")}},
-            {.uid = 2, .isDefault = true, .ordered = true, .chapters = {x, y}},
-            {.uid = 3, .hidden = true, .chapters = {p}}})})}));
-  ASSERT_GE(titleStatus_, 0);
-  ASSERT_EQ(get(*f, ZEP_QID_EDITIONENTRY_GET_COUNT), 3u);
-  const auto second = record<ZepEditionProp>(*f, ZEP_QID_EDITIONENTRY_GET_PROP, 1);
-  EXPECT_EQ(second.isCurrent, 1u);  // the default edition
-  EXPECT_EQ(record<ZepEditionProp>(*f, ZEP_QID_EDITIONENTRY_GET_PROP, 0).isCurrent, 0u);
-  EXPECT_EQ(second.uid, 2u);
-  EXPECT_EQ(second.flags, ZEP_EDITION_FLAG_DEFAULT | ZEP_EDITION_FLAG_ORDERED);
-  EXPECT_EQ(second.orderedLength, 30 * kSecond);  // X then Y
-  // The ordered edition plays X from 0 s and Y right after it, from 10 s.
-  EXPECT_EQ(get(*f, ZEP_QID_CHAPTERS_CHAPTER_COUNT), 2u);
-  EXPECT_EQ(record<ZepChapterProp>(*f, ZEP_QID_CHAPTERS_GET_CHAPTER_PROP, 0).playlistOffset,
-            -10 * kSecond);
-  EXPECT_EQ(record<ZepChapterProp>(*f, ZEP_QID_CHAPTERS_GET_CHAPTER_PROP, 1).playlistOffset,
-            -40 * kSecond);
+// One line per edition: UID, flags, chapters, top-level chapters, ordered
+// length and whether it is the current one.
+std::vector<std::string> edition_rows(ContainerFile& f) {
+  std::vector<std::string> out;
+  for (uint32_t n = 0; n < get(f, ZEP_QID_EDITIONENTRY_GET_COUNT); ++n) {
+    const auto e = record<ZepEditionProp>(f, ZEP_QID_EDITIONENTRY_GET_PROP, n);
+    out.push_back(row(e.uid, e.flags, e.chapterCount, e.topLevelCount, e.orderedLength,
+                      e.isCurrent ? "current" : "-"));
+  }
+  return out;
+}
+// One line per chapter of the current edition: UID, start, end, playlist
+// offset, depth, children, flags, name, language and country.
+std::vector<std::string> chapter_rows(ContainerFile& f) {
+  std::vector<std::string> out;
+  for (uint32_t n = 0; n < get(f, ZEP_QID_CHAPTERS_CHAPTER_COUNT); ++n) {
+    const auto c = record<ZepChapterProp>(f, ZEP_QID_CHAPTERS_GET_CHAPTER_PROP, n);
+    EXPECT_EQ(get(f, ZEP_QID_CHAPTERS_CHAPTER_STARTTIME, n), c.start) << n;
+    EXPECT_EQ(get(f, ZEP_QID_CHAPTERS_CHAPTER_ENDTIME, n), c.end) << n;
+    out.push_back(row(c.uid, c.start, c.end, c.playlistOffset, c.depth, c.childCount, c.flags,
+                      text(f, ZEP_QID_CHAPTERS_CHAPTER_NAME, n),
+                      text(f, ZEP_QID_CHAPTERS_CHAPTER_LANG, n),
+                      text(f, ZEP_QID_CHAPTERS_CHAPTER_COUNTRY, n)));
+  }
+  return out;
+}
+using Rows = std::vector<std::string>;
 
+// A ChapterAtom from `start` to `end` seconds (none: no end) named `name`
+// in English (and `country`), with more children.
+E chapter(uint64_t uid, uint64_t start, std::optional<uint64_t> end, std::string_view name,
+          std::vector<E> more = {}, std::string_view country = "") {
+  E e(kChapterAtom, {E::uint(kChapterUid, uid), E::uint(kChapterTimeStart, start * kNs)});
+  if (end) e.child(E::uint(kChapterTimeEnd, *end * kNs));
+  E display(kChapterDisplay, {E::str(kChapString, name), E::str(kChapLanguage, "eng")});
+  if (!country.empty()) display.child(E::str(kChapCountry, country));
+  return e.child(display).children(more);
+}
+
+TEST_F(MkvCrafted, ChapterEndsEditionsAndOrderedPlaylists) {
+  // Edition 1: A, B, C without ends. Edition 2 (default, ordered): X then Y.
+  // Edition 3 (hidden): P holds Q (disabled), which holds R (hidden, in gb).
+  const E r = chapter(8, 40, 50, "R", {E::uint(kChapterFlagHidden, 1)}, "gb");
+  auto f = open(segment_file(
+      mkv_info(180000.0), {video()},
+      {E(kChapters,
+         {E(kEditionEntry, {E::uint(kEditionUid, 1), chapter(1, 0, {}, "A"),
+                            chapter(2, 60, {}, "B"), chapter(3, 120, {}, "C")}),
+          E(kEditionEntry,
+            {E::uint(kEditionUid, 2), E::uint(kEditionFlagDefault, 1),
+             E::uint(kEditionFlagOrdered, 1), chapter(4, 10, 20, "X"), chapter(5, 50, 70, "Y")}),
+          E(kEditionEntry,
+            {E::uint(kEditionUid, 3), E::uint(kEditionFlagHidden, 1),
+             chapter(6, 0, 90, "P",
+                     {chapter(7, 30, 60, "Q", {E::uint(kChapterFlagEnabled, 0), r})})})})}));
+  ASSERT_GE(titleStatus_, 0);
+  // The default edition is current; its playlist plays X from 0 s and Y
+  // right after it, from 10 s.
+  EXPECT_EQ(edition_rows(*f),
+            (Rows{"1 0 3 3 0 - ", "2 12 2 2 300000000 current ", "3 1 3 1 0 - "}));
+  EXPECT_EQ(chapter_rows(*f), (Rows{"4 100000000 200000000 -100000000 0 0 2 X eng (null) ",
+                                    "5 500000000 700000000 -400000000 0 0 2 Y eng (null) "}));
   // Chapters without ends end where the next starts, the last one 1 ns
   // before the end of the Segment.
   ASSERT_GE(f->set(ZEP_QID_EDITIONENTRY_SET_PLAYLIST_IDX, 0), 0);
-  ASSERT_EQ(get(*f, ZEP_QID_CHAPTERS_CHAPTER_COUNT), 3u);
-  const int64_t starts[] = {0, 60 * kSecond, 120 * kSecond};
-  const int64_t ends[] = {60 * kSecond, 120 * kSecond, (180 * int64_t(kNs) - 1) / 100};
-  for (uint32_t n = 0; n < 3; ++n) {
-    const auto c = record<ZepChapterProp>(*f, ZEP_QID_CHAPTERS_GET_CHAPTER_PROP, n);
-    EXPECT_EQ(c.start, starts[n]) << n;
-    EXPECT_EQ(c.end, ends[n]) << n;
-    EXPECT_EQ(get(*f, ZEP_QID_CHAPTERS_CHAPTER_STARTTIME, n), starts[n]) << n;
-    EXPECT_EQ(get(*f, ZEP_QID_CHAPTERS_CHAPTER_ENDTIME, n), ends[n]) << n;
-  }
-  EXPECT_EQ(text(*f, ZEP_QID_CHAPTERS_CHAPTER_NAME, 1), u"B");
-  EXPECT_EQ(text(*f, ZEP_QID_CHAPTERS_CHAPTER_LANG, 1), u"eng");
-  EXPECT_EQ(text(*f, ZEP_QID_CHAPTERS_CHAPTER_COUNTRY, 1), kNull);
-
+  EXPECT_EQ(chapter_rows(*f), (Rows{"1 0 600000000 0 0 0 2 A eng (null) ",
+                                    "2 600000000 1200000000 0 0 0 2 B eng (null) ",
+                                    "3 1200000000 1799999999 0 0 0 2 C eng (null) "}));
   // Nested chapters count depth-first.
   ASSERT_GE(f->set(ZEP_QID_EDITIONENTRY_SET_PLAYLIST_IDX, 2), 0);
-  const auto third = record<ZepEditionProp>(*f, ZEP_QID_EDITIONENTRY_GET_PROP, 2);
-  EXPECT_EQ(third.isCurrent, 1u);
-  EXPECT_EQ(third.flags & ZEP_EDITION_FLAG_HIDDEN, ZEP_EDITION_FLAG_HIDDEN);
-  EXPECT_EQ(third.chapterCount, 3u);
-  EXPECT_EQ(third.topLevelCount, 1u);
-  ASSERT_EQ(get(*f, ZEP_QID_CHAPTERS_CHAPTER_COUNT), 3u);
-  const uint64_t uids[] = {6, 7, 8};
-  const uint32_t flags[] = {ZEP_CHAPTER_FLAG_ENABLED, 0,
-                            ZEP_CHAPTER_FLAG_HIDDEN | ZEP_CHAPTER_FLAG_ENABLED};
-  for (uint32_t n = 0; n < 3; ++n) {
-    const auto c = record<ZepChapterProp>(*f, ZEP_QID_CHAPTERS_GET_CHAPTER_PROP, n);
-    EXPECT_EQ(c.uid, uids[n]);
-    EXPECT_EQ(c.depth, n);
-    EXPECT_EQ(c.childCount, n < 2 ? 1u : 0u);
-    EXPECT_EQ(c.flags, flags[n]) << n;
-  }
-  EXPECT_EQ(text(*f, ZEP_QID_CHAPTERS_CHAPTER_NAME, 2), u"R");
-  EXPECT_EQ(text(*f, ZEP_QID_CHAPTERS_CHAPTER_COUNTRY, 2), u"gb");
+  EXPECT_EQ(edition_rows(*f).back(), "3 1 3 1 0 current ");
+  EXPECT_EQ(chapter_rows(*f), (Rows{"6 0 900000000 0 0 1 2 P eng (null) ",
+                                    "7 300000000 600000000 0 1 1 0 Q eng (null) ",
+                                    "8 400000000 500000000 0 2 0 3 R eng gb "}));
   EXPECT_EQ(f->set(ZEP_QID_EDITIONENTRY_SET_PLAYLIST_IDX, 3), -7);
 }
 
 // ---- Tags --------------------------------------------------------------------
 
+// A SimpleTag: id, parent, tag, children, name, string, language and binary
+// sizes, depth.
+std::string simple_tag_row(const ZepSimpleTagInfo& s) {
+  return row(s.id, int32_t(s.parentId), s.tagIndex, s.childCount, s.nameSize, s.stringSize,
+             s.languageSize, s.binarySize, s.depth);
+}
+std::string tag_row(const ZepTagInfo& t) {
+  return row(t.simpleTagCount, t.trackTargets, t.editionTargets, t.chapterTargets,
+             t.attachmentTargets);
+}
+E simple_tag(std::string_view name, const std::vector<E>& more) {
+  return E(kSimpleTag, {E::str(kTagName, name)}).children(more);
+}
+
 TEST_F(MkvCrafted, TagsTargetsAndNestedSimpleTags) {
-  MkvSimpleTag artist{.name = "ARTIST", .value = "Someone", .language = "eng"};
-  artist.children = {{.name = "SORT_WITH", .value = "One"}};
-  auto f = open(mkv_file({mkv_segment(
-      {info().element(), tracks({video()}),
-       mkv_tags({{.targetType = 50,
-                  .tracks = {77, 78},
-                  .chapters = {5},
-                  .simpleTags = {artist, {.name = "COVER", .binary = {1, 2, 3}}}},
-                 {.attachments = {42}, .simpleTags = {{.name = "TITLE", .value = "Two"}}}})})}));
+  // Ids count the Segment's SimpleTags in file order: ARTIST 0, its child
+  // SORT_WITH 1, COVER 2, TITLE 3. Sizes are UTF-16 bytes with the terminator.
+  auto f = open(segment_file(
+      mkv_info(), {video()},
+      {E(kTags,
+         {E(kTag, {E(kTargets, {E::uint(kTargetTypeValue, 50), E::str(kTargetType, "ALBUM"),
+                                E::uint(kTagTrackUid, 77), E::uint(kTagTrackUid, 78),
+                                E::uint(kTagChapterUid, 5)}),
+                   simple_tag("ARTIST", {E::str(kTagLanguage, "eng"), E::str(kTagString, "Someone"),
+                                         simple_tag("SORT_WITH", {E::str(kTagString, "One")})}),
+                   simple_tag("COVER", {E::bin(kTagBinary, {1, 2, 3})})}),
+          E(kTag, {E(kTargets, {E::uint(kTagAttachmentUid, 42)}),
+                   simple_tag("TITLE", {E::str(kTagString, "Two")})})})}));
   ASSERT_GE(titleStatus_, 0);
-  EXPECT_EQ(get(*f, ZEP_QID_TAGS_GET_NUMTAGS), 2u);
+  EXPECT_EQ(get(*f, ZEP_QID_TAGS_GET_NUMTAGS), 2);
   ASSERT_GE(f->set(ZEP_QID_TAGS_SET_CURRENTTAGIDX, 0), 0);
   ZepTagInfo small{};
   EXPECT_LT(into(*f, ZEP_QID_TAGS_GET_INFO, 0, &small, sizeof small - 1), 0);
-  const auto tag = record<ZepTagInfo>(*f, ZEP_QID_TAGS_GET_INFO, 0);
-  EXPECT_EQ(tag.simpleTagCount, 2u);
-  EXPECT_EQ(tag.trackTargets, 2u);
-  EXPECT_EQ(tag.editionTargets, 0u);
-  EXPECT_EQ(tag.chapterTargets, 1u);
+  EXPECT_EQ(tag_row(record<ZepTagInfo>(*f, ZEP_QID_TAGS_GET_INFO, 0)), "2 2 0 1 0 ");
   EXPECT_EQ(get(*f, ZEP_QID_TAGS_GET_TAG_TARGET_TRACK, 1), 78);
   EXPECT_EQ(get(*f, ZEP_QID_TAGS_GET_TAG_TARGET_CHAPTER, 0), 5);
-
-  // Ids count the Segment's SimpleTags in file order: ARTIST 0, SORT_WITH 1,
-  // COVER 2, TITLE 3. Sizes are UTF-16 bytes with the terminator.
-  const auto outer = record<ZepSimpleTagInfo>(*f, ZEP_QID_TAGS_GET_SIMPLETAGINFO_BYINDEX, 0);
-  EXPECT_EQ(outer.id, 0u);
-  EXPECT_EQ(outer.parentId, ZEP_SIMPLETAG_NO_PARENT);
-  EXPECT_EQ(outer.childCount, 1u);
-  EXPECT_EQ(outer.nameSize, 14u);
-  EXPECT_EQ(outer.stringSize, 16u);
-  EXPECT_EQ(outer.languageSize, 8u);
-  ASSERT_GE(f->set(ZEP_QID_TAGS_SET_SIMPLETAGID, outer.id), 0);
-  const uint64_t child = uint64_t(get(*f, ZEP_QID_TAGS_GET_SIMPLETAG_CHILDID, 0));
-  EXPECT_EQ(child, 1u);
-  const auto inner =
-      record<ZepSimpleTagInfo>(*f, ZEP_QID_TAGS_GET_SIMPLETAGINFO_BYID, uint32_t(child));
-  EXPECT_EQ(inner.parentId, outer.id);
-  EXPECT_EQ(inner.depth, 1u);
-  ASSERT_GE(f->set(ZEP_QID_TAGS_SET_SIMPLETAGID, uint32_t(child)), 0);
-  EXPECT_EQ(get(*f, ZEP_QID_TAGS_GET_SIMPLETAG_NAME_SIZE), 20u);
-  EXPECT_EQ(get(*f, ZEP_QID_TAGS_GET_SIMPLETAG_LANGUAGE_SIZE), 0u);
+  auto by_index = [&](uint32_t n) {
+    return simple_tag_row(record<ZepSimpleTagInfo>(*f, ZEP_QID_TAGS_GET_SIMPLETAGINFO_BYINDEX, n));
+  };
+  EXPECT_EQ(by_index(0), "0 -1 0 1 14 16 8 0 0 ");
+  ASSERT_GE(f->set(ZEP_QID_TAGS_SET_SIMPLETAGID, 0), 0);
+  EXPECT_EQ(get(*f, ZEP_QID_TAGS_GET_SIMPLETAG_CHILDID, 0), 1);
+  EXPECT_EQ(simple_tag_row(record<ZepSimpleTagInfo>(*f, ZEP_QID_TAGS_GET_SIMPLETAGINFO_BYID, 1)),
+            "1 0 0 0 20 8 0 0 1 ");
+  ASSERT_GE(f->set(ZEP_QID_TAGS_SET_SIMPLETAGID, 1), 0);
+  EXPECT_EQ(get(*f, ZEP_QID_TAGS_GET_SIMPLETAG_NAME_SIZE), 20);
+  EXPECT_EQ(get(*f, ZEP_QID_TAGS_GET_SIMPLETAG_LANGUAGE_SIZE), 0);
   char16_t value[32];
   std::fill(std::begin(value), std::end(value), u'#');
   into(*f, ZEP_QID_TAGS_GET_SIMPLETAG_NAME, 0, value, 8);  // too small: nothing past 8 bytes
@@ -317,48 +300,49 @@ TEST_F(MkvCrafted, TagsTargetsAndNestedSimpleTags) {
   EXPECT_EQ(std::u16string(value), u"SORT_WITH");
   ASSERT_GE(into(*f, ZEP_QID_TAGS_GET_SIMPLETAG_STRING, 0, value, sizeof value), 0);
   EXPECT_EQ(std::u16string(value), u"One");
-
-  const auto cover = record<ZepSimpleTagInfo>(*f, ZEP_QID_TAGS_GET_SIMPLETAGINFO_BYINDEX, 1);
-  EXPECT_EQ(cover.id, 2u);
-  EXPECT_EQ(cover.binarySize, 3u);
-  EXPECT_EQ(cover.stringSize, 0u);
-  ASSERT_GE(f->set(ZEP_QID_TAGS_SET_SIMPLETAGID, cover.id), 0);
+  EXPECT_EQ(by_index(1), "2 -1 0 0 12 0 0 3 0 ");
+  ASSERT_GE(f->set(ZEP_QID_TAGS_SET_SIMPLETAGID, 2), 0);
   uint8_t binary[8] = {};
   ASSERT_GE(into(*f, ZEP_QID_TAGS_GET_SIMPLETAG_BINARY, 0, binary, sizeof binary), 0);
   EXPECT_EQ(Bytes(binary, binary + 3), (Bytes{1, 2, 3}));
-
   EXPECT_LT(f->set(ZEP_QID_TAGS_SET_CURRENTTAGIDX, 2), 0);
   ASSERT_GE(f->set(ZEP_QID_TAGS_SET_CURRENTTAGIDX, 1), 0);
-  EXPECT_EQ(record<ZepTagInfo>(*f, ZEP_QID_TAGS_GET_INFO, 1).attachmentTargets, 1u);
+  EXPECT_EQ(tag_row(record<ZepTagInfo>(*f, ZEP_QID_TAGS_GET_INFO, 1)), "1 0 0 0 1 ");
   EXPECT_EQ(get(*f, ZEP_QID_TAGS_GET_TAG_TARGET_ATTACHMENT, 0), 42);
-  const auto title = record<ZepSimpleTagInfo>(*f, ZEP_QID_TAGS_GET_SIMPLETAGINFO_BYINDEX, 0);
-  EXPECT_EQ(title.id, 3u);
-  EXPECT_EQ(title.tagIndex, 1u);
+  EXPECT_EQ(by_index(0), "3 -1 1 0 12 8 0 0 0 ");
 }
 
 // ---- Attachments -------------------------------------------------------------
 
+E attached(std::string_view name, std::string_view mime, std::string_view about, Bytes data,
+           uint64_t uid) {
+  E e(kAttachedFile);
+  if (!about.empty()) e.child(E::str(kFileDescription, about));
+  return e.child(E::str(kFileName, name))
+      .child(E::str(kFileMimeType, mime))
+      .child(E::bin(kFileData, std::move(data)))
+      .child(E::uint(kFileUid, uid));
+}
+
 TEST_F(MkvCrafted, AttachmentDataIsReadIntoTheCallersBuffer) {
   const Bytes font = {9, 8, 7, 6, 5}, picture = pattern_bytes(3, 3000);
-  auto f = open(
-      mkv_file({mkv_segment({info().element(), tracks({video()}),
-                             mkv_attachments({{"font.ttf", "font/ttf", "A font", font, 42},
-                                              {"cover.png", "image/png", "", picture, 43}})})}));
+  auto f =
+      open(segment_file(mkv_info(), {video()},
+                        {E(kAttachments, {attached("font.ttf", "font/ttf", "A font", font, 42),
+                                          attached("cover.png", "image/png", "", picture, 43)})}));
   ASSERT_GE(titleStatus_, 0);
-  EXPECT_EQ(get(*f, ZEP_QID_GET_ATTACHMENT_COUNT), 2u);
-  EXPECT_EQ(get(*f, ZEP_QID_GET_ATTACHMENT_SIZE, 0), 5u);
-  EXPECT_EQ(get(*f, ZEP_QID_GET_ATTACHMENT_SIZE, 1), 3000u);
+  EXPECT_EQ(row(get(*f, ZEP_QID_GET_ATTACHMENT_COUNT), get(*f, ZEP_QID_GET_ATTACHMENT_SIZE, 0),
+                get(*f, ZEP_QID_GET_ATTACHMENT_SIZE, 1)),
+            "2 5 3000 ");
   ZepAttachmentInfo a{};
   uint8_t out[100] = {};
   a.data = out;
   a.dataCapacity = sizeof out;
   EXPECT_EQ(into(*f, ZEP_QID_GET_ATTACHMENTINFO, 0, &a, sizeof a - 1), ZEP_ERR_BUFFER_TOO_SMALL);
   ASSERT_GE(into(*f, ZEP_QID_GET_ATTACHMENTINFO, 0, &a, sizeof a), 0);
-  EXPECT_EQ(std::u16string(a.fileName), u"font.ttf");
-  EXPECT_EQ(std::u16string(a.mimeType), u"font/ttf");
-  EXPECT_EQ(std::u16string(a.description), u"A font");
-  EXPECT_EQ(a.fileUid, 42u);
-  EXPECT_EQ(a.dataSize, 5u);
+  EXPECT_EQ(row(zep::u16_to_utf8(a.fileName), zep::u16_to_utf8(a.mimeType),
+                zep::u16_to_utf8(a.description), a.fileUid, a.dataSize),
+            "font.ttf font/ttf A font 42 5 ");
   EXPECT_EQ(Bytes(out, out + a.dataRead), font);
   // A buffer smaller than the FileData gets its first bytes.
   ASSERT_GE(into(*f, ZEP_QID_GET_ATTACHMENTINFO, 1, &a, sizeof a), 0);
@@ -370,21 +354,12 @@ TEST_F(MkvCrafted, AttachmentDataIsReadIntoTheCallersBuffer) {
 // ---- Blocks ------------------------------------------------------------------
 
 TEST_F(MkvCrafted, KeyFlagsTimesAndDurationsOfBlocks) {
-  MkvTrack v = video();
-  v.defaultDuration = 33333300;
-  auto f = open(mkv_file({mkv_segment(
-      {info().element(), tracks({v, audio(2)}),
-       mkv_cluster(1000,
+  auto f = open(segment_file(
+      mkv_info(), {video(1, {E::uint(kDefaultDuration, 33333300)}), audio(2)},
+      {mkv_cluster(1000,
                    {mkv_simple_block(1, -5, kBlockKey, {{1}}), mkv_simple_block(1, 0, 0, {{2}}),
-                    mkv_simple_block(2, 3, 0, {{3}}),
-                    MkvBlockGroup{.track = 1,
-                                  .relativeTime = 40,
-                                  .frames = {{4}},
-                                  .duration = 33,
-                                  .references = {-40}}
-                        .element(),
-                    MkvBlockGroup{.track = 1, .relativeTime = 80, .frames = {{5}}, .duration = 50}
-                        .element()})})}));
+                    mkv_simple_block(2, 3, 0, {{3}}), mkv_block_group(1, 40, {4}, 33, {-40}),
+                    mkv_block_group(1, 80, {5}, 50)})}));
   auto blocks = f->read_all();
   ASSERT_EQ(blocks.size(), 5u);
   EXPECT_EQ(blocks[0].time, 9950000);
@@ -394,56 +369,48 @@ TEST_F(MkvCrafted, KeyFlagsTimesAndDurationsOfBlocks) {
   EXPECT_EQ(blocks[4].duration, 500000);
 }
 
-struct LacingCase {
-  const char* name;
-  Lacing lacing;
-  std::vector<size_t> sizes;
-};
-
-class MkvLacing : public MkvCrafted, public ::testing::WithParamInterface<LacingCase> {};
-
-TEST_P(MkvLacing, LacedBlockIsOneBlockOrItsFrames) {
-  std::vector<Bytes> frames;
-  Bytes all;
-  for (size_t n = 0; n < GetParam().sizes.size(); ++n) {
-    frames.push_back(pattern_bytes(uint32_t(n), GetParam().sizes[n]));
-    all.insert(all.end(), frames.back().begin(), frames.back().end());
-  }
-  auto build = [&](bool delace) {
-    return open(
-        mkv_file({mkv_segment(
-            {info().element(), tracks({audio(1, "A_MPEG/L3", 10000000)}),
-             mkv_cluster(0, {mkv_simple_block(1, 0, kBlockKey, frames, GetParam().lacing)})})}),
-        delace);
-  };
-  auto whole = build(false)->read_all();
-  ASSERT_EQ(whole.size(), 1u);
-  EXPECT_EQ(whole[0].data, all);
-  EXPECT_EQ(whole[0].duration, int64_t(frames.size()) * 100000);
-  auto split = build(true)->read_all();
-  ASSERT_EQ(split.size(), frames.size());
-  for (size_t n = 0; n < frames.size(); ++n) {
-    EXPECT_EQ(split[n].data, frames[n]) << n;
-    EXPECT_EQ(split[n].time, int64_t(n) * 100000) << n;
+TEST_F(MkvCrafted, LacedBlockIsOneBlockOrItsFrames) {
+  const struct {
+    const char* name;
+    Lacing lacing;
+    std::vector<size_t> sizes;
+  } cases[] = {{"Xiph", Lacing::kXiph, {265, 20, 11}},
+               {"EBML", Lacing::kEbml, {300, 20, 150, 7}},
+               {"fixed", Lacing::kFixed, {40, 40, 40}},
+               {"one frame", Lacing::kXiph, {64}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<Bytes> frames;
+    Bytes all;
+    for (size_t n = 0; n < c.sizes.size(); ++n) {
+      frames.push_back(pattern_bytes(uint32_t(n), c.sizes[n]));
+      all.insert(all.end(), frames.back().begin(), frames.back().end());
+    }
+    // MP3 frames of 10 ms each.
+    const Bytes file =
+        segment_file(mkv_info(), {audio(1, "A_MPEG/L3", {E::uint(kDefaultDuration, 10000000)})},
+                     {mkv_cluster(0, {mkv_simple_block(1, 0, kBlockKey, frames, c.lacing)})});
+    auto whole = open(file)->read_all();
+    ASSERT_EQ(whole.size(), 1u);
+    EXPECT_EQ(whole[0].data, all);
+    EXPECT_EQ(whole[0].duration, int64_t(frames.size()) * 100000);
+    auto split = open(file, true)->read_all();
+    ASSERT_EQ(split.size(), frames.size());
+    for (size_t n = 0; n < frames.size(); ++n) {
+      EXPECT_EQ(split[n].data, frames[n]) << n;
+      EXPECT_EQ(split[n].time, int64_t(n) * 100000) << n;
+    }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, MkvLacing,
-                         ::testing::Values(LacingCase{"Xiph", Lacing::kXiph, {265, 20, 11}},
-                                           LacingCase{"Ebml", Lacing::kEbml, {300, 20, 150, 7}},
-                                           LacingCase{"Fixed", Lacing::kFixed, {40, 40, 40}},
-                                           LacingCase{"OneFrame", Lacing::kXiph, {64}}),
-                         [](const auto& param) { return std::string(param.param.name); });
-
 TEST_F(MkvCrafted, DamagedBlocksArePassedOverAndTheRestPlays) {
-  // A lace whose first frame is longer than the block.
+  // A lace whose first frame is longer than the block, and an empty Void.
   const Bytes laceTooLong = {0x81, 0, 0, 0x02, 1, 250, 1, 2};
-  auto f = open(
-      mkv_file({mkv_segment({info().element(), tracks({audio(1), audio(2), audio(5)}),
-                             mkv_cluster(0, {E::bin(kSimpleBlock, laceTooLong), E::bin(kVoid, {}),
-                                             mkv_simple_block(5, 1, kBlockKey, {{5}}),
-                                             mkv_simple_block(1, 2, kBlockKey, {{1}})})})}),
-      true);
+  auto f = open(segment_file(mkv_info(), {audio(1), audio(2), audio(5)},
+                             {mkv_cluster(0, {E::bin(kSimpleBlock, laceTooLong), E::bin(kVoid, {}),
+                                              mkv_simple_block(5, 1, kBlockKey, {{5}}),
+                                              mkv_simple_block(1, 2, kBlockKey, {{1}})})}),
+                true);
   ZEP_STATUS last = 0;
   auto blocks = f->read_all(&last);
   EXPECT_EQ(last, ZEP_ERR_END_OF_STREAM);
@@ -461,13 +428,12 @@ Bytes deflate(const Bytes& in) {
 }
 
 TEST_F(MkvCrafted, CompressedFramesInflateOrFail) {
-  auto build = [&](const Bytes& frame, int algo, Bytes settings = {}) {
-    MkvTrack t = audio(1);
-    t.compressionAlgo = algo;
-    t.compressionSettings = std::move(settings);
-    return open(
-        mkv_file({mkv_segment({info().element(), tracks({t}),
-                               mkv_cluster(0, {mkv_simple_block(1, 0, kBlockKey, {frame})})})}));
+  auto build = [&](const Bytes& frame, uint64_t algo, Bytes settings = {}) {
+    E compression(kContentCompression, {E::uint(kContentCompAlgo, algo)});
+    if (!settings.empty()) compression.child(E::bin(kContentCompSettings, settings));
+    const E encodings(kContentEncodings, {E(kContentEncoding, {compression})});
+    return open(segment_file(mkv_info(), {audio(1, "A_AC3", {encodings})},
+                             {mkv_cluster(0, {mkv_simple_block(1, 0, kBlockKey, {frame})})}));
   };
   const Bytes plain(1000, 7);
   auto good = build(deflate(plain), 0)->read_all();
@@ -481,40 +447,34 @@ TEST_F(MkvCrafted, CompressedFramesInflateOrFail) {
   EXPECT_EQ(build(deflate(Bytes(11 << 20, 0)), 0)->read(&b), -8);  // inflates past the cap
 }
 
-struct TimeCase {
-  uint64_t scale, clusterTime;
-  int64_t expected;  // 100 ns
-};
-
-class MkvTimes : public MkvCrafted, public ::testing::WithParamInterface<TimeCase> {};
-
-TEST_P(MkvTimes, BlockTimesFollowTheTimecodeScale) {
-  auto f = open(mkv_file({mkv_segment(
-      {info(std::nullopt, GetParam().scale).element(), tracks({audio(1)}),
-       mkv_cluster(GetParam().clusterTime, {mkv_simple_block(1, 0, kBlockKey, {{1}})})})}));
-  auto blocks = f->read_all();
-  ASSERT_EQ(blocks.size(), 1u);
-  EXPECT_EQ(blocks[0].time, GetParam().expected);
+TEST_F(MkvCrafted, BlockTimesFollowTheTimecodeScale) {
+  // Ticks below 100 ns; 4.66 hours at 1 ms, beyond single precision; 1 us.
+  const struct {
+    uint64_t scale, clusterTime;
+    int64_t expected;  // 100 ns
+  } cases[] = {{50, 20000000, kSecond},
+               {1000000, (uint64_t(1) << 24) + 1, ((int64_t(1) << 24) + 1) * 10000},
+               {1000, 1500000, 15000000}};
+  for (const auto& c : cases) {
+    auto blocks =
+        open(segment_file(mkv_info({}, c.scale), {audio(1)},
+                          {mkv_cluster(c.clusterTime, {mkv_simple_block(1, 0, kBlockKey, {{1}})})}))
+            ->read_all();
+    ASSERT_EQ(blocks.size(), 1u) << c.scale;
+    EXPECT_EQ(blocks[0].time, c.expected) << c.scale;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Scales, MkvTimes,
-    ::testing::Values(TimeCase{50, 20000000,
-                               kSecond},  // ticks below 100 ns
-                                          // 4.66 hours at 1 ms: beyond single precision
-                      TimeCase{1000000, (uint64_t(1) << 24) + 1, ((int64_t(1) << 24) + 1) * 10000},
-                      TimeCase{1000, 1500000, 15000000}));
 
 // ---- Seeking over Cues -------------------------------------------------------
 
 TEST_F(MkvCrafted, SeekAndSyncTimesFollowTheCuePoints) {
-  std::vector<E> children = {info(30000.0).element(), tracks({video()})};
+  std::vector<E> children = {mkv_info(30000.0), E(kTracks, {video()})};
   for (uint8_t s : {0, 10, 20})
     children.push_back(mkv_cluster(s * 1000, {mkv_simple_block(1, 0, kBlockKey, {{s}}),
                                               mkv_simple_block(1, 40, 0, {{uint8_t(s + 1)}})}));
   // The Cues come last, so the Cluster positions are known when they are written.
   const std::vector<uint64_t> at = mkv_positions(children);
-  children.push_back(mkv_cues({{0, 1, at[2]}, {10000, 1, at[3]}, {20000, 1, at[4]}}));
+  children.push_back(mkv_cues({{0, at[2]}, {10000, at[3]}, {20000, at[4]}}));
   auto f = open(mkv_file({mkv_segment(std::move(children))}));
   const std::pair<int64_t, int64_t> seeks[] = {{15, 10}, {20, 20}, {25, 20}, {0, 0}};
   for (auto [target, expected] : seeks) {
@@ -536,11 +496,11 @@ TEST_F(MkvCrafted, SeekAndSyncTimesFollowTheCuePoints) {
 
 TEST_F(MkvCrafted, LinkedSegmentsThatLoopEndTheChain) {
   auto linked = [&](uint8_t self, uint8_t prev, uint8_t next) {
-    MkvInfo i = info(1000.0);
-    i.segmentUid = Bytes(16, self);
-    i.prevUid = Bytes(16, prev);
-    i.nextUid = Bytes(16, next);
-    return mkv_file({mkv_segment({i.element(), tracks({audio(1)})})});
+    return segment_file(
+        mkv_info(1000.0, 1000000,
+                 {E::bin(kSegmentUid, Bytes(16, self)), E::bin(kPrevUid, Bytes(16, prev)),
+                  E::bin(kNextUid, Bytes(16, next))}),
+        {audio(1)});
   };
   dir_.write("loop_b.mkv", linked(2, 1, 1));  // B links back to A both ways
   dir_.write("self_c.mkv", linked(3, 3, 3));  // a file that names itself
@@ -548,7 +508,7 @@ TEST_F(MkvCrafted, LinkedSegmentsThatLoopEndTheChain) {
   auto f = open(linked(1, 2, 2));
   ASSERT_TRUE(f->container());
   ASSERT_GE(titleStatus_, 0);
-  EXPECT_EQ(get(*f, ZEP_QID_MKV_CHAIN_COUNT), 2u);
+  EXPECT_EQ(get(*f, ZEP_QID_MKV_CHAIN_COUNT), 2);
   EXPECT_EQ(get(*f, ZEP_QID_TITLE_DURATION), 2 * kSecond);
 }
 
@@ -559,16 +519,20 @@ TEST_F(MkvCrafted, LinkedSegmentsThatLoopEndTheChain) {
 // whole file's blocks, and nothing crashes.
 TEST_F(MkvCrafted, DamagedFilesOpenAsFarAsTheyGo) {
   std::vector<E> children = {
-      info(2000.0).element(), tracks({video(), audio(2)}),
-      mkv_chapters({{.uid = 1, .chapters = {{.uid = 1, .name = "A"}}}}),
-      mkv_tags({{.tracks = {1}, .simpleTags = {{.name = "T", .value = "v"}}}}),
-      mkv_attachments({{"a.bin", "application/octet-stream", "", Bytes(40, 1), 9}})};
+      mkv_info(2000.0), E(kTracks, {video(), audio(2)}),
+      E(kChapters,
+        {E(kEditionEntry, {E::uint(kEditionUid, 1),
+                           E(kChapterAtom, {E::uint(kChapterUid, 1), E::uint(kChapterTimeStart, 0),
+                                            E(kChapterDisplay, {E::str(kChapString, "A")})})})}),
+      E(kTags, {E(kTag, {E(kTargets, {E::uint(kTagTrackUid, 1)}),
+                         simple_tag("T", {E::str(kTagString, "v")})})}),
+      E(kAttachments, {attached("a.bin", "application/octet-stream", "", Bytes(40, 1), 9)})};
   for (uint8_t c = 0; c < 3; ++c) {
     children.push_back(mkv_cluster(c * 500, {mkv_simple_block(1, 0, kBlockKey, {Bytes(30, c)}),
                                              mkv_simple_block(2, 10, kBlockKey, {Bytes(20, c)})}));
   }
   const std::vector<uint64_t> at = mkv_positions(children);
-  children.push_back(mkv_cues({{0, 1, at[5]}, {500, 1, at[6]}, {1000, 1, at[7]}}));
+  children.push_back(mkv_cues({{0, at[5]}, {500, at[6]}, {1000, at[7]}}));
   const Bytes whole = mkv_file({mkv_segment(std::move(children))});
   const auto reference = open(whole, false, false)->read_all();
   ASSERT_EQ(reference.size(), 6u);
