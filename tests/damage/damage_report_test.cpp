@@ -12,6 +12,7 @@
 
 #include "api/zep_demux.h"
 #include "tests/support/byte_writer.h"
+#include "tests/support/ebml_builder.h"
 
 namespace {
 
@@ -182,6 +183,90 @@ const CutCase kCutCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Samples, DamageReport, testing::ValuesIn(kCutCases),
                          [](const testing::TestParamInfo<CutCase>& p) {
+                           return std::string(p.param.name);
+                         });
+
+// Crafted Matroska damage that no muxer writes, read through the API.
+using zeptest::E;
+namespace id = zeptest::mkvid;
+
+struct MkvCase {
+  const char* name;
+  Bytes (*file)();
+  const char* report;
+  int blocks;  // delivered in spite of it
+};
+
+E ac3_track(std::vector<E> more = {}) { return zeptest::mkv_track(1, 2, "A_AC3", std::move(more)); }
+E frame_block(int16_t time, const Bytes& frame) {
+  return zeptest::mkv_simple_block(1, time, zeptest::kBlockKey, {frame});
+}
+Bytes mkv(const std::vector<E>& tracks, const std::vector<E>& clusters, const Bytes& after = {}) {
+  std::vector<E> children = {zeptest::mkv_info(), E(id::kTracks, tracks)};
+  children.insert(children.end(), clusters.begin(), clusters.end());
+  Bytes file = zeptest::mkv_file({zeptest::mkv_segment(children)});
+  file.insert(file.end(), after.begin(), after.end());
+  return file;
+}
+const Bytes kFrame(40, 0x0B);
+
+const MkvCase kMkvCases[] = {
+    {"track_entry_past_its_parent",
+     [] {
+       E track = ac3_track();
+       track.wrong_size(track.byte_size());  // claims more than Tracks holds
+       return mkv({track}, {zeptest::mkv_cluster(0, {frame_block(0, kFrame)})});
+     },
+     "Element TRACKENTRY (0xAE) of ", 1},
+    {"garbage_before_a_cluster",
+     [] {
+       Bytes garbage = {0x81, 0x85, 'j', 'u', 'n', 'k', '!', 0x42, 0x42, 0x42};
+       const Bytes cluster = zeptest::mkv_cluster(1000, {frame_block(0, kFrame)}).bytes();
+       garbage.insert(garbage.end(), cluster.begin(), cluster.end());
+       return mkv({ac3_track()}, {zeptest::mkv_cluster(0, {frame_block(0, kFrame)})}, garbage);
+     },
+     "Unknown element 0x81; ", 1},
+    {"lace_header_larger_than_the_block",
+     [] {
+       Bytes laced = zeptest::mkv_block_payload(1, 20, zeptest::kBlockKey, {kFrame, kFrame},
+                                                zeptest::Lacing::kXiph);
+       laced[4] = 0xFF;  // the first frame's size now runs past the block
+       laced[5] = 0xFF;
+       return mkv(
+           {ac3_track()},
+           {zeptest::mkv_cluster(0, {frame_block(0, kFrame), E::bin(id::kSimpleBlock, laced)})});
+     },
+     "A block of track 1 is passed over: its lace header is damaged", 1},
+    {"zlib_frame_that_does_not_inflate",
+     [] {
+       const E zlib(id::kContentEncodings,
+                    {E(id::kContentEncoding,
+                       {E(id::kContentCompression, {E::uint(id::kContentCompAlgo, 0)})})});
+       const Bytes deflated = {0x78, 0x9C, 0x63, 0x60, 0x00, 0x00, 0x00, 0x02, 0x00, 0x01};
+       return mkv(
+           {ac3_track({zlib})},
+           {zeptest::mkv_cluster(0, {frame_block(0, deflated), frame_block(20, {0x78, 0x01, 0})})});
+     },
+     "A block of track 1 is refused: its frames do not decode", 1},
+};
+
+class MkvDamage : public testing::TestWithParam<MkvCase> {};
+
+TEST_P(MkvDamage, IsReportedAndTheBlocksBeforeItAreDelivered) {
+  zeptest::TempDir dir;
+  const std::string path = dir.write("damaged.mkv", GetParam().file());
+  Messages messages;
+  EXPECT_EQ(read_file(&messages, path), GetParam().blocks);
+  bool found = false;
+  for (const auto& w : messages.warnings)
+    found = found || (w.find(GetParam().report) != std::string::npos &&
+                      w.find(" at byte offset ") != std::string::npos);
+  EXPECT_TRUE(found) << "no warning with \"" << GetParam().report << "\" among "
+                     << messages.warnings.size();
+}
+
+INSTANTIATE_TEST_SUITE_P(Crafted, MkvDamage, testing::ValuesIn(kMkvCases),
+                         [](const testing::TestParamInfo<MkvCase>& p) {
                            return std::string(p.param.name);
                          });
 
