@@ -1,6 +1,7 @@
 // Elementary-stream framing and codec headers: the byte rules alone, then
 // through a parser with the add-header flag.
 #include <cstring>
+#include <optional>
 
 #include "api/zep_codec_header.h"
 #include "api/zep_es_framing.h"
@@ -115,25 +116,35 @@ TEST(Framing, Ac3SyncWord) {
   EXPECT_FALSE(ac3_has_sync_word(plain, 1));
 }
 
+// What a header rule finds in the first `size` bytes (0: all) of a record;
+// nullopt when it finds nothing. g_header keeps the whole result.
+using Rule = bool (*)(const uint8_t*, uint32_t, CodecHeader*);
+CodecHeader g_header;
+std::optional<Bytes> header(Rule rule, const Bytes& record, size_t size = 0) {
+  g_header = {};
+  if (!rule(record.data(), uint32_t(size != 0 ? size : record.size()), &g_header)) return {};
+  return Bytes(g_header.bytes, g_header.bytes + g_header.size);
+}
+template <uint32_t kCodec>
+bool first_block(const uint8_t* block, uint32_t size, CodecHeader* out) {
+  return zep::codec::header_from_first_block(kCodec, block, size, 0, 0, out);
+}
+
 TEST(CodecHeader, FromAvcRecord) {
   // Two SPS and one PPS, 2-byte NAL lengths.
   const Bytes avcc = {1, 0x42, 0, 0x1E, 0xFD, 0xE2, 0, 3, 0x67, 1,
                       2, 0,    2, 0x67, 3,    1,    0, 2, 0x68, 4};
-  CodecHeader h{};
-  ASSERT_TRUE(zep::codec::header_from_avcc(avcc.data(), uint32_t(avcc.size()), &h));
-  EXPECT_EQ(h.nalLengthSize, 2u);
-  const Bytes expected = {0, 0, 0, 1, 0x67, 1, 2, 0, 0, 0, 1, 0x67, 3, 0, 0, 0, 1, 0x68, 4};
-  EXPECT_EQ(Bytes(h.bytes, h.bytes + h.size), expected);
-  // Truncated records keep what is whole.
-  ASSERT_TRUE(zep::codec::header_from_avcc(avcc.data(), 12, &h));
-  EXPECT_EQ(h.size, 7u);
-  EXPECT_FALSE(zep::codec::header_from_avcc(avcc.data(), 5, &h));
+  const Rule avc = zep::codec::header_from_avcc;
+  EXPECT_EQ(header(avc, avcc),
+            Bytes({0, 0, 0, 1, 0x67, 1, 2, 0, 0, 0, 1, 0x67, 3, 0, 0, 0, 1, 0x68, 4}));
+  EXPECT_EQ(g_header.nalLengthSize, 2u);
+  EXPECT_EQ(header(avc, avcc, 12), Bytes({0, 0, 0, 1, 0x67, 1, 2}));  // keeps what is whole
+  EXPECT_EQ(header(avc, avcc, 5), std::nullopt);
   // A set that would pass 1024 bytes is left out.
   Bytes big = {1, 0x42, 0, 0x1E, 0xFF, 0xE1, 0x04, 0x00};
   big.resize(big.size() + 1024, 0x67);
   big.insert(big.end(), {1, 0, 1, 0x68});
-  ASSERT_TRUE(zep::codec::header_from_avcc(big.data(), uint32_t(big.size()), &h));
-  EXPECT_EQ(Bytes(h.bytes, h.bytes + h.size), Bytes({0, 0, 0, 1, 0x68}));
+  EXPECT_EQ(header(avc, big), Bytes({0, 0, 0, 1, 0x68}));
 }
 
 TEST(CodecHeader, FromHevcRecord) {
@@ -145,37 +156,26 @@ TEST(CodecHeader, FromHevcRecord) {
   w.u8(0x27).be16(1).be16(2).u8(0x4E).u8(1);                         // SEI: ignored
   w.u8(0x22).be16(1).be16(2).u8(0x44).u8(5);                         // PPS
   const Bytes hvcc = w.take();
-  CodecHeader h{};
-  ASSERT_TRUE(zep::codec::header_from_hvcc(hvcc.data(), uint32_t(hvcc.size()), &h));
-  EXPECT_EQ(h.nalLengthSize, 4u);
-  const Bytes expected = {0, 0, 0, 1, 0x40, 1, 2, 0, 0, 0, 1, 0x42, 7, 0, 0, 0, 1, 0x44, 5};
-  EXPECT_EQ(Bytes(h.bytes, h.bytes + h.size), expected);
-  EXPECT_FALSE(zep::codec::header_from_hvcc(hvcc.data(), 23, &h));
+  const Rule hevc = zep::codec::header_from_hvcc;
+  EXPECT_EQ(header(hevc, hvcc),
+            Bytes({0, 0, 0, 1, 0x40, 1, 2, 0, 0, 0, 1, 0x42, 7, 0, 0, 0, 1, 0x44, 5}));
+  EXPECT_EQ(g_header.nalLengthSize, 4u);
+  EXPECT_EQ(header(hevc, hvcc, 23), std::nullopt);
   // Counts that run past the record stop the walk.
-  Bytes cut(hvcc.begin(), hvcc.begin() + 34);
-  ASSERT_TRUE(zep::codec::header_from_hvcc(cut.data(), uint32_t(cut.size()), &h));
-  EXPECT_EQ(Bytes(h.bytes, h.bytes + h.size), Bytes({0, 0, 0, 1, 0x40, 1, 2}));
+  EXPECT_EQ(header(hevc, hvcc, 34), Bytes({0, 0, 0, 1, 0x40, 1, 2}));
 }
 
 TEST(CodecHeader, FromMpegVideoFirstBlocks) {
-  CodecHeader h{};
   const Bytes mpeg2 = {0xAA, 0, 0, 1, 0xB3, 1, 2, 0, 0, 1, 0xB5, 0x14, 3, 0, 0, 1, 0xB8, 9};
-  ASSERT_TRUE(
-      zep::codec::header_from_first_block(3, mpeg2.data(), uint32_t(mpeg2.size()), 0, 0, &h));
-  EXPECT_EQ(Bytes(h.bytes, h.bytes + h.size), Bytes(mpeg2.begin() + 1, mpeg2.begin() + 13));
+  EXPECT_EQ(header(first_block<3>, mpeg2), Bytes(mpeg2.begin() + 1, mpeg2.begin() + 13));
   // A picture-coding extension (id 8) is not part of the header.
   Bytes other = mpeg2;
   other[11] = 0x84;
-  ASSERT_TRUE(
-      zep::codec::header_from_first_block(3, other.data(), uint32_t(other.size()), 0, 0, &h));
-  EXPECT_EQ(h.size, 6u);
-  const Bytes noEnd = {0, 0, 1, 0xB3, 1, 2};
-  EXPECT_FALSE(zep::codec::header_from_first_block(3, noEnd.data(), 6, 0, 0, &h));
+  EXPECT_EQ(header(first_block<3>, other), Bytes(mpeg2.begin() + 1, mpeg2.begin() + 7));
+  EXPECT_EQ(header(first_block<3>, {0, 0, 1, 0xB3, 1, 2}), std::nullopt);  // no end
   const Bytes mpeg4 = {0, 0, 1, 0xB0, 1, 0, 0, 1, 0x20, 5, 0, 0, 1, 0xB6, 7};
-  ASSERT_TRUE(
-      zep::codec::header_from_first_block(4, mpeg4.data(), uint32_t(mpeg4.size()), 0, 0, &h));
-  EXPECT_EQ(h.size, 10u);
-  EXPECT_FALSE(zep::codec::header_from_first_block(4, mpeg4.data(), 12, 0, 0, &h));
+  EXPECT_EQ(header(first_block<4>, mpeg4), Bytes(mpeg4.begin(), mpeg4.begin() + 10));
+  EXPECT_EQ(header(first_block<4>, mpeg4, 12), std::nullopt);
 }
 
 // One stream through a parser: the title, the container type and the

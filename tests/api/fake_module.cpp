@@ -85,8 +85,10 @@ ZEP_STATUS answer(const std::vector<Stream>& streams, uint32_t index, What what,
                   ZepQueryData* data) {
   if (index >= streams.size()) return ZEP_ERR_INDEX_OUT_OF_RANGE;
   const Stream& s = streams[index];
-  if (what == kPrivateSize) data->value.u32 = uint32_t(s.privateData.size());
-  if (what == kPrivateSize) return ZEP_OK;
+  if (what == kPrivateSize) {
+    data->value.u32 = uint32_t(s.privateData.size());
+    return ZEP_OK;
+  }
   if (what == kPrivate)
     return copy_record(data, s.privateData.data(), uint32_t(s.privateData.size()));
   if constexpr (!std::is_same_v<Stream, FakeVideo>) {
@@ -110,14 +112,14 @@ ZEP_STATUS get_info(ZepModuleHandle handle, uint32_t qid, ZepQueryData* data, ui
       data->value.i64 = f.titles[index].duration;
       return ZEP_OK;
     case ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA:
-      data->value.u16 = uint16_t(f.titles.at(index).video.size());
-      return ZEP_OK;
     case ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA:
-      data->value.u16 = uint16_t(f.titles.at(index).audio.size());
+    case ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA: {
+      const FakeTitle& t = f.titles.at(index);
+      data->value.u16 = uint16_t(qid == ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA   ? t.video.size()
+                                 : qid == ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA ? t.audio.size()
+                                                                            : t.subtitle.size());
       return ZEP_OK;
-    case ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA:
-      data->value.u16 = uint16_t(f.titles.at(index).subtitle.size());
-      return ZEP_OK;
+    }
     case ZEP_QID_TITLEMEDIA_NEXT_SYNC_TIME:
     case ZEP_QID_TITLEMEDIA_PREV_SYNC_TIME:
       f.syncQueries.push_back({qid, data->value.i64});
@@ -206,18 +208,8 @@ ZEP_STATUS read_next(ZepModuleHandle handle, uint32_t* type, uint32_t* stream, Z
   return ZEP_OK;
 }
 
-const ZepModuleOps kOps = {
-    .InitModule = init_module,
-    .GetModuleInfo = module_info,
-    .ProbeContainer = probe,
-    .OpenContainer = fake_open,
-    .CloseContainer = fake_close,
-    .SetTitle = set_title,
-    .GetInfo = get_info,
-    .SetPosition = set_position,
-    .SetTitleActiveStream = set_active,
-    .ReadNextBlock = read_next,
-};
+const ZepModuleOps kOps = fake::read_ops(init_module, module_info, probe, fake_open, fake_close,
+                                         set_title, get_info, set_position, set_active, read_next);
 
 const ZepModule kFakeModule = {3, &kInfo, &kOps};
 

@@ -27,4 +27,24 @@ inline ZEP_STATUS fill_block(ZepBlock* block, const std::vector<uint8_t>& bytes,
   return ZEP_OK;
 }
 
+// A read module's slots in the order of the operation table.
+constexpr ZepModuleOps read_ops(
+    decltype(ZepModuleOps::InitModule) init, decltype(ZepModuleOps::GetModuleInfo) info,
+    decltype(ZepModuleOps::ProbeContainer) probe, decltype(ZepModuleOps::OpenContainer) open,
+    decltype(ZepModuleOps::CloseContainer) close, decltype(ZepModuleOps::SetTitle) setTitle,
+    decltype(ZepModuleOps::GetInfo) getInfo, decltype(ZepModuleOps::SetPosition) setPosition,
+    decltype(ZepModuleOps::SetTitleActiveStream) setActive,
+    decltype(ZepModuleOps::ReadNextBlock) readNext) {
+  return {.InitModule = init,
+          .GetModuleInfo = info,
+          .ProbeContainer = probe,
+          .OpenContainer = open,
+          .CloseContainer = close,
+          .SetTitle = setTitle,
+          .GetInfo = getInfo,
+          .SetPosition = setPosition,
+          .SetTitleActiveStream = setActive,
+          .ReadNextBlock = readNext};
+}
+
 }  // namespace fake

@@ -85,24 +85,11 @@ ZEP_STATUS read_next(ZepModuleHandle, uint32_t* type, uint32_t* stream, ZepBlock
 
 // A module that only probes, opens and closes.
 template <Probe kProbe, const ZepModuleInfo* kInfo>
-constexpr ZepModuleOps kOpener = {.InitModule = init,
-                                  .GetModuleInfo = info<kInfo>,
-                                  .ProbeContainer = probe<kProbe>,
-                                  .OpenContainer = open,
-                                  .CloseContainer = close};
+constexpr ZepModuleOps kOpener = read_ops(init, info<kInfo>, probe<kProbe>, open, close, nullptr,
+                                          nullptr, nullptr, nullptr, nullptr);
 
-const ZepModuleOps kOpsA = {
-    .InitModule = init,
-    .GetModuleInfo = info<&kReadInfo>,
-    .ProbeContainer = probe<kProbeA>,
-    .OpenContainer = open,
-    .CloseContainer = close,
-    .SetTitle = set_title,
-    .GetInfo = get_info,
-    .SetPosition = set_position,
-    .SetTitleActiveStream = set_active,
-    .ReadNextBlock = read_next,
-};
+const ZepModuleOps kOpsA = read_ops(init, info<&kReadInfo>, probe<kProbeA>, open, close, set_title,
+                                    get_info, set_position, set_active, read_next);
 const ZepModuleOps kOpsNoProbe = {.InitModule = init, .GetModuleInfo = info<&kReadInfo>};
 const ZepModuleOps kOpsFailingInit = {.InitModule = failing_init,
                                       .GetModuleInfo = info<&kReadInfo>};
