@@ -206,7 +206,7 @@ TEST_F(InstanceTest, CodecIdsFromFourccsAndTags) {
     t.video.push_back({fake_video_format(cc, 30000, 1001, 64, 64), pattern(30)});
   for (uint16_t tag : {3, 2, 6, 7, 17, 39, 80, 0x2000, 0x2001, 0x1234})
     t.audio.push_back({fake_audio_format(tag, 2, 44100, tag == 3 ? 32 : 0), {}, pattern(20)});
-  for (const char* cc : {"UTF8", "ASS\0", "SSA\0", "QQQQ"}) {
+  for (const char* cc : {"UTF8", "ASS\0", "SSA\0", "XVID"}) {  // XVID: no subtitle codec
     t.subtitle.emplace_back();
     std::memcpy(&t.subtitle.back().format.fourcc, cc, 4);
   }
