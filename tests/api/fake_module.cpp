@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
+
+#include "tests/layer1/fake_common.h"
 
 namespace zeptest {
 
@@ -9,28 +12,26 @@ FakeScenario* g_fake = nullptr;
 
 namespace {
 
+using Key = std::pair<uint32_t, uint32_t>;  // block type, stream
+
 struct Handle {
   uint32_t title = 0;
   size_t next = 0;  // index of the next block of the title
   int delivered = 0;
-  std::vector<std::pair<uint32_t, uint32_t>> active;
+  std::vector<Key> active;
   // Where each stream positioned by the current seek starts again; like an AVI
   // walk, the shared cursor restarts at the earliest of them and blocks of a
   // positioned stream before its own start are passed over.
-  std::vector<std::pair<std::pair<uint32_t, uint32_t>, size_t>> starts;
+  std::vector<std::pair<Key, size_t>> starts;
   bool readSincePosition = true;
 };
 
-bool before_own_start(const Handle* h, const FakeBlock& b, size_t index) {
-  for (const auto& [key, start] : h->starts)
-    if (key.first == b.type && key.second == b.stream) return index < start;
+bool passed_over(const Handle* h, const FakeBlock& b, size_t index) {
+  const Key key{b.type, b.stream};
+  if (std::find(h->active.begin(), h->active.end(), key) == h->active.end()) return true;
+  for (const auto& [k, start] : h->starts)
+    if (k == key) return index < start;
   return false;
-}
-
-bool ends_with(const zep_wchar_t* name, const char16_t* suffix) {
-  const size_t n = std::char_traits<char16_t>::length(name);
-  const size_t s = std::char_traits<char16_t>::length(suffix);
-  return n >= s && std::char_traits<char16_t>::compare(name + n - s, suffix, s) == 0;
 }
 
 FakeTitle* title_of(Handle* h) {
@@ -45,7 +46,7 @@ const ZepModuleInfo* module_info() { return &kInfo; }
 
 ZEP_STATUS probe(uint32_t* score, const zep_wchar_t* name, void*) {
   if (score == nullptr || name == nullptr) return ZEP_FAIL;
-  *score = ends_with(name, u".fake") ? 100 : 0;
+  *score = fake::ends_with(name, u".fake") ? 100 : 0;
   return ZEP_OK;
 }
 
@@ -76,18 +77,28 @@ ZEP_STATUS copy_record(ZepQueryData* data, const void* record, uint32_t size) {
   return ZEP_OK;
 }
 
-ZEP_STATUS private_data(ZepQueryData* data, const std::vector<uint8_t>& bytes, bool sizeOnly) {
-  if (sizeOnly) {
-    data->value.u32 = uint32_t(bytes.size());
+enum What { kFormat, kProp, kPrivateSize, kPrivate };
+
+// A stream's record, properties, private data or its size.
+template <typename Stream>
+ZEP_STATUS answer(const std::vector<Stream>& streams, uint32_t index, What what,
+                  ZepQueryData* data) {
+  if (index >= streams.size()) return ZEP_ERR_INDEX_OUT_OF_RANGE;
+  const Stream& s = streams[index];
+  if (what == kPrivateSize) {
+    data->value.u32 = uint32_t(s.privateData.size());
     return ZEP_OK;
   }
-  return copy_record(data, bytes.data(), uint32_t(bytes.size()));
+  if (what == kPrivate)
+    return copy_record(data, s.privateData.data(), uint32_t(s.privateData.size()));
+  if constexpr (!std::is_same_v<Stream, FakeVideo>) {
+    if (what == kProp) return copy_record(data, &s.prop, sizeof s.prop);
+  }
+  return copy_record(data, &s.format, sizeof s.format);
 }
 
 ZEP_STATUS get_info(ZepModuleHandle handle, uint32_t qid, ZepQueryData* data, uint32_t index) {
-  auto* h = static_cast<Handle*>(handle);
   FakeScenario& f = *g_fake;
-  FakeTitle* t = title_of(h);
   switch (qid) {
     case ZEP_QID_GET_CONTAINER_TYPE:
       if (!f.answerContainerType) return ZEP_ERR_UNSUPPORTED_QID;
@@ -101,77 +112,51 @@ ZEP_STATUS get_info(ZepModuleHandle handle, uint32_t qid, ZepQueryData* data, ui
       data->value.i64 = f.titles[index].duration;
       return ZEP_OK;
     case ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA:
-      data->value.u16 = uint16_t(f.titles.at(index).video.size());
-      return ZEP_OK;
     case ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA:
-      data->value.u16 = uint16_t(f.titles.at(index).audio.size());
+    case ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA: {
+      const FakeTitle& t = f.titles.at(index);
+      data->value.u16 = uint16_t(qid == ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA   ? t.video.size()
+                                 : qid == ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA ? t.audio.size()
+                                                                            : t.subtitle.size());
       return ZEP_OK;
-    case ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA:
-      data->value.u16 = uint16_t(f.titles.at(index).subtitle.size());
-      return ZEP_OK;
+    }
     case ZEP_QID_TITLEMEDIA_NEXT_SYNC_TIME:
-      f.syncQueries.push_back({qid, data->value.i64});
-      data->value.i64 = f.nextSyncTime;
-      return ZEP_OK;
     case ZEP_QID_TITLEMEDIA_PREV_SYNC_TIME:
       f.syncQueries.push_back({qid, data->value.i64});
-      data->value.i64 = f.prevSyncTime;
+      data->value.i64 = qid == ZEP_QID_TITLEMEDIA_NEXT_SYNC_TIME ? f.nextSyncTime : f.prevSyncTime;
       return ZEP_OK;
-    default:
-      break;
   }
+  const FakeTitle* t = title_of(static_cast<Handle*>(handle));
   if (t == nullptr) return ZEP_FAIL;
-  switch (qid) {
-    case ZEP_QID_VID_STREAM_FORMAT:
-      if (index >= t->video.size()) return ZEP_ERR_INDEX_OUT_OF_RANGE;
-      return copy_record(data, &t->video[index].format, sizeof(ZepVideoStreamFormat));
-    case ZEP_QID_AUD_STREAM_FORMAT:
-      if (index >= t->audio.size()) return ZEP_ERR_INDEX_OUT_OF_RANGE;
-      return copy_record(data, &t->audio[index].format, sizeof(ZepAudioStreamFormat));
-    case ZEP_QID_GET_AUDIO_MEDIA_PROP:
-      if (index >= t->audio.size()) return ZEP_ERR_INDEX_OUT_OF_RANGE;
-      return copy_record(data, &t->audio[index].prop, sizeof(ZepAudioMediaProp));
-    case ZEP_QID_SUB_STREAM_FORMAT:
-      if (index >= t->subtitle.size()) return ZEP_ERR_INDEX_OUT_OF_RANGE;
-      return copy_record(data, &t->subtitle[index].format, sizeof(ZepSubtitleStreamFormat));
-    case ZEP_QID_GET_SUBTITLE_MEDIA_PROP:
-      if (index >= t->subtitle.size()) return ZEP_ERR_INDEX_OUT_OF_RANGE;
-      return copy_record(data, &t->subtitle[index].prop, sizeof(ZepSubtitleMediaProp));
-    case ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE:
-    case ZEP_QID_VIDEO_CODEC_PRIVATE_DATA:
-      if (index >= t->video.size()) return ZEP_ERR_INDEX_OUT_OF_RANGE;
-      return private_data(data, t->video[index].privateData,
-                          qid == ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE);
-    case ZEP_QID_AUDIO_CODEC_PRIVATE_DATA_SIZE:
-    case ZEP_QID_AUDIO_CODEC_PRIVATE_DATA:
-      if (index >= t->audio.size()) return ZEP_ERR_INDEX_OUT_OF_RANGE;
-      return private_data(data, t->audio[index].privateData,
-                          qid == ZEP_QID_AUDIO_CODEC_PRIVATE_DATA_SIZE);
-    case ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA_SIZE:
-    case ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA:
-      if (index >= t->subtitle.size()) return ZEP_ERR_INDEX_OUT_OF_RANGE;
-      return private_data(data, t->subtitle[index].privateData,
-                          qid == ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA_SIZE);
-    default:
-      return ZEP_ERR_UNSUPPORTED_QID;
+  const struct {
+    uint32_t qid;
+    uint32_t kind;
+    What what;
+  } kRecords[] = {
+      {ZEP_QID_VID_STREAM_FORMAT, ZEP_BLOCK_VIDEO, kFormat},
+      {ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE, ZEP_BLOCK_VIDEO, kPrivateSize},
+      {ZEP_QID_VIDEO_CODEC_PRIVATE_DATA, ZEP_BLOCK_VIDEO, kPrivate},
+      {ZEP_QID_AUD_STREAM_FORMAT, ZEP_BLOCK_AUDIO, kFormat},
+      {ZEP_QID_GET_AUDIO_MEDIA_PROP, ZEP_BLOCK_AUDIO, kProp},
+      {ZEP_QID_AUDIO_CODEC_PRIVATE_DATA_SIZE, ZEP_BLOCK_AUDIO, kPrivateSize},
+      {ZEP_QID_AUDIO_CODEC_PRIVATE_DATA, ZEP_BLOCK_AUDIO, kPrivate},
+      {ZEP_QID_SUB_STREAM_FORMAT, ZEP_BLOCK_SUBTITLE, kFormat},
+      {ZEP_QID_GET_SUBTITLE_MEDIA_PROP, ZEP_BLOCK_SUBTITLE, kProp},
+      {ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA_SIZE, ZEP_BLOCK_SUBTITLE, kPrivateSize},
+      {ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA, ZEP_BLOCK_SUBTITLE, kPrivate},
+  };
+  for (const auto& r : kRecords) {
+    if (r.qid != qid) continue;
+    if (r.kind == ZEP_BLOCK_VIDEO) return answer(t->video, index, r.what, data);
+    if (r.kind == ZEP_BLOCK_AUDIO) return answer(t->audio, index, r.what, data);
+    return answer(t->subtitle, index, r.what, data);
   }
-}
-
-bool is_active(const Handle* h, uint32_t type, uint32_t stream) {
-  for (const auto& a : h->active) {
-    if (a.first == type && a.second == stream) return true;
-  }
-  return false;
+  return ZEP_ERR_UNSUPPORTED_QID;
 }
 
 ZEP_STATUS set_active(ZepModuleHandle handle, uint32_t type, uint32_t stream, uint32_t active) {
   auto* h = static_cast<Handle*>(handle);
-  for (auto it = h->active.begin(); it != h->active.end(); ++it) {
-    if (it->first == type && it->second == stream) {
-      h->active.erase(it);
-      break;
-    }
-  }
+  std::erase(h->active, Key{type, stream});
   if (active) h->active.emplace_back(type, stream);
   return ZEP_OK;
 }
@@ -205,28 +190,17 @@ ZEP_STATUS read_next(ZepModuleHandle handle, uint32_t* type, uint32_t* stream, Z
   FakeTitle* t = title_of(h);
   if (t == nullptr) return ZEP_FAIL;
   h->readSincePosition = true;
-  while (h->next < t->blocks.size() &&
-         (!is_active(h, t->blocks[h->next].type, t->blocks[h->next].stream) ||
-          before_own_start(h, t->blocks[h->next], h->next))) {
-    ++h->next;
-  }
+  while (h->next < t->blocks.size() && passed_over(h, t->blocks[h->next], h->next)) ++h->next;
   if (h->next >= t->blocks.size()) return ZEP_ERR_END_OF_STREAM;
   if (g_fake->failAfterBlocks >= 0 && h->delivered >= g_fake->failAfterBlocks) {
     return g_fake->failStatus;
   }
   const FakeBlock& b = t->blocks[h->next];
-  const auto size = uint32_t(b.bytes.size());
-  if (g_fake->refuseSmallBuffers) {
-    if (block->data == nullptr || block->capacity < size) return ZEP_ERR_BLOCK_BUFFER_TOO_SMALL;
-  } else {
-    ZEP_STATUS s = zep_block_ensure_capacity(block, size);
-    if (s < 0) return s;
+  if (g_fake->refuseSmallBuffers && (block->data == nullptr || block->capacity < b.bytes.size())) {
+    return ZEP_ERR_BLOCK_BUFFER_TOO_SMALL;
   }
-  if (size != 0) std::memcpy(block->data, b.bytes.data(), size);
-  block->size = size;
-  block->time = b.time;
-  block->duration = b.duration;
-  block->flags = b.key ? ZEP_BLOCK_FLAG_KEYFRAME : 0;
+  ZEP_STATUS s = fake::fill_block(block, b.bytes, b.time, b.duration, b.key);
+  if (s < 0) return s;
   *type = b.type;
   *stream = b.stream;
   ++h->next;
@@ -234,18 +208,8 @@ ZEP_STATUS read_next(ZepModuleHandle handle, uint32_t* type, uint32_t* stream, Z
   return ZEP_OK;
 }
 
-const ZepModuleOps kOps = {
-    .InitModule = init_module,
-    .GetModuleInfo = module_info,
-    .ProbeContainer = probe,
-    .OpenContainer = fake_open,
-    .CloseContainer = fake_close,
-    .SetTitle = set_title,
-    .GetInfo = get_info,
-    .SetPosition = set_position,
-    .SetTitleActiveStream = set_active,
-    .ReadNextBlock = read_next,
-};
+const ZepModuleOps kOps = fake::read_ops(init_module, module_info, probe, fake_open, fake_close,
+                                         set_title, get_info, set_position, set_active, read_next);
 
 const ZepModule kFakeModule = {3, &kInfo, &kOps};
 
@@ -266,10 +230,8 @@ ZepVideoStreamFormat fake_video_format(const char* fourcc, uint32_t rate, uint32
   ZepVideoStreamFormat f{};
   f.rate = rate;
   f.scale = scale;
-  f.width = width;
-  f.height = height;
-  f.displayWidth = width;
-  f.displayHeight = height;
+  f.width = f.displayWidth = width;
+  f.height = f.displayHeight = height;
   f.compression = 0x1234;
   std::memcpy(&f.fourcc, fourcc, 4);
   return f;

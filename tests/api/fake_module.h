@@ -52,14 +52,15 @@ struct FakeScenario {
   // Blocks are refused with ZEP_ERR_BLOCK_BUFFER_TOO_SMALL instead of being
   // grown through EnsureBlockCapacity.
   bool refuseSmallBuffers = false;
-  // The block read after this many blocks fails with this status (0: never).
+  // The block read after this many blocks fails with this status (-1: never).
   int failAfterBlocks = -1;
   ZEP_STATUS failStatus = ZEP_ERR_BLOCK_READ_FAILURE;
   // Answers of the sync-time queries.
   int64_t nextSyncTime = 0;
   int64_t prevSyncTime = 0;
 
-  // Recorded by the module.
+  // Recorded by the module: containers opened and closed, positions and
+  // sync-time queries asked for.
   int opens = 0;
   int closes = 0;
   struct Position {
@@ -80,7 +81,7 @@ extern FakeScenario* g_fake;
 // Registers the module (id 3) once; safe to call from every test.
 void register_fake_module();
 
-// Video format record with a FourCC and a frame rate.
+// Format records: video with a FourCC and a frame rate, audio with a tag.
 ZepVideoStreamFormat fake_video_format(const char* fourcc, uint32_t rate, uint32_t scale,
                                        uint32_t width, uint32_t height);
 ZepAudioStreamFormat fake_audio_format(uint16_t tag, uint16_t channels, uint32_t rate,

@@ -15,8 +15,7 @@ static void* host_malloc(void* context, size_t size) {
 }
 
 static void host_free(void* context, void* pointer) {
-  test_host* host = (test_host*)context;
-  if (pointer != NULL) host->releases++;
+  if (pointer != NULL) ((test_host*)context)->releases++;
   free(pointer);
 }
 
@@ -34,34 +33,35 @@ host_err(void* context, const char* format, ...) {
   host->message_count++;
 }
 
+/* Warnings, information and progress. */
 static void host_other(void* context, const char* format, ...) {
+  (void)context;
   (void)format;
-  ((test_host*)context)->other_messages++;
 }
 
-void test_host_init(test_host* host) {
-  memset(host, 0, sizeof *host);
-  host->offer_malloc = host->offer_free = host->offer_err = 1;
-  host->offer_wrn = host->offer_inf = host->offer_prg = 1;
-}
+void test_host_init(test_host* host) { memset(host, 0, sizeof *host); }
 
 zepdmux_func_t test_host_get_rc(void* context, const char* name) {
+  static const struct {
+    const char* name;
+    zepdmux_func_t callback;
+  } callbacks[] = {
+      {"malloc_ex", (zepdmux_func_t)host_malloc},    {"free_ex", (zepdmux_func_t)host_free},
+      {"err_printf_ex", (zepdmux_func_t)host_err},   {"wrn_printf_ex", (zepdmux_func_t)host_other},
+      {"inf_printf_ex", (zepdmux_func_t)host_other}, {"prg_printf_ex", (zepdmux_func_t)host_other}};
   test_host* host = (test_host*)context;
+  size_t i;
   if (host->asked_count < TEST_HOST_MAX_NAMES) host->asked[host->asked_count++] = name;
-  if (strcmp(name, "malloc_ex") == 0 && host->offer_malloc) return (zepdmux_func_t)host_malloc;
-  if (strcmp(name, "free_ex") == 0 && host->offer_free) return (zepdmux_func_t)host_free;
-  if (strcmp(name, "err_printf_ex") == 0 && host->offer_err) return (zepdmux_func_t)host_err;
-  if (strcmp(name, "wrn_printf_ex") == 0 && host->offer_wrn) return (zepdmux_func_t)host_other;
-  if (strcmp(name, "inf_printf_ex") == 0 && host->offer_inf) return (zepdmux_func_t)host_other;
-  if (strcmp(name, "prg_printf_ex") == 0 && host->offer_prg) return (zepdmux_func_t)host_other;
+  if (host->withhold != NULL && strcmp(name, host->withhold) == 0) return NULL;
+  for (i = 0; i < sizeof callbacks / sizeof callbacks[0]; ++i) {
+    if (strcmp(name, callbacks[i].name) == 0) return callbacks[i].callback;
+  }
   return NULL;
 }
 
 const char* test_host_last_message(const test_host* host) {
   return host->message_count > 0 ? host->messages[host->message_count - 1] : "";
 }
-
-void test_host_clear_messages(test_host* host) { host->message_count = 0; }
 
 static void* grow(void* array, size_t* capacity, size_t needed, size_t item) {
   size_t next;
@@ -75,10 +75,10 @@ static void* grow(void* array, size_t* capacity, size_t needed, size_t item) {
 }
 
 static void add_event(test_output* out, uint32_t kind, uint32_t size) {
-  out->events = (test_output_event*)grow(out->events, &out->event_capacity, out->event_count + 1,
-                                         sizeof *out->events);
-  out->events[out->event_count].kind = kind;
-  out->events[out->event_count].size = size;
+  if (out->event_count < TEST_OUTPUT_MAX_EVENTS) {
+    out->events[out->event_count].kind = kind;
+    out->events[out->event_count].size = size;
+  }
   out->event_count++;
 }
 
@@ -104,13 +104,15 @@ static uint32_t output_chunksize(bufstream* self) {
   return ((test_output*)self->host_context)->chunk;
 }
 
-static void add_block(test_output* out, size_t offset, uint32_t size) {
+static test_output_block* add_block(test_output* out, size_t offset, uint32_t size) {
+  test_output_block* block;
   out->blocks = (test_output_block*)grow(out->blocks, &out->block_capacity, out->block_count + 1,
                                          sizeof *out->blocks);
-  memset(&out->blocks[out->block_count], 0, sizeof out->blocks[0]);
-  out->blocks[out->block_count].offset = offset;
-  out->blocks[out->block_count].size = size;
-  out->block_count++;
+  block = &out->blocks[out->block_count++];
+  memset(block, 0, sizeof *block);
+  block->offset = offset;
+  block->size = size;
+  return block;
 }
 
 static int32_t output_auxinfo(bufstream* self, uint32_t offset, uint32_t id, void* ptr,
@@ -119,8 +121,9 @@ static int32_t output_auxinfo(bufstream* self, uint32_t offset, uint32_t id, voi
   (void)offset;
   add_event(out, id, size);
   if (id == ZEP_INFO_BLOCK && size == sizeof(zep_block_info_t)) {
-    add_block(out, out->pending_offset, (uint32_t)(out->size - out->pending_offset));
-    memcpy(&out->blocks[out->block_count - 1].info, ptr, sizeof(zep_block_info_t));
+    test_output_block* block =
+        add_block(out, out->pending_offset, (uint32_t)(out->size - out->pending_offset));
+    memcpy(&block->info, ptr, sizeof(zep_block_info_t));
     out->pending_offset = out->size;
   } else if (id == ZEP_INFO_TIME && size == sizeof(zep_time_info_t) && out->block_count > 0) {
     memcpy(&out->blocks[out->block_count - 1].time, ptr, sizeof(zep_time_info_t));
@@ -140,14 +143,13 @@ void test_output_init(test_output* out, uint32_t chunk) {
 
 void test_output_free(test_output* out) {
   free(out->data);
-  free(out->events);
   free(out->blocks);
   memset(out, 0, sizeof *out);
 }
 
 int32_t test_output_pull(test_output* out, int* end, const uint8_t** data) {
   zep_block_info_t info;
-  zep_time_info_t time;
+  test_output_block* block;
   int32_t answer;
   *end = 0;
   memset(&info, 0, sizeof info);
@@ -158,10 +160,8 @@ int32_t test_output_pull(test_output* out, int* end, const uint8_t** data) {
     return 0;
   }
   if (data != NULL) *data = info.data;
-  add_block(out, out->size, info.size);
+  block = add_block(out, out->size, info.size);
   append_bytes(out, info.data, info.size);
-  out->blocks[out->block_count - 1].info = info;
-  answer = out->base.auxinfo(&out->base, 0, ZEP_INFO_TIME, &time, sizeof time);
-  out->blocks[out->block_count - 1].time = time;
-  return answer;
+  block->info = info;
+  return out->base.auxinfo(&out->base, 0, ZEP_INFO_TIME, &block->time, sizeof block->time);
 }

@@ -15,32 +15,27 @@ extern "C" {
 
 #define TEST_HOST_MAX_MESSAGES 64
 #define TEST_HOST_MAX_NAMES 16
+#define TEST_OUTPUT_MAX_EVENTS 16
 
 typedef struct test_host {
-  /* Which callbacks the lookup hands out (all 1 by default). */
-  int offer_malloc, offer_free, offer_err, offer_wrn, offer_inf, offer_prg;
-  /* Names asked for, in order. */
-  const char* asked[TEST_HOST_MAX_NAMES];
+  const char* withhold;                   /* a callback name the lookup answers with null */
+  const char* asked[TEST_HOST_MAX_NAMES]; /* names asked for, in order */
   int asked_count;
-  /* Memory through malloc_ex/free_ex. */
-  long allocations, releases;
-  long fail_allocations_larger_than; /* 0: never fail */
-  /* Error messages, formatted. */
-  char messages[TEST_HOST_MAX_MESSAGES][256];
+  long allocations, releases;                 /* through malloc_ex and free_ex */
+  long fail_allocations_larger_than;          /* 0: never fail */
+  char messages[TEST_HOST_MAX_MESSAGES][256]; /* error messages, formatted */
   int message_count;
-  int other_messages; /* warnings, information, progress */
 } test_host;
 
 void test_host_init(test_host* host);
 zepdmux_func_t test_host_get_rc(void* context, const char* name);
 /* The last error message, or "" when there is none. */
 const char* test_host_last_message(const test_host* host);
-void test_host_clear_messages(test_host* host);
 
-/* One call the library made on an output. */
+/* One call the library made on an output: kind 0 is a copy of size bytes,
+ * else the information id and the record size. */
 typedef struct test_output_event {
-  uint32_t kind; /* 0 copy, else the information id */
-  uint32_t size; /* bytes copied, or the record size */
+  uint32_t kind, size;
 } test_output_event;
 
 typedef struct test_output_block {
@@ -57,8 +52,8 @@ typedef struct test_output {
   int32_t info_answer; /* answer of auxinfo */
   uint8_t* data;       /* every payload byte, concatenated */
   size_t size, capacity;
-  test_output_event* events;
-  size_t event_count, event_capacity;
+  test_output_event events[TEST_OUTPUT_MAX_EVENTS]; /* the first ones */
+  size_t event_count;
   test_output_block* blocks;
   size_t block_count, block_capacity;
   size_t pending_offset; /* where the block being copied starts */

@@ -1,6 +1,6 @@
 #include "tests/layer1/fake_modules.h"
 
-#include <cstring>
+#include "tests/layer1/fake_common.h"
 
 namespace fake {
 
@@ -12,11 +12,6 @@ void reset() { state() = FakeState{}; }
 
 namespace {
 
-bool ends_with(const zep_wchar_t* name, const char16_t* suffix) {
-  std::u16string n(name), s(suffix);
-  return n.size() >= s.size() && n.compare(n.size() - s.size(), s.size(), s) == 0;
-}
-
 ZEP_STATUS init(const ZepModuleList*) {
   ++state().initCalls;
   return ZEP_OK;
@@ -26,28 +21,31 @@ ZEP_STATUS failing_init(const ZepModuleList*) { return state().initStatus; }
 const ZepModuleInfo kReadInfo = {1, 0, 1, 0, 1, 0, u".aaa", u"fake reader", 3};
 const ZepModuleInfo kWriteInfo = {0, 1, 0, 0, 0, 0, u".ccc", u"fake writer", 9};
 const ZepModuleInfo kLoggingInfo = {1, 1, 1, 1, 1, 1, u"logging", u"fake logging", 12};
-const ZepModuleInfo* read_info() { return &kReadInfo; }
-const ZepModuleInfo* write_info() { return &kWriteInfo; }
-const ZepModuleInfo* logging_info() { return &kLoggingInfo; }
+template <const ZepModuleInfo* kInfo>
+const ZepModuleInfo* info() {
+  return kInfo;
+}
 
-ZEP_STATUS probe_a(uint32_t* score, const zep_wchar_t* name, void*) {
-  *score = ends_with(name, u".aaa") ? 100 : 0;
-  return ZEP_OK;
-}
-ZEP_STATUS probe_b(uint32_t* score, const zep_wchar_t* name, void*) {
-  *score = ends_with(name, u".aaa") ? 100 : ends_with(name, u".bbb") ? 50 : 0;
-  return ZEP_OK;
-}
-ZEP_STATUS probe_c(uint32_t* score, const zep_wchar_t* name, void*) {
-  *score = ends_with(name, u".bbb") ? 80 : 0;
-  return ZEP_OK;
-}
-ZEP_STATUS probe_write(uint32_t* score, const zep_wchar_t* name, void*) {
-  *score = ends_with(name, u".ccc") ? 200 : 0;
-  return ZEP_OK;
-}
-ZEP_STATUS probe_all(uint32_t* score, const zep_wchar_t*, void*) {
-  *score = 500;
+// The score of each probe: the first suffix the name ends in ("" takes all).
+struct Score {
+  const char16_t* suffix;
+  uint32_t score;
+};
+enum Probe { kProbeA, kProbeB, kProbeC, kProbeWrite, kProbeAll };
+const Score kScores[][2] = {{{u".aaa", 100}},
+                            {{u".aaa", 100}, {u".bbb", 50}},
+                            {{u".bbb", 80}},
+                            {{u".ccc", 200}},
+                            {{u"", 500}}};
+template <Probe kProbe>
+ZEP_STATUS probe(uint32_t* score, const zep_wchar_t* name, void*) {
+  *score = 0;
+  for (const Score& s : kScores[kProbe]) {
+    if (s.suffix != nullptr && ends_with(name, s.suffix)) {
+      *score = s.score;
+      break;
+    }
+  }
   return ZEP_OK;
 }
 
@@ -80,62 +78,31 @@ ZEP_STATUS set_active(ZepModuleHandle, uint32_t, uint32_t stream, uint32_t) {
   return stream == 0 ? ZEP_OK : ZEP_ERR_STREAM_DNE;
 }
 ZEP_STATUS read_next(ZepModuleHandle, uint32_t* type, uint32_t* stream, ZepBlock* block, uint64_t) {
-  const auto& bytes = state().blockBytes;
-  ZEP_STATUS status = zep_block_ensure_capacity(block, uint32_t(bytes.size()));
-  if (status < 0) return status;
-  std::memcpy(block->data, bytes.data(), bytes.size());
-  block->size = uint32_t(bytes.size());
-  block->time = state().blockTime;
-  block->flags = ZEP_BLOCK_FLAG_KEYFRAME;
   *type = ZEP_BLOCK_VIDEO;
   *stream = 0;
-  return ZEP_OK;
+  return fill_block(block, state().blockBytes, state().blockTime, 0, true);
 }
 
-const ZepModuleOps kOpsA = {
-    .InitModule = init,
-    .GetModuleInfo = read_info,
-    .ProbeContainer = probe_a,
-    .OpenContainer = open,
-    .CloseContainer = close,
-    .SetTitle = set_title,
-    .GetInfo = get_info,
-    .SetPosition = set_position,
-    .SetTitleActiveStream = set_active,
-    .ReadNextBlock = read_next,
-};
-const ZepModuleOps kOpsB = {.InitModule = init,
-                            .GetModuleInfo = read_info,
-                            .ProbeContainer = probe_b,
-                            .OpenContainer = open,
-                            .CloseContainer = close};
-const ZepModuleOps kOpsC = {.InitModule = init,
-                            .GetModuleInfo = read_info,
-                            .ProbeContainer = probe_c,
-                            .OpenContainer = open,
-                            .CloseContainer = close};
-const ZepModuleOps kOpsWrite = {.InitModule = init,
-                                .GetModuleInfo = write_info,
-                                .ProbeContainer = probe_write,
-                                .OpenContainer = open,
-                                .CloseContainer = close};
-const ZepModuleOps kOpsNoProbe = {.InitModule = init, .GetModuleInfo = read_info};
-const ZepModuleOps kOpsLogging = {.InitModule = init,
-                                  .GetModuleInfo = logging_info,
-                                  .ProbeContainer = probe_all,
-                                  .OpenContainer = open,
-                                  .CloseContainer = close};
-const ZepModuleOps kOpsFailingInit = {.InitModule = failing_init, .GetModuleInfo = read_info};
-const ZepModuleOps kOpsNoInit = {.GetModuleInfo = read_info};
+// A module that only probes, opens and closes.
+template <Probe kProbe, const ZepModuleInfo* kInfo>
+constexpr ZepModuleOps kOpener = read_ops(init, info<kInfo>, probe<kProbe>, open, close, nullptr,
+                                          nullptr, nullptr, nullptr, nullptr);
+
+const ZepModuleOps kOpsA = read_ops(init, info<&kReadInfo>, probe<kProbeA>, open, close, set_title,
+                                    get_info, set_position, set_active, read_next);
+const ZepModuleOps kOpsNoProbe = {.InitModule = init, .GetModuleInfo = info<&kReadInfo>};
+const ZepModuleOps kOpsFailingInit = {.InitModule = failing_init,
+                                      .GetModuleInfo = info<&kReadInfo>};
+const ZepModuleOps kOpsNoInit = {.GetModuleInfo = info<&kReadInfo>};
 
 }  // namespace
 
 const ZepModule kModuleA = {3, &kReadInfo, &kOpsA};
-const ZepModule kModuleB = {5, &kReadInfo, &kOpsB};
-const ZepModule kModuleC = {7, &kReadInfo, &kOpsC};
-const ZepModule kWriteOnly = {9, &kWriteInfo, &kOpsWrite};
+const ZepModule kModuleB = {5, &kReadInfo, &kOpener<kProbeB, &kReadInfo>};
+const ZepModule kModuleC = {7, &kReadInfo, &kOpener<kProbeC, &kReadInfo>};
+const ZepModule kWriteOnly = {9, &kWriteInfo, &kOpener<kProbeWrite, &kWriteInfo>};
 const ZepModule kNoProbe = {11, &kReadInfo, &kOpsNoProbe};
-const ZepModule kFakeLogging = {12, &kLoggingInfo, &kOpsLogging};
+const ZepModule kFakeLogging = {12, &kLoggingInfo, &kOpener<kProbeAll, &kLoggingInfo>};
 const ZepModule kFailingInit = {13, &kReadInfo, &kOpsFailingInit};
 const ZepModule kNoInit = {14, &kReadInfo, &kOpsNoInit};
 

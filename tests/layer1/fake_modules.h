@@ -22,22 +22,13 @@ struct FakeState {
 FakeState& state();
 void reset();
 
-// id 3: takes names ending in ".aaa" (score 100); fills most slots.
-extern const ZepModule kModuleA;
-// id 5: ".aaa" 100 (ties with A, which has the lower id), ".bbb" 50.
-extern const ZepModule kModuleB;
-// id 7: ".bbb" 80.
-extern const ZepModule kModuleC;
-// id 9: write-only, ".ccc" 200.
-extern const ZepModule kWriteOnly;
-// id 11: no probe slot at all.
-extern const ZepModule kNoProbe;
-// id 12: calls itself "logging" and scores 500 on everything.
-extern const ZepModule kFakeLogging;
-// id 13: init fails with state().initStatus.
-extern const ZepModule kFailingInit;
-// id 14: no init slot.
-extern const ZepModule kNoInit;
+// By id: A 3 takes ".aaa" (100); B 5 ".aaa" 100 (a tie A wins with its lower
+// id) and ".bbb" 50; C 7 ".bbb" 80; WriteOnly 9 ".ccc" 200, writes only;
+// NoProbe 11 has no probe slot; FakeLogging 12 calls itself "logging" and
+// scores 500 on everything; FailingInit 13 fails init with
+// state().initStatus; NoInit 14 has no init slot. A fills most slots.
+extern const ZepModule kModuleA, kModuleB, kModuleC, kWriteOnly, kNoProbe, kFakeLogging,
+    kFailingInit, kNoInit;
 
 // Registers the given modules and the dispatch module. The registry is
 // process-wide and never emptied; CTest runs every case in its own process.

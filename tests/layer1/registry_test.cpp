@@ -25,17 +25,14 @@ TEST_F(Registry, HighestScoreWinsAndTiesGoToTheLowestId) {
   EXPECT_EQ(fake::state().initCalls, 3);
 }
 
-TEST_F(Registry, ModeSkipsModulesThatCannotReadOrWrite) {
-  ASSERT_EQ(fake::register_modules({&fake::kModuleA, &fake::kWriteOnly}), ZEP_OK);
+TEST_F(Registry, ModeSkipsModulesThatCannotReadOrWriteAndLoggingIsNeverChosen) {
+  ASSERT_EQ(fake::register_modules({&fake::kModuleA, &fake::kWriteOnly, &fake::kFakeLogging}),
+            ZEP_OK);
+  EXPECT_EQ(select(u"x.qqq"), 0u);  // the logging module scores 500, yet is skipped
   EXPECT_EQ(select(u"x.ccc", 0), 0u);
   EXPECT_EQ(select(u"x.ccc", 1), 9u);
   EXPECT_EQ(select(u"x.aaa", 1), 0u);  // A cannot write
   EXPECT_EQ(select(u"x.ccc", 7), 9u);  // other modes skip nothing
-}
-
-TEST_F(Registry, DispatchAndLoggingModulesAreNeverChosen) {
-  ASSERT_EQ(fake::register_modules({&fake::kFakeLogging}), ZEP_OK);
-  EXPECT_EQ(select(u"x.qqq"), 0u);  // scores 500, yet is skipped
 }
 
 // Cases that leave a module without a probe in the registry run in a child
@@ -50,14 +47,11 @@ TEST_F(Registry, MissingProbeStopsSelection) {
       ::testing::ExitedWithCode(0), "");
 }
 
-TEST_F(Registry, NullArguments) {
+TEST_F(Registry, NullArgumentsAndRegistrationFailures) {
   uint32_t id = 0;
   EXPECT_EQ(L1SelectModule(nullptr, u"x", 0, nullptr), ZEP_E_NULL_ARG);
   EXPECT_EQ(L1SelectModule(&id, nullptr, 0, nullptr), ZEP_E_NULL_ARG);
   EXPECT_EQ(L1RegisterModules(nullptr), ZEP_E_NULL_ARG);
-}
-
-TEST_F(Registry, RegistrationFailures) {
   EXPECT_EQ(fake::register_modules({&fake::kNoInit}), ZEP_ERR_LAYER1_FUNC_ERR);
   fake::state().initStatus = ZEP_ERR_KILL;
   EXPECT_EQ(fake::register_modules({&fake::kFailingInit}), ZEP_ERR_LAYER1_MODULE_INIT);
