@@ -253,18 +253,5 @@ TEST_P(FramingDelivery, BlocksAsTheStreamKindWantsThem) {
 INSTANTIATE_TEST_SUITE_P(Streams, FramingDelivery, ::testing::ValuesIn(deliveries()),
                          [](const auto& p) { return std::string(p.param.name); });
 
-TEST_F(ApiTest, H264AddHeaderNeedsAHeader) {
-  FakeTitle t;
-  t.video.push_back({fake_video_format("H264", 25, 1, 64, 64), {}});  // nothing to derive from
-  scenario.titles.push_back(t);
-  ASSERT_TRUE(open());
-  EXPECT_EQ(get(stream_info(0).codec_id), 0u);
-  // The stream is no longer H.264 to the API, so adding it works.
-  test_output out;
-  test_output_init(&out, 100);
-  EXPECT_EQ(add_stream(new_parser(), 0, &out, true), 0);
-  test_output_free(&out);
-}
-
 }  // namespace
 }  // namespace zeptest
