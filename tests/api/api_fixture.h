@@ -27,16 +27,14 @@ struct FakeVideo {
   ZepVideoStreamFormat format{};
   std::vector<uint8_t> privateData;
 };
-struct FakeAudio {
-  ZepAudioStreamFormat format{};
-  ZepAudioMediaProp prop{};
+template <typename Format, typename Prop>
+struct FakeMedia {
+  Format format{};
+  Prop prop{};
   std::vector<uint8_t> privateData;
 };
-struct FakeSubtitle {
-  ZepSubtitleStreamFormat format{};
-  ZepSubtitleMediaProp prop{};
-  std::vector<uint8_t> privateData;
-};
+using FakeAudio = FakeMedia<ZepAudioStreamFormat, ZepAudioMediaProp>;
+using FakeSubtitle = FakeMedia<ZepSubtitleStreamFormat, ZepSubtitleMediaProp>;
 struct FakeTitle {
   int64_t duration = 100000000;  // 10 s
   std::vector<FakeVideo> video;
@@ -49,10 +47,8 @@ struct FakeScenario {
   bool answerContainerType = true;
   uint32_t containerType = 0;
   std::vector<FakeTitle> titles;
-  // Blocks are refused with ZEP_ERR_BLOCK_BUFFER_TOO_SMALL instead of being
-  // grown through EnsureBlockCapacity.
-  bool refuseSmallBuffers = false;
-  int failAfterBlocks = -1;                    // the read after this many blocks fails (-1: never)
+  bool refuseSmallBuffers = false;  // ZEP_ERR_BLOCK_BUFFER_TOO_SMALL, not EnsureBlockCapacity
+  int failAfterBlocks = -1;         // the read after this many blocks fails (-1: never)
   int64_t nextSyncTime = 0, prevSyncTime = 0;  // answers of the sync-time queries
   // Recorded: containers opened and closed, positions and sync queries asked.
   int opens = 0, closes = 0;
