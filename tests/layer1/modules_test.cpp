@@ -114,13 +114,12 @@ TEST_F(Registry, HighestScoreWinsTiesGoToTheLowestIdAndModeSkipsModules) {
   ASSERT_EQ(register_modules({&kModuleA, &kModuleB, &kModuleC, &kWriteOnly, &kFakeLogging}),
             ZEP_OK);
   EXPECT_EQ(g_state.initCalls, 5);
-  EXPECT_EQ(select(u"clip.aaa"), 3u);
-  EXPECT_EQ(select(u"clip.bbb"), 7u);
-  EXPECT_EQ(select(u"clip.zzz"), 0u);  // the logging module scores 500, yet is never chosen
-  EXPECT_EQ(select(u"x.ccc", 0), 0u);  // mode 0 reads, 1 writes, others skip nothing
-  EXPECT_EQ(select(u"x.ccc", 1), 9u);
-  EXPECT_EQ(select(u"x.aaa", 1), 0u);
-  EXPECT_EQ(select(u"x.ccc", 7), 9u);
+  // The logging module scores 500, yet is never chosen; mode 0 reads, 1 writes,
+  // others skip nothing.
+  EXPECT_EQ((std::vector<uint32_t>{select(u"clip.aaa"), select(u"clip.bbb"), select(u"clip.zzz"),
+                                   select(u"x.ccc", 0), select(u"x.ccc", 1), select(u"x.aaa", 1),
+                                   select(u"x.ccc", 7)}),
+            (std::vector<uint32_t>{3, 7, 0, 0, 9, 0, 9}));
 }
 
 // Cases that leave a broken module in the registry run in a child process, so
@@ -134,10 +133,11 @@ TEST_F(Registry, MissingProbeStopsSelectionAndRegistrationFailures) {
       },
       ::testing::ExitedWithCode(0), "");
   uint32_t id = 0;
-  EXPECT_EQ(L1SelectModule(nullptr, u"x", 0, nullptr), ZEP_E_NULL_ARG);
-  EXPECT_EQ(L1SelectModule(&id, nullptr, 0, nullptr), ZEP_E_NULL_ARG);
-  EXPECT_EQ(L1RegisterModules(nullptr), ZEP_E_NULL_ARG);
-  EXPECT_EQ(register_modules({&kNoInit}), ZEP_ERR_LAYER1_FUNC_ERR);
+  EXPECT_EQ((std::vector<ZEP_STATUS>{L1SelectModule(nullptr, u"x", 0, nullptr),
+                                     L1SelectModule(&id, nullptr, 0, nullptr),
+                                     L1RegisterModules(nullptr), register_modules({&kNoInit})}),
+            (std::vector<ZEP_STATUS>{ZEP_E_NULL_ARG, ZEP_E_NULL_ARG, ZEP_E_NULL_ARG,
+                                     ZEP_ERR_LAYER1_FUNC_ERR}));
   g_state.initStatus = ZEP_ERR_KILL;
   EXPECT_EQ(register_modules({&kFailingInit}), ZEP_ERR_LAYER1_MODULE_INIT);
   EXPECT_EXIT(
@@ -210,8 +210,6 @@ TEST_F(Container, UnknownFilesAndFailedOpensGiveNoContainerWarningsOpen) {
 
 TEST_F(Container, CallsReachTheModuleAndEmptySlotsAreReported) {
   ZepContainer* c = open(u"clip.aaa");
-  EXPECT_EQ(L1SetTitle(c, 1), ZEP_ERR_INVALID_TITLE_INDEX);
-  EXPECT_EQ(L1SetTitleActiveStream(c, ZEP_BLOCK_VIDEO, 1, 1), ZEP_ERR_STREAM_DNE);
   int64_t time = 25000000;
   EXPECT_EQ(L1SetPosition(c, ZEP_BLOCK_VIDEO, 0, &time), ZEP_OK);
   EXPECT_EQ(time, 20000000);
@@ -220,14 +218,16 @@ TEST_F(Container, CallsReachTheModuleAndEmptySlotsAreReported) {
   zep_heap_block_init(&block);
   uint32_t type = 0, stream = 9;
   EXPECT_EQ(L1ReadNextBlock(c, &type, &stream, &block, 0), ZEP_OK);
-  EXPECT_EQ(type, ZEP_BLOCK_VIDEO);
-  EXPECT_EQ(stream, 0u);
-  EXPECT_EQ(block.size, 4u);
-  EXPECT_EQ(L1ReadNextBlockByStream(c, ZEP_BLOCK_VIDEO, 0, &block), ZEP_ERR_NULL_MODULE_FUNC);
-  zep_heap_block_free(&block);
+  EXPECT_EQ(std::tuple(type, stream, block.size), std::tuple(ZEP_BLOCK_VIDEO, 0u, 4u));
   ZepQueryData q = {};
-  EXPECT_EQ(L1SetInfo(c, ZEP_QID_SET_INDX_GAP, &q, 0, 0), ZEP_ERR_NULL_MODULE_FUNC);
-  EXPECT_EQ(L1GetInfo(c, ZEP_QID_GET_CONTAINER_TYPE, &q, 0), ZEP_OK);
+  EXPECT_EQ(
+      (std::vector<ZEP_STATUS>{L1ReadNextBlockByStream(c, ZEP_BLOCK_VIDEO, 0, &block),
+                               L1SetInfo(c, ZEP_QID_SET_INDX_GAP, &q, 0, 0),
+                               L1GetInfo(c, ZEP_QID_GET_CONTAINER_TYPE, &q, 0), L1SetTitle(c, 1),
+                               L1SetTitleActiveStream(c, ZEP_BLOCK_VIDEO, 1, 1)}),
+      (std::vector<ZEP_STATUS>{ZEP_ERR_NULL_MODULE_FUNC, ZEP_ERR_NULL_MODULE_FUNC, ZEP_OK,
+                               ZEP_ERR_INVALID_TITLE_INDEX, ZEP_ERR_STREAM_DNE}));
+  zep_heap_block_free(&block);
   // The interleaver handle is answered by the framework, whatever the index.
   c->interleaverTable[0] = 77;
   q.value.u64 = ~0ull;
@@ -238,13 +238,13 @@ TEST_F(Container, CallsReachTheModuleAndEmptySlotsAreReported) {
   EXPECT_EQ(q.value.u32, 0u);
   c->interleaverIndex = 0;
   L1CloseContainer(c);
-  // Bad handles.
-  EXPECT_EQ(L1SetTitle(nullptr, 0), ZEP_ERR_INVALID_HANDLER);
-  EXPECT_EQ(L1GetInfo(nullptr, ZEP_QID_GET_CONTAINER_TYPE, &q, 0), ZEP_ERR_INVALID_HANDLER);
-  EXPECT_EQ(L1CloseContainer(nullptr), ZEP_ERR_GET_MODULE_ID);
-  ZepContainer fakeContainer = {};
-  EXPECT_EQ(L1GetInfo(&fakeContainer, ZEP_QID_GET_CONTAINER_TYPE, nullptr, 0),
-            ZEP_ERR_INVALID_HANDLER);
+  ZepContainer fakeContainer = {};  // bad handles
+  EXPECT_EQ((std::vector<ZEP_STATUS>{
+                L1SetTitle(nullptr, 0), L1GetInfo(nullptr, ZEP_QID_GET_CONTAINER_TYPE, &q, 0),
+                L1CloseContainer(nullptr),
+                L1GetInfo(&fakeContainer, ZEP_QID_GET_CONTAINER_TYPE, nullptr, 0)}),
+            (std::vector<ZEP_STATUS>{ZEP_ERR_INVALID_HANDLER, ZEP_ERR_INVALID_HANDLER,
+                                     ZEP_ERR_GET_MODULE_ID, ZEP_ERR_INVALID_HANDLER}));
   for (uint32_t id : {0u, 17u}) {  // no such module id
     fakeContainer.moduleId = id;
     EXPECT_EQ(L1SetTitle(&fakeContainer, 0), ZEP_ERR_GET_MODULE_ID) << id;
