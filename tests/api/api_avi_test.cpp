@@ -1,7 +1,7 @@
 // End to end on AVI files made by ffmpeg: every stream's payload through the
 // API (push and pull) equals ffmpeg's own extraction; H.264 with the
-// add-header flag decodes; a seek gives a stream that starts with the
-// parameter sets; the example host extracts the same bytes.
+// add-header flag decodes, also after a seek; the example host extracts the
+// same bytes.
 #include <cstring>
 #include <string>
 
@@ -64,33 +64,29 @@ class AviEndToEnd : public HostTest {
     ADD_FAILURE() << "no parser: " << last_message();
     return 0;
   }
-  void push_all(int32_t p) {
-    int64_t got;
-    while ((got = zepDemuxPush(demux, p)) > 0) {
-    }
-    EXPECT_EQ(got, 0) << last_message();
-  }
   static Bytes ffmpeg_stream(const std::string& file, int stream) {
     const std::string out = dir_->path() + "/ff_" + std::to_string(stream) + ".bin";
     run_command("ffmpeg -hide_banner -loglevel error -y -i '" + file +
                 "' -map 0:" + std::to_string(stream) + " -c copy -f data '" + out + "'");
     return read_file(out);
   }
-
   // Push: one parser with every stream; pull: one parser per stream.
   void check_payloads(const std::string& file) {
     ASSERT_TRUE(open(file)) << last_message();
+    zep_file_info_t info;
+    ASSERT_EQ(zepDemuxGetFileInfo(demux, &info), 0);
+    EXPECT_EQ(get(info.file_size), int64_t(read_file(file).size()));
+    EXPECT_TRUE(get(info.container_type) == ZEP_CONTAINER_AVI ||
+                get(info.container_type) == ZEP_CONTAINER_AVI_ODML);
     zep_title_info_t t;
     ASSERT_EQ(zepDemuxGetTitleInfo(demux, 0, &t), 0);
     ASSERT_EQ(t.num_video_streams + t.num_audio_streams + t.num_subtitle_streams, 3);
     const int32_t p = new_parser();
-    ASSERT_GT(p, 0);
     for (int16_t i = 0; i < 3; ++i) ASSERT_EQ(add_stream(p, i, output(4096)), 0);
     push_all(p);
     for (int16_t i = 0; i < 3; ++i) {
       test_output* pulled = output(0);
       const int32_t q = new_parser();
-      ASSERT_GT(q, 0);
       ASSERT_EQ(add_stream(q, i, pulled), 0);
       int end = 0;
       while (!end) ASSERT_EQ(test_output_pull(pulled, &end, nullptr), 0);
@@ -116,32 +112,6 @@ TEST_F(AviEndToEnd, H264AacMp3PayloadsEqualFfmpeg) { check_payloads(h264_); }
 
 TEST_F(AviEndToEnd, Mpeg4Ac3PcmPayloadsEqualFfmpeg) { check_payloads(mpeg4_); }
 
-TEST_F(AviEndToEnd, StreamRecordsDescribeTheFile) {
-  ASSERT_TRUE(open(h264_));
-  zep_file_info_t file;
-  ASSERT_EQ(zepDemuxGetFileInfo(demux, &file), 0);
-  EXPECT_EQ(get(file.num_titles), 1);
-  EXPECT_EQ(get(file.file_size), int64_t(read_file(h264_).size()));
-  EXPECT_TRUE(get(file.container_type) == ZEP_CONTAINER_AVI ||
-              get(file.container_type) == ZEP_CONTAINER_AVI_ODML);
-  zep_stream_info_t s;
-  ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 0, &s), 0);
-  EXPECT_EQ(get(s.codec_id), ZEP_CODEC_H264);
-  auto* v = static_cast<zep_video_details_t*>(s.details);
-  EXPECT_EQ(get(v->width), 160u);
-  EXPECT_EQ(get(v->frame_duration), 400000);
-  ASSERT_GT(get(s.codec_header_size), 8);
-  EXPECT_EQ(std::memcmp(get(s.codec_header), "\0\0\0\1", 4), 0);
-  EXPECT_EQ(get(s.codec_header)[4] & 0x1F, 7) << "the header begins with the SPS";
-  ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 1, &s), 0);
-  EXPECT_EQ(get(s.codec_id), ZEP_CODEC_AAC);
-  EXPECT_EQ(get(static_cast<zep_audio_details_t*>(s.details)->sample_rate), 48000u);
-  EXPECT_EQ(get(s.codec_header_size), 7);
-  ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, 2, &s), 0);
-  EXPECT_EQ(get(s.codec_id), ZEP_CODEC_MPEG_AUDIO);
-  EXPECT_EQ(get(static_cast<zep_audio_details_t*>(s.details)->mpeg_layer), 3);
-}
-
 int decoded_frames(const std::string& file, const std::string& format) {
   return std::atoi(command_output("ffprobe -v error -f " + format +
                                   " -count_frames -select_streams v:0 -show_entries "
@@ -150,20 +120,20 @@ int decoded_frames(const std::string& file, const std::string& format) {
                        .c_str());
 }
 
-TEST_F(AviEndToEnd, H264WithHeadersDecodesToEveryFrame) {
+TEST_F(AviEndToEnd, H264WithHeadersDecodesToEveryFrameAlsoAfterASeek) {
   test_output* out = output();
   const int32_t p = parser_for(h264_, 0, out, true);
+  for (auto [stream, codec] : {std::pair<int16_t, uint32_t>{0, ZEP_CODEC_H264},
+                               {1, ZEP_CODEC_AAC},
+                               {2, ZEP_CODEC_MPEG_AUDIO}}) {
+    zep_stream_info_t s{};
+    ASSERT_EQ(zepDemuxGetStreamInfo(demux, 0, stream, &s), 0);
+    EXPECT_EQ(get(s.codec_id), codec);
+  }
   push_all(p);
   const std::string es = dir_->write("video.h264", bytes_of(*out));
   EXPECT_EQ(decoded_frames(es, "h264"), decoded_frames(h264_, "avi"));
   EXPECT_EQ(decoded_frames(es, "h264"), 75);
-}
-
-TEST_F(AviEndToEnd, SeekThenExtractStartsWithParameterSets) {
-  test_output* out = output();
-  const int32_t p = parser_for(h264_, 0, out, true);
-  ASSERT_GT(zepDemuxPush(demux, p), 0);
-  ASSERT_GT(zepDemuxPush(demux, p), 0);
   int64_t reached = 0;
   ASSERT_EQ(seek(p, 15000000, 0, 0, &reached), 0) << last_message();  // key frame at 1 s or 2 s
   EXPECT_EQ(reached % 10000000, 0) << reached;
@@ -173,17 +143,16 @@ TEST_F(AviEndToEnd, SeekThenExtractStartsWithParameterSets) {
   ASSERT_GT(after.size(), 5u);
   EXPECT_EQ(std::memcmp(after.data(), "\0\0\0\1", 4), 0);
   EXPECT_EQ(after[4] & 0x1F, 7) << "SPS first";
-  const std::string es = dir_->write("seek.h264", after);
-  const int frames = decoded_frames(es, "h264");
-  EXPECT_GT(frames, 0);
-  EXPECT_EQ(frames, 75 - int(reached / 400000));
-  EXPECT_EQ(command_output("ffmpeg -hide_banner -v error -f h264 -i '" + es + "' -f null - 2>&1"),
+  const std::string cut = dir_->write("seek.h264", after);
+  EXPECT_EQ(decoded_frames(cut, "h264"), 75 - int(reached / 400000));
+  EXPECT_EQ(command_output("ffmpeg -hide_banner -v error -f h264 -i '" + cut + "' -f null - 2>&1"),
             "");
 }
 
 TEST_F(AviEndToEnd, SeekMovesEveryStreamOfTheParser) {
+  test_output* video = output();
   test_output* audio = output();
-  const int32_t p = parser_for(h264_, 0, output(), false);
+  const int32_t p = parser_for(h264_, 0, video, false);
   ASSERT_EQ(add_stream(p, 1, audio), 0);
   for (int i = 0; i < 5; ++i) ASSERT_GT(zepDemuxPush(demux, p), 0);
   int64_t reached = 0;
@@ -196,31 +165,6 @@ TEST_F(AviEndToEnd, SeekMovesEveryStreamOfTheParser) {
   // not where the audio stood before.
   EXPECT_NEAR(double(get(audio->blocks[audioBefore].info.start_time)), double(reached * 27 / 10),
               27e6 * 0.5);
-}
-
-TEST_F(AviEndToEnd, SyncPointSeeksLandOnKeyFrames) {
-  test_output* out = output();
-  const int32_t p = parser_for(h264_, 0, out, false);
-  for (int i = 0; i < 30; ++i) ASSERT_GT(zepDemuxPush(demux, p), 0);  // into the second GOP
-  int64_t reached = 0;
-  ASSERT_EQ(seek(p, -1, 1, 0, &reached), 0) << last_message();
-  EXPECT_EQ(reached, 20000000);
-  ASSERT_GT(zepDemuxPush(demux, p), 0);
-  EXPECT_EQ(get(out->blocks[out->block_count - 1].info.flags), 13u);
-  ASSERT_EQ(seek(p, -1, 0, 1, &reached), 0) << last_message();
-  EXPECT_EQ(reached, 10000000);
-}
-
-TEST_F(AviEndToEnd, SleepAndWakeStartOver) {
-  test_output* out = output(4096);
-  const int32_t p = parser_for(mpeg4_, 1, out, false);
-  ASSERT_GT(zepDemuxPush(demux, p), 0);
-  ASSERT_EQ(zepDemuxSleepParser(demux, p), 0);
-  ASSERT_EQ(zepDemuxWakeParser(demux, p), 0);
-  push_all(p);
-  const Bytes expected = ffmpeg_stream(mpeg4_, 1);
-  ASSERT_GT(out->size, expected.size());
-  EXPECT_TRUE(Bytes(out->data + out->size - expected.size(), out->data + out->size) == expected);
 }
 
 TEST_F(AviEndToEnd, ExampleHostExtractsAStream) {
@@ -244,8 +188,7 @@ TEST_F(HostTest, RawH264AndTextSubtitlesHaveNoContainerType) {
   files.push_back(dir.write("subs.srt", std::string("1\n00:00:01,000 --> 00:00:02,000\nHi\n\n")));
 #endif
 #ifdef ZEP_HAVE_H264
-  const std::string h264 = std::string(ZEP_SOURCE_DIR) + "/samples/sample.h264";
-  if (!read_file(h264).empty()) files.push_back(h264);
+  files.push_back(std::string(ZEP_SOURCE_DIR) + "/samples/sample.h264");
 #endif
   if (files.empty()) GTEST_SKIP() << "neither module is part of this build";
   for (const std::string& file : files)

@@ -1,18 +1,72 @@
 // Shared set-up of the demuxer API tests: a C host (test_host.c) with an
-// instance, and for ApiTest the fake read module and a scratch ".fake" file
-// it serves.
+// instance, and for ApiTest a fake read module (fake_module.cpp, id 3) that
+// takes names ending in ".fake" and serves a scenario the test describes,
+// recording what the API asked.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "api/zep_demux.h"
-#include "fake_module.h"
+#include "layer1/zep_module.h"
 #include "test_host.h"
 #include "tests/support/byte_writer.h"
 
 namespace zeptest {
+
+struct FakeBlock {
+  uint32_t type, stream;  // ZEP_BLOCK_*
+  std::vector<uint8_t> bytes;
+  int64_t time = 0, duration = 0;
+  bool key = true;
+};
+struct FakeVideo {
+  ZepVideoStreamFormat format{};
+  std::vector<uint8_t> privateData;
+};
+template <typename Format, typename Prop>
+struct FakeMedia {
+  Format format{};
+  Prop prop{};
+  std::vector<uint8_t> privateData;
+};
+using FakeAudio = FakeMedia<ZepAudioStreamFormat, ZepAudioMediaProp>;
+using FakeSubtitle = FakeMedia<ZepSubtitleStreamFormat, ZepSubtitleMediaProp>;
+struct FakeTitle {
+  int64_t duration = 100000000;  // 10 s
+  std::vector<FakeVideo> video;
+  std::vector<FakeAudio> audio;
+  std::vector<FakeSubtitle> subtitle;
+  std::vector<FakeBlock> blocks;
+};
+
+struct FakeScenario {
+  bool answerContainerType = true;
+  uint32_t containerType = 0;
+  std::vector<FakeTitle> titles;
+  bool refuseSmallBuffers = false;  // ZEP_ERR_BLOCK_BUFFER_TOO_SMALL, not EnsureBlockCapacity
+  int failAfterBlocks = -1;         // the read after this many blocks fails (-1: never)
+  int64_t nextSyncTime = 0, prevSyncTime = 0;  // answers of the sync-time queries
+  // Recorded: containers opened and closed, positions and sync queries asked.
+  int opens = 0, closes = 0;
+  struct Position {
+    uint32_t type, stream;
+    int64_t time;
+  };
+  std::vector<Position> positions;
+  std::vector<std::pair<uint32_t, int64_t>> syncQueries;  // qid, time asked from
+};
+
+extern FakeScenario* g_fake;  // the scenario served; the test owns it
+void register_fake_module();  // once; safe to call from every test
+
+ZepVideoStreamFormat fake_video_format(const char* fourcc, uint32_t rate, uint32_t scale,
+                                       uint32_t width, uint32_t height);
+ZepAudioStreamFormat fake_audio_format(uint16_t tag, uint16_t channels, uint32_t rate,
+                                       uint16_t bits);
 
 class HostTest : public ::testing::Test {
  protected:
@@ -28,10 +82,9 @@ class HostTest : public ::testing::Test {
     if (demux == nullptr) create();
     return zepDemuxOpen(demux, nullptr, file.c_str()) == 0;
   }
-  int32_t new_parser(int16_t title = 0, uint32_t buffer = 0) {
+  int32_t new_parser(int16_t title = 0) {
     zepdmux_parser_settings_t settings{};
     settings.title_num = title;
-    settings.block_buffer_size = buffer;
     return zepDemuxNewParser(demux, &settings);
   }
   int32_t add_stream(int32_t parser, int16_t stream, test_output* out, bool addHeader = false) {
@@ -57,6 +110,12 @@ class HostTest : public ::testing::Test {
   std::string failed(int64_t result, int64_t failure = 1) const {
     return result == failure ? last_message() : "no failure: " + std::to_string(result);
   }
+  void push_all(int32_t p) {
+    int64_t got;
+    while ((got = zepDemuxPush(demux, p)) > 0) {
+    }
+    EXPECT_EQ(got, 0) << last_message();
+  }
 
   test_host host{};
   zepdmux_t* demux = nullptr;
@@ -75,6 +134,12 @@ class ApiTest : public HostTest {
     g_fake = nullptr;
   }
   bool open() { return HostTest::open(path); }
+  // The stream record, asserting that the call succeeds.
+  zep_stream_info_t stream_info(int16_t stream) {
+    zep_stream_info_t s{};
+    EXPECT_EQ(zepDemuxGetStreamInfo(demux, 0, stream, &s), 0) << last_message();
+    return s;
+  }
 
   FakeScenario scenario;
   TempDir dir;
@@ -86,6 +151,10 @@ class ApiTest : public HostTest {
 template <typename T>
 T get(T value) {
   return value;
+}
+template <typename T>
+Bytes bytes(const T* data, int32_t size) {
+  return Bytes(data, data + size);
 }
 
 inline FakeBlock block(uint32_t type, uint32_t stream, std::vector<uint8_t> bytes, int64_t time,

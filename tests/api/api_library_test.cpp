@@ -1,5 +1,6 @@
-// The shared library as built and installed: its dynamic symbol table, its
-// soname, the install tree and the example host linked against it.
+// The shared library as built and installed: its dynamic symbol table and
+// soname, the install tree and the example host built against it (which also
+// compiles the header as C99).
 #include <string>
 #include <vector>
 
@@ -14,34 +15,16 @@ const char* const kExports[] = {
     "zepDemuxNew",       "zepDemuxNewParser",   "zepDemuxOpen",          "zepDemuxOpenW",
     "zepDemuxPush",      "zepDemuxSeek",        "zepDemuxSleepParser",   "zepDemuxWakeParser"};
 
-TEST(SharedLibrary, ExportsExactlyTheSixteenFunctions) {
-  if (!have_tool("nm")) GTEST_SKIP() << "nm is missing";
+TEST(SharedLibrary, ExportsExactlyTheSixteenFunctionsUnderAVersionedSoname) {
+  if (!have_tool("nm") || !have_tool("objdump")) GTEST_SKIP() << "nm or objdump is missing";
+  EXPECT_NE(command_output(std::string("objdump -p '") + ZEP_LIBRARY_FILE + "' | grep SONAME")
+                .find("libzepdemux.so.10"),
+            std::string::npos);
   std::string expected;
   for (const char* name : kExports) expected += std::string(name) + "\n";  // in C order
   EXPECT_EQ(command_output(std::string("nm -D --defined-only '") + ZEP_LIBRARY_FILE +
                            "' | awk '{print $NF}' | LC_ALL=C sort"),
             expected);
-}
-
-TEST(SharedLibrary, HasAVersionedSoname) {
-  if (!have_tool("objdump")) GTEST_SKIP() << "objdump is missing";
-  const std::string dynamic =
-      command_output(std::string("objdump -p '") + ZEP_LIBRARY_FILE + "' | grep SONAME");
-  EXPECT_NE(dynamic.find("libzepdemux.so.10"), std::string::npos) << dynamic;
-}
-
-TEST(SharedLibrary, HeaderCompilesAsC99AndCxx) {
-  if (!have_tool("cc") || !have_tool("c++")) GTEST_SKIP() << "no compiler";
-  TempDir dir;
-  const std::string src = dir.write("probe.c", std::string("#include \"zep_demux.h\"\n"
-                                                           "int main(void) { return 0; }\n"));
-  const std::string inc = std::string(" -I'") + ZEP_SOURCE_DIR + "/api'";
-  EXPECT_EQ(run_command("cc -std=c99 -Wall -Wextra -Wpedantic -Werror" + inc + " -c '" + src +
-                        "' -o '" + dir.path() + "/a.o'"),
-            0);
-  EXPECT_EQ(run_command("c++ -x c++ -std=c++11 -Wall -Wextra -Wpedantic -Werror" + inc + " -c '" +
-                        src + "' -o '" + dir.path() + "/b.o'"),
-            0);
 }
 
 TEST(SharedLibrary, InstallsHeaderLibraryAndPackageFiles) {

@@ -1,4 +1,4 @@
-#include "fake_module.h"
+#include "api_fixture.h"
 
 #include <algorithm>
 #include <cstring>
@@ -40,16 +40,13 @@ FakeTitle* title_of(Handle* h) {
 }
 
 ZEP_STATUS init_module(const ZepModuleList*) { return ZEP_OK; }
-
 const ZepModuleInfo kInfo = {1, 0, 1, 0, 1, 0, u".fake", u"Test read module.", 3};
 const ZepModuleInfo* module_info() { return &kInfo; }
 
 ZEP_STATUS probe(uint32_t* score, const zep_wchar_t* name, void*) {
-  if (score == nullptr || name == nullptr) return ZEP_FAIL;
   *score = fake::ends_with(name, u".fake") ? 100 : 0;
   return ZEP_OK;
 }
-
 ZEP_STATUS fake_open(ZepModuleHandle* out, const zep_wchar_t*, void*) {
   if (g_fake == nullptr) return ZEP_E_CANNOT_OPEN;
   ++g_fake->opens;
@@ -122,34 +119,27 @@ ZEP_STATUS get_info(ZepModuleHandle handle, uint32_t qid, ZepQueryData* data, ui
     }
     case ZEP_QID_TITLEMEDIA_NEXT_SYNC_TIME:
     case ZEP_QID_TITLEMEDIA_PREV_SYNC_TIME:
-      f.syncQueries.push_back({qid, data->value.i64});
+      f.syncQueries.emplace_back(qid, data->value.i64);
       data->value.i64 = qid == ZEP_QID_TITLEMEDIA_NEXT_SYNC_TIME ? f.nextSyncTime : f.prevSyncTime;
       return ZEP_OK;
   }
   const FakeTitle* t = title_of(static_cast<Handle*>(handle));
   if (t == nullptr) return ZEP_FAIL;
-  const struct {
-    uint32_t qid;
-    uint32_t kind;
-    What what;
-  } kRecords[] = {
-      {ZEP_QID_VID_STREAM_FORMAT, ZEP_BLOCK_VIDEO, kFormat},
-      {ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE, ZEP_BLOCK_VIDEO, kPrivateSize},
-      {ZEP_QID_VIDEO_CODEC_PRIVATE_DATA, ZEP_BLOCK_VIDEO, kPrivate},
-      {ZEP_QID_AUD_STREAM_FORMAT, ZEP_BLOCK_AUDIO, kFormat},
-      {ZEP_QID_GET_AUDIO_MEDIA_PROP, ZEP_BLOCK_AUDIO, kProp},
-      {ZEP_QID_AUDIO_CODEC_PRIVATE_DATA_SIZE, ZEP_BLOCK_AUDIO, kPrivateSize},
-      {ZEP_QID_AUDIO_CODEC_PRIVATE_DATA, ZEP_BLOCK_AUDIO, kPrivate},
-      {ZEP_QID_SUB_STREAM_FORMAT, ZEP_BLOCK_SUBTITLE, kFormat},
-      {ZEP_QID_GET_SUBTITLE_MEDIA_PROP, ZEP_BLOCK_SUBTITLE, kProp},
-      {ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA_SIZE, ZEP_BLOCK_SUBTITLE, kPrivateSize},
-      {ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA, ZEP_BLOCK_SUBTITLE, kPrivate},
-  };
-  for (const auto& r : kRecords) {
-    if (r.qid != qid) continue;
-    if (r.kind == ZEP_BLOCK_VIDEO) return answer(t->video, index, r.what, data);
-    if (r.kind == ZEP_BLOCK_AUDIO) return answer(t->audio, index, r.what, data);
-    return answer(t->subtitle, index, r.what, data);
+  // The queries of each kind: format, properties, private data size and data.
+  const uint32_t kRecords[3][4] = {
+      {ZEP_QID_VID_STREAM_FORMAT, 0, ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE,
+       ZEP_QID_VIDEO_CODEC_PRIVATE_DATA},
+      {ZEP_QID_AUD_STREAM_FORMAT, ZEP_QID_GET_AUDIO_MEDIA_PROP,
+       ZEP_QID_AUDIO_CODEC_PRIVATE_DATA_SIZE, ZEP_QID_AUDIO_CODEC_PRIVATE_DATA},
+      {ZEP_QID_SUB_STREAM_FORMAT, ZEP_QID_GET_SUBTITLE_MEDIA_PROP,
+       ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA_SIZE, ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA}};
+  for (int kind = 0; kind < 3; ++kind) {
+    for (int what = 0; what < 4; ++what) {
+      if (kRecords[kind][what] != qid) continue;
+      if (kind == 0) return answer(t->video, index, What(what), data);
+      if (kind == 1) return answer(t->audio, index, What(what), data);
+      return answer(t->subtitle, index, What(what), data);
+    }
   }
   return ZEP_ERR_UNSUPPORTED_QID;
 }
@@ -192,13 +182,11 @@ ZEP_STATUS read_next(ZepModuleHandle handle, uint32_t* type, uint32_t* stream, Z
   h->readSincePosition = true;
   while (h->next < t->blocks.size() && passed_over(h, t->blocks[h->next], h->next)) ++h->next;
   if (h->next >= t->blocks.size()) return ZEP_ERR_END_OF_STREAM;
-  if (g_fake->failAfterBlocks >= 0 && h->delivered >= g_fake->failAfterBlocks) {
-    return g_fake->failStatus;
-  }
+  if (g_fake->failAfterBlocks >= 0 && h->delivered >= g_fake->failAfterBlocks)
+    return ZEP_ERR_BLOCK_READ_FAILURE;
   const FakeBlock& b = t->blocks[h->next];
-  if (g_fake->refuseSmallBuffers && (block->data == nullptr || block->capacity < b.bytes.size())) {
+  if (g_fake->refuseSmallBuffers && (block->data == nullptr || block->capacity < b.bytes.size()))
     return ZEP_ERR_BLOCK_BUFFER_TOO_SMALL;
-  }
   ZEP_STATUS s = fake::fill_block(block, b.bytes, b.time, b.duration, b.key);
   if (s < 0) return s;
   *type = b.type;
@@ -216,13 +204,13 @@ const ZepModule kFakeModule = {3, &kInfo, &kOps};
 }  // namespace
 
 void register_fake_module() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  L1Start();
-  static const ZepModule* const modules[] = {&kFakeModule};
-  static const ZepModuleList list = {0, modules, nullptr, 1, 0};
-  L1RegisterModules(&list);
+  static const bool done = [] {
+    L1Start();
+    static const ZepModule* const modules[] = {&kFakeModule};
+    static const ZepModuleList list = {0, modules, nullptr, 1, 0};
+    return L1RegisterModules(&list) == ZEP_OK;
+  }();
+  (void)done;
 }
 
 ZepVideoStreamFormat fake_video_format(const char* fourcc, uint32_t rate, uint32_t scale,

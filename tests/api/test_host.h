@@ -32,8 +32,7 @@ zepdmux_func_t test_host_get_rc(void* context, const char* name);
 /* The last error message, or "" when there is none. */
 const char* test_host_last_message(const test_host* host);
 
-/* One call the library made on an output: kind 0 is a copy of size bytes,
- * else the information id and the record size. */
+/* A call on an output: kind 0 copied size bytes, else an info id and size. */
 typedef struct test_output_event {
   uint32_t kind, size;
 } test_output_event;
@@ -62,10 +61,8 @@ typedef struct test_output {
 void test_output_init(test_output* out, uint32_t chunk);
 void test_output_free(test_output* out);
 
-/* Pull mode: asks the library (through the auxinfo it installed) for the next
- * block of this output and records it like a push. Returns the auxinfo
- * answer; *end is set at the end of the stream; *data receives the block's
- * pointer when given. */
+/* Pull mode: asks the library's auxinfo for the next block and records it
+ * like a push; *end is set at the end, *data gets the block's pointer. */
 int32_t test_output_pull(test_output* out, int* end, const uint8_t** data);
 
 #ifdef __cplusplus

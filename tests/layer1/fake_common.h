@@ -35,16 +35,11 @@ constexpr ZepModuleOps read_ops(
     decltype(ZepModuleOps::GetInfo) getInfo, decltype(ZepModuleOps::SetPosition) setPosition,
     decltype(ZepModuleOps::SetTitleActiveStream) setActive,
     decltype(ZepModuleOps::ReadNextBlock) readNext) {
-  return {.InitModule = init,
-          .GetModuleInfo = info,
-          .ProbeContainer = probe,
-          .OpenContainer = open,
-          .CloseContainer = close,
-          .SetTitle = setTitle,
-          .GetInfo = getInfo,
-          .SetPosition = setPosition,
-          .SetTitleActiveStream = setActive,
-          .ReadNextBlock = readNext};
+  // clang-format off
+  return {.InitModule = init, .GetModuleInfo = info, .ProbeContainer = probe, .OpenContainer = open,
+          .CloseContainer = close, .SetTitle = setTitle, .GetInfo = getInfo,
+          .SetPosition = setPosition, .SetTitleActiveStream = setActive, .ReadNextBlock = readNext};
+  // clang-format on
 }
 
 }  // namespace fake

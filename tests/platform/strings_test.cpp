@@ -1,4 +1,5 @@
-// UTF-16 and narrow string helpers, and the memory functions under them.
+// UTF-16 and narrow string helpers, the memory functions under them, and the
+// doubly linked list.
 #include <string>
 #include <vector>
 
@@ -8,25 +9,22 @@
 
 namespace {
 
-TEST(Memory, AllocationAndRelease) {
+TEST(Memory, AllocationReleaseAndTime) {
   EXPECT_EQ(zep_mem_alloc(0, nullptr), nullptr);
+  EXPECT_EQ(zep_mem_alloc(SIZE_MAX, nullptr), nullptr);
   auto* block = static_cast<unsigned char*>(zep_mem_alloc(64, nullptr));
   ASSERT_NE(block, nullptr);
-  for (int i = 0; i < 64; ++i) EXPECT_EQ(block[i], 0);
+  EXPECT_EQ(std::vector<unsigned char>(block, block + 64), std::vector<unsigned char>(64, 0));
   EXPECT_EQ(zep_mem_free(block, nullptr), ZEP_OK);
   EXPECT_EQ(zep_mem_free(nullptr, nullptr), ZEP_E_NULL_ARG);
-  EXPECT_EQ(zep_mem_alloc(SIZE_MAX, nullptr), nullptr);
   void* menu = zep_mem_alloc_menu_buffer(nullptr);
   ASSERT_NE(menu, nullptr);
   static_cast<unsigned char*>(menu)[ZEP_MENU_BUFFER_SIZE - 1] = 1;
   EXPECT_EQ(zep_mem_free_menu_buffer(menu, nullptr), ZEP_OK);
-}
-
-TEST(Time, MillisecondsToHundredNanoseconds) {
-  EXPECT_EQ(zep_ms_to_time(1500), 15000000);
-  EXPECT_EQ(zep_ms_to_time(-2), -20000);
-  EXPECT_EQ(zep_ms_to_time(INT64_MAX / 1000), INT64_MAX);
-  EXPECT_EQ(zep_ms_to_time(INT64_MIN / 1000), INT64_MIN);
+  // Milliseconds to 100 ns units, held at the ends of the range.
+  EXPECT_EQ((std::vector<int64_t>{zep_ms_to_time(-2), zep_ms_to_time(INT64_MAX / 1000),
+                                  zep_ms_to_time(INT64_MIN / 1000)}),
+            (std::vector<int64_t>{-20000, INT64_MAX, INT64_MIN}));
 }
 
 TEST(WideLength, BoundedAtHalfAMillionUnits) {
@@ -35,96 +33,61 @@ TEST(WideLength, BoundedAtHalfAMillionUnits) {
   longest.push_back(u'a');
   EXPECT_EQ(zep_wcslen(longest.c_str()), 0u);
   EXPECT_EQ(zep_wcslen(nullptr), 0u);
-  EXPECT_EQ(zep_wcslen(u""), 0u);
-
   std::string narrow(ZEP_MAX_STRING_LENGTH - 1, 'a');
   EXPECT_EQ(zep_strlen(narrow.c_str()), ZEP_MAX_STRING_LENGTH - 1);
   narrow.push_back('a');
   EXPECT_EQ(zep_strlen(narrow.c_str()), 0u);
   EXPECT_EQ(zep_strlen(nullptr), 0u);
-
   // An over-long source copies as an empty string.
   zep_wchar_t* copy = zep_wcsdup(longest.c_str(), nullptr);
   ASSERT_NE(copy, nullptr);
   EXPECT_EQ(copy[0], 0);
   EXPECT_EQ(zep_wcsfree(copy, nullptr), ZEP_OK);
-}
-
-TEST(WideAlloc, DupAllocAndFree) {
   zep_wchar_t* s = zep_wcsalloc(4, nullptr);
   ASSERT_NE(s, nullptr);
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(s[i], 0);
+  EXPECT_EQ(std::u16string(s, 4), std::u16string(4, u'\0'));
   EXPECT_EQ(zep_wcsfree(s, nullptr), ZEP_OK);
   EXPECT_EQ(zep_wcsfree(nullptr, nullptr), ZEP_FAIL);
-  zep_wchar_t* copy = zep_wcsdup(u"name\u00E9", nullptr);
-  ASSERT_NE(copy, nullptr);
+  copy = zep_wcsdup(u"name\u00E9", nullptr);
   EXPECT_EQ(std::u16string(copy), u"name\u00E9");
   zep_wcsfree(copy, nullptr);
   EXPECT_EQ(zep_wcsdup(nullptr, nullptr), nullptr);
 }
 
+// Signs of exact, bounded and case-folding comparisons; units compare
+// unsigned and folding goes to lower case ('_' before letters).
+int sign(int value) { return (value > 0) - (value < 0); }
 TEST(WideCompare, ExactPrefixAndCaseInsensitive) {
-  EXPECT_EQ(zep_wcscmp(u"abc", u"abc"), 0);
-  EXPECT_EQ(zep_wcscmp(u"abc", u"abd"), -1);
-  EXPECT_EQ(zep_wcscmp(u"abcd", u"abc"), 1);
-  // Units compare unsigned: 0xFFFF is above every ASCII letter.
-  EXPECT_EQ(zep_wcscmp(u"\uFFFF", u"z"), 1);
-  EXPECT_EQ(zep_wcscmp(nullptr, u""), 0);
-  EXPECT_EQ(zep_wcscmp(nullptr, u"a"), -1);
-
-  EXPECT_EQ(zep_wcsncmp(u"abcX", u"abcY", 3), 0);
-  EXPECT_LT(zep_wcsncmp(u"abcX", u"abcY", 4), 0);
-  EXPECT_EQ(zep_wcsncmp(u"ab", u"ab", 10), 0);
-  EXPECT_GT(zep_wcsncmp(u"ab", u"a", 10), 0);
-  EXPECT_EQ(zep_wcsncmp(u"a", u"b", 0), 0);
-
-  EXPECT_EQ(zep_wcsicmp(u"Movie.MKV", u"movie.mkv"), 0);
-  EXPECT_LT(zep_wcsicmp(u"abc", u"ABD"), 0);
-  // Folding goes to lower case, so '_' (0x5F) sorts before letters.
-  EXPECT_LT(zep_wcsicmp(u"_", u"A"), 0);
-  EXPECT_NE(zep_wcsicmp(u"\u00C9", u"\u00E9"), 0);
-  EXPECT_GT(zep_wcsicmp(u"ab", u"A"), 0);
+  EXPECT_EQ((std::vector<int>{zep_wcscmp(u"abc", u"abc"), zep_wcscmp(u"abc", u"abd"),
+                              zep_wcscmp(u"abcd", u"abc"), zep_wcscmp(u"\uFFFF", u"z"),
+                              zep_wcscmp(nullptr, u""), zep_wcscmp(nullptr, u"a")}),
+            (std::vector<int>{0, -1, 1, 1, 0, -1}));
+  EXPECT_EQ(
+      (std::vector<int>{sign(zep_wcsncmp(u"abcX", u"abcY", 3)),
+                        sign(zep_wcsncmp(u"abcX", u"abcY", 4)), sign(zep_wcsncmp(u"ab", u"ab", 10)),
+                        sign(zep_wcsncmp(u"ab", u"a", 10)), sign(zep_wcsncmp(u"a", u"b", 0))}),
+      (std::vector<int>{0, -1, 0, 1, 0}));
+  EXPECT_EQ((std::vector<int>{
+                sign(zep_wcsicmp(u"Movie.MKV", u"movie.mkv")), sign(zep_wcsicmp(u"_", u"A")),
+                sign(zep_wcsicmp(u"\u00C9", u"\u00E9")), sign(zep_wcsicmp(u"ab", u"A"))}),
+            (std::vector<int>{0, -1, -1, 1}));
 }
 
-TEST(WideCopy, CopyFillAndAppend) {
+TEST(WideCopy, CopyFillAppendTrim) {
   zep_wchar_t buffer[8];
   std::fill(std::begin(buffer), std::end(buffer), u'#');
   EXPECT_EQ(zep_wcsncpy(buffer, u"abc", 6), ZEP_OK);
   EXPECT_EQ(std::u16string(buffer, 8), std::u16string(u"abc\0\0\0##", 8));
-  EXPECT_EQ(zep_wcsncpy(buffer, u"abcdefgh", 2), ZEP_OK);
-  EXPECT_EQ(buffer[0], u'a');
-  EXPECT_EQ(buffer[2], u'c');  // untouched beyond n
+  EXPECT_EQ(zep_wcsncpy(buffer, u"xyzdefgh", 2), ZEP_OK);
+  EXPECT_EQ(std::u16string(buffer, 3), u"xyc");  // untouched beyond n
   EXPECT_EQ(zep_wcsncpy(nullptr, u"a", 1), ZEP_E_NULL_ARG);
-
   EXPECT_EQ(zep_wcscpy(buffer, u"ab"), ZEP_OK);
   EXPECT_EQ(zep_wcscat(buffer, u"cd"), ZEP_OK);
-  EXPECT_EQ(std::u16string(buffer), u"abcd");
   EXPECT_EQ(zep_wcscat(buffer, u""), ZEP_FAIL);
   EXPECT_EQ(zep_wcscat(buffer, nullptr), ZEP_FAIL);
   EXPECT_EQ(std::u16string(buffer), u"abcd");
   EXPECT_EQ(zep_wcscpy(buffer, nullptr), ZEP_E_NULL_ARG);
-}
-
-TEST(WideSearch, FindAndReverseFind) {
-  EXPECT_EQ(zep_wcsfind(u"bc", u"abcabc", 0), 1);
-  EXPECT_EQ(zep_wcsfind(u"bc", u"abcabc", 2), 4);
-  EXPECT_EQ(zep_wcsfind(u"bc", u"abcabc", 5), -1);
-  EXPECT_EQ(zep_wcsfind(u"bc", u"abcabc", 6), -1);
-  EXPECT_EQ(zep_wcsfind(u"x", u"abc", 0), -1);
-  EXPECT_EQ(zep_wcsfind(u"", u"abc", 0), -1);
-  EXPECT_EQ(zep_wcsfind(u"abcd", u"abc", 0), -1);
-  EXPECT_EQ(zep_wcsfind(u"a", nullptr, 0), -1);
-
-  EXPECT_EQ(zep_wcsrfind(u".", u"name"), -1);
-  EXPECT_EQ(zep_wcsrfind(u".", u"a.b.mkv"), 3);
-  EXPECT_EQ(zep_wcsrfind(u"ab", u"abab"), 2);
-  EXPECT_EQ(zep_wcsrfind(u"ab", u"ab"), 0);
-  EXPECT_EQ(zep_wcsrfind(u".", nullptr), -1);
-  EXPECT_EQ(zep_wcsrfind(u".", u""), -1);
-}
-
-TEST(WideTrim, SpacesOnly) {
-  zep_wchar_t text[] = u"title \t  ";
+  zep_wchar_t text[] = u"title \t  ";  // only spaces go
   EXPECT_EQ(zep_wcsrtrim(text), ZEP_OK);
   EXPECT_EQ(std::u16string(text), u"title \t");
   zep_wchar_t spaces[] = u"   ";
@@ -133,13 +96,24 @@ TEST(WideTrim, SpacesOnly) {
   EXPECT_EQ(zep_wcsrtrim(nullptr), ZEP_E_NULL_ARG);
 }
 
+TEST(WideSearch, FindAndReverseFind) {
+  EXPECT_EQ(
+      (std::vector<int32_t>{zep_wcsfind(u"bc", u"abcabc", 0), zep_wcsfind(u"bc", u"abcabc", 2),
+                            zep_wcsfind(u"bc", u"abcabc", 5), zep_wcsfind(u"bc", u"abcabc", 6),
+                            zep_wcsfind(u"x", u"abc", 0), zep_wcsfind(u"", u"abc", 0),
+                            zep_wcsfind(u"abcd", u"abc", 0), zep_wcsfind(u"a", nullptr, 0)}),
+      (std::vector<int32_t>{1, 4, -1, -1, -1, -1, -1, -1}));
+  EXPECT_EQ((std::vector<int32_t>{zep_wcsrfind(u".", u"name"), zep_wcsrfind(u".", u"a.b.mkv"),
+                                  zep_wcsrfind(u"ab", u"ab"), zep_wcsrfind(u".", nullptr),
+                                  zep_wcsrfind(u".", u"")}),
+            (std::vector<int32_t>{-1, 3, 0, -1, -1}));
+}
+
 TEST(NarrowWide, SignExtensionAndLowBytes) {
   zep_wchar_t buffer[8];
   EXPECT_EQ(zep_str_to_wcs_copy(buffer, "a\xE9\x80"), ZEP_OK);
   EXPECT_EQ(std::u16string(buffer), (std::u16string{u'a', 0xFFE9, 0xFF80}));
-
   zep_wchar_t* wide = zep_str_to_wcs("x\xE9", nullptr);
-  ASSERT_NE(wide, nullptr);
   EXPECT_EQ(std::u16string(wide), u"x\uFFE9");
   zep_wcsfree(wide, nullptr);
   EXPECT_EQ(zep_str_to_wcs("", nullptr), nullptr);
@@ -147,12 +121,102 @@ TEST(NarrowWide, SignExtensionAndLowBytes) {
   ASSERT_NE(empty, nullptr);
   EXPECT_EQ(empty[0], 0);
   zep_wcsfree(empty, nullptr);
-
   char* narrow = zep_wcs_to_str(u"A\u20AC\uFFE9", nullptr);
-  ASSERT_NE(narrow, nullptr);
   EXPECT_EQ(std::string(narrow), "A\xAC\xE9");
   zep_mem_free(narrow, nullptr);
   EXPECT_EQ(zep_wcs_to_str(nullptr, nullptr), nullptr);
+}
+
+// The payloads of the list front to back through an iterator.
+std::vector<int> forward(ZepList* list) {
+  std::vector<int> values;
+  ZepListIter* iter = nullptr;
+  EXPECT_EQ(zep_list_iter_create(list, &iter, nullptr), ZEP_OK);
+  for (ZEP_STATUS s = zep_list_iter_begin(iter); s == ZEP_OK; s = zep_list_iter_next(iter)) {
+    void* payload = nullptr;
+    EXPECT_EQ(zep_list_iter_get_payload(iter, &payload), ZEP_OK);
+    values.push_back(*static_cast<int*>(payload));
+  }
+  EXPECT_EQ(zep_list_iter_destroy(iter, nullptr), ZEP_OK);
+  return values;
+}
+ZepListNode* node_with(int* payload) {
+  ZepListNode* node = nullptr;
+  EXPECT_EQ(zep_list_node_create(&node, nullptr), ZEP_OK);
+  EXPECT_EQ(zep_list_node_set_payload(node, payload), ZEP_OK);
+  return node;
+}
+void pop_and_destroy(ZepList* list) {
+  ZepListNode* node = nullptr;
+  ASSERT_EQ(zep_list_pop_front(list, &node), ZEP_OK);
+  EXPECT_EQ(node->next, nullptr);
+  EXPECT_EQ(zep_list_node_destroy(node, nullptr), ZEP_OK);
+}
+
+TEST(List, PushPopWalkAndIterate) {
+  int values[4] = {10, 20, 30, 40};
+  ZepList* list = nullptr;
+  ASSERT_EQ(zep_list_create(&list, nullptr), ZEP_OK);
+  ZepListNode* node = reinterpret_cast<ZepListNode*>(0x1);
+  ZepListIter* iter = nullptr;
+  ASSERT_EQ(zep_list_iter_create(list, &iter, nullptr), ZEP_OK);
+  uint32_t count = 9, empty = 0;
+  void* payload = nullptr;
+  // An empty list: nothing to pop, peek, walk or iterate.
+  EXPECT_EQ((std::vector<ZEP_STATUS>{
+                zep_list_pop_front(list, &node), zep_list_peek_front(list, &node),
+                zep_list_is_empty(list, &empty), zep_list_iter_to_last(iter),
+                zep_list_iter_get_payload(iter, &payload), zep_list_iter_next(iter)}),
+            (std::vector<ZEP_STATUS>{ZEP_FAIL, ZEP_FAIL, ZEP_OK, ZEP_FAIL, ZEP_FAIL, ZEP_FAIL}));
+  EXPECT_EQ(node, nullptr);
+  EXPECT_EQ(empty, 1u);
+  EXPECT_TRUE(forward(list).empty());
+  EXPECT_EQ(zep_list_push_front(list, node_with(&values[1])), ZEP_OK);  // into an empty list
+  EXPECT_EQ(list->head, list->tail);
+  EXPECT_EQ(
+      (std::vector<ZEP_STATUS>{zep_list_push_back(list, node_with(&values[2])),
+                               zep_list_push_front(list, node_with(&values[0])),
+                               zep_list_push_back(list, node_with(&values[3])),
+                               zep_list_count(list, &count), zep_list_is_empty(list, &empty)}),
+      std::vector<ZEP_STATUS>(5, ZEP_OK));
+  EXPECT_EQ(forward(list), (std::vector<int>{10, 20, 30, 40}));
+  EXPECT_EQ(count * 10 + empty, 40u);
+  EXPECT_EQ(zep_list_node_at(list, 2, &node), ZEP_OK);
+  EXPECT_EQ(zep_list_node_get_payload(node, &payload), ZEP_OK);
+  EXPECT_EQ(payload, &values[2]);
+  EXPECT_EQ(zep_list_node_at(list, 4, &node), ZEP_FAIL);
+  EXPECT_EQ(node, nullptr);
+  EXPECT_EQ(zep_list_iter_to_last(iter), ZEP_OK);
+  EXPECT_EQ(zep_list_iter_get_payload(iter, &payload), ZEP_OK);
+  EXPECT_EQ(payload, &values[3]);
+  EXPECT_EQ((std::vector<ZEP_STATUS>{
+                zep_list_iter_next(iter), zep_list_iter_get_payload(iter, &payload),
+                zep_list_iter_destroy(iter, nullptr), zep_list_peek_front(list, &node)}),
+            (std::vector<ZEP_STATUS>{ZEP_FAIL, ZEP_FAIL, ZEP_OK, ZEP_OK}));
+  EXPECT_EQ(node->payload, &values[0]);
+  pop_and_destroy(list);
+  EXPECT_EQ(forward(list), (std::vector<int>{20, 30, 40}));
+  EXPECT_EQ(list->head->prev, nullptr);
+  for (int i = 0; i < 3; ++i) pop_and_destroy(list);
+  EXPECT_EQ(list->head, nullptr);  // the last pop leaves head and tail empty
+  EXPECT_EQ(list->tail, nullptr);
+  EXPECT_EQ(zep_list_destroy(list), ZEP_OK);
+}
+
+TEST(List, NullArgumentsFail) {
+  uint32_t value = 0;
+  void* payload = nullptr;
+  ZepListNode* node = nullptr;
+  for (ZEP_STATUS status :
+       {zep_list_create(nullptr, nullptr), zep_list_destroy(nullptr),
+        zep_list_count(nullptr, &value), zep_list_push_back(nullptr, nullptr),
+        zep_list_push_front(nullptr, nullptr), zep_list_pop_front(nullptr, &node),
+        zep_list_node_at(nullptr, 0, &node), zep_list_is_empty(nullptr, &value),
+        zep_list_node_create(nullptr, nullptr), zep_list_node_destroy(nullptr, nullptr),
+        zep_list_node_set_payload(nullptr, nullptr), zep_list_node_get_payload(nullptr, &payload),
+        zep_list_iter_create(nullptr, nullptr, nullptr), zep_list_iter_destroy(nullptr, nullptr),
+        zep_list_iter_begin(nullptr), zep_list_iter_next(nullptr)})
+    EXPECT_EQ(status, ZEP_FAIL);
 }
 
 }  // namespace

@@ -32,25 +32,16 @@ ZEP_STATUS format_into(zep_wchar_t* buffer, size_t n, const zep_wchar_t* format,
 
 // Measures, then formats into a buffer of exactly the measured size.
 std::u16string format(const zep_wchar_t* format, ...) {
-  va_list args;
+  va_list args, again;
   va_start(args, format);
-  va_list again;
   va_copy(again, args);
   const int32_t length = zep_vscwprintf(format, args);
-  std::u16string text;
-  if (length >= 0) {
-    std::vector<zep_wchar_t> buffer(static_cast<size_t>(length) + 1, 0x7777);
-    if (zep_vsnwprintf(buffer.data(), buffer.size(), format, again) == ZEP_OK) {
-      text.assign(buffer.data());
-    } else {
-      text = u"<did not fit>";
-    }
-  } else {
-    text = u"<invalid>";
-  }
+  std::vector<zep_wchar_t> buffer(size_t(length < 0 ? 0 : length) + 1, 0x7777);
+  const bool fits =
+      length >= 0 && zep_vsnwprintf(buffer.data(), buffer.size(), format, again) == ZEP_OK;
   va_end(again);
   va_end(args);
-  return text;
+  return length < 0 ? u"<invalid>" : fits ? std::u16string(buffer.data()) : u"<did not fit>";
 }
 
 // The C library's wide printf (32-bit wchar_t), turned into UTF-16.
@@ -60,14 +51,12 @@ std::u16string reference(const wchar_t* format, ...) {
   va_start(args, format);
   const int n = vswprintf(buffer, 1024, format, args);
   va_end(args);
-  if (n < 0) return u"<reference failed>";
   std::u16string text;
   for (int i = 0; i < n; ++i) {
     zep_wchar_t units[2];
-    text.append(units,
-                static_cast<size_t>(zep_utf16_encode(static_cast<uint32_t>(buffer[i]), units)));
+    text.append(units, size_t(zep_utf16_encode(uint32_t(buffer[i]), units)));
   }
-  return text;
+  return n < 0 ? u"<reference failed>" : text;
 }
 
 #define EXPECT_LIKE_SWPRINTF(fmt, ...) \
@@ -109,8 +98,7 @@ TEST(WidePrintf, StringsAndCharactersAreUtf16) {
   // Precision counts units and never reads past them.
   const zep_wchar_t unterminated[3] = {u'a', u'b', u'c'};
   EXPECT_EQ(format(u"<%.3s>", unterminated), u"<abc>");
-  EXPECT_EQ(format(u"<%ls|%ws>", u"l", u"w"), u"<l|w>");
-  EXPECT_EQ(format(u"<%hs|%S>", "caf\xC3\xA9", "n"), u"<caf\u00E9|n>");
+  EXPECT_EQ(format(u"<%ls|%ws|%hs|%S>", u"l", u"w", "caf\xC3\xA9", "n"), u"<l|w|caf\u00E9|n>");
   EXPECT_EQ(format(u"<%.3hs>", "abcdef"), u"<abc>");
   EXPECT_EQ(format(u"<%c%c|%hc|%lc>", 0xD83D, 0xDE00, 'A', 0x20AC), u"<\U0001F600|A|\u20AC>");
   EXPECT_EQ(format(u"<%s|%.3s|%hs>", static_cast<const zep_wchar_t*>(nullptr),
@@ -122,18 +110,13 @@ TEST(WidePrintf, StringsAndCharactersAreUtf16) {
   EXPECT_EQ(format(lone, 7), std::u16string(expected));
 }
 
-TEST(WidePrintf, SizePrefixesOfTheWindowsRunTime) {
+TEST(WidePrintf, MeasureCountsUnits) {
+  // The size prefixes of the Windows run-time.
   EXPECT_EQ(format(u"%I64d|%I64u|%I32d|%Id", INT64_MIN, UINT64_MAX, -5, static_cast<ptrdiff_t>(-6)),
             u"-9223372036854775808|18446744073709551615|-5|-6");
-  EXPECT_EQ(format(u"%I64x", 0xFEDCBA9876543210ULL), u"fedcba9876543210");
-}
-
-TEST(WidePrintf, MeasureCountsUnits) {
-  EXPECT_EQ(measure(u"abc"), 3);
   EXPECT_EQ(measure(u"%s", u"\U0001F600"), 2);
   EXPECT_EQ(measure(u"%d-%5s", 123, u"x"), 9);
   EXPECT_EQ(measure(nullptr), 0);
-  EXPECT_EQ(measure(u""), 0);
   // A huge field is counted without being built.
   EXPECT_EQ(measure(u"%*d", 100000000, 1), 100000000);
   EXPECT_EQ(measure(u"%.*f", 1000, 1.0), 1002);
