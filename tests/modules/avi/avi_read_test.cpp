@@ -14,26 +14,6 @@ constexpr int64_t kFrame = 400000;  // 25 fps
 
 class AviRead : public AviTest {};
 
-TEST_F(AviRead, DeliversEveryChunkInFileOrderWithTimesAndKeyFlags) {
-  AviFileSpec spec = basic_spec(30, 10);
-  spec.chunks[2].data = pattern_bytes(7, 5000);  // the block must grow for it
-  auto f = open(spec);
-  ASSERT_TRUE(f->ok()) << std::hex << f->open_status() << " " << f->title_status();
-  ZEP_STATUS last = 0;
-  auto blocks = f->read_all(&last);
-  EXPECT_EQ(last, ZEP_ERR_END_OF_STREAM);
-  ASSERT_EQ(blocks.size(), 60u);
-  for (size_t i = 0; i < blocks.size(); ++i) {
-    EXPECT_EQ(blocks[i].data, spec.chunks[i].data) << i;
-    EXPECT_EQ(blocks[i].type, i % 2 ? ZEP_BLOCK_AUDIO : ZEP_BLOCK_VIDEO) << i;
-    EXPECT_EQ(blocks[i].time, int64_t(i / 2) * kFrame) << i;
-    EXPECT_EQ(blocks[i].duration, kFrame) << i;
-    EXPECT_EQ(blocks[i].key(), i % 2 || (i / 2) % 10 == 0) << i;
-  }
-  Block b;  // past the end the answer stays the same
-  EXPECT_EQ(f->read(&b), ZEP_ERR_END_OF_STREAM);
-}
-
 // Only active streams are delivered (none: the end at once); walks by stream
 // follow one stream each, whatever is active.
 TEST_F(AviRead, ActiveStreamsAndWalksByStream) {
@@ -237,11 +217,14 @@ void seek_and_resume(AviFile& f, const AviFileSpec& spec, int64_t target, int64_
   EXPECT_TRUE(seen[0] && seen[1]);
 }
 
+// Every index layout, also cacheless and with minimum memory: every chunk in
+// file order with times and key flags (one that makes the block grow), seeks
+// to key frames, sync queries.
 struct IndexCase {
   const char* name;
   AviFileSpec::Index index;
-  uint32_t segments;
-  bool cacheless, recLists;
+  uint32_t segments = 0, option = 0;  // option: a qid set to 1 before reading
+  bool recLists = false;
 };
 
 class AviIndexes : public AviTest, public ::testing::WithParamInterface<IndexCase> {};
@@ -249,6 +232,7 @@ class AviIndexes : public AviTest, public ::testing::WithParamInterface<IndexCas
 TEST_P(AviIndexes, ReadsEverythingAndSeeksToKeyFrames) {
   const IndexCase& c = GetParam();
   AviFileSpec spec = basic_spec(60, 10);
+  spec.chunks[2].data = pattern_bytes(7, 5000);
   spec.index = c.index;
   spec.odmlChunksPerIx = 7;
   spec.recLists = c.recLists;
@@ -257,17 +241,24 @@ TEST_P(AviIndexes, ReadsEverythingAndSeeksToKeyFrames) {
     spec.chunks[i].segment = uint32_t(i / (spec.chunks.size() / (c.segments + 1) + 1));
   auto f = open(spec, false);
   ASSERT_TRUE(f->ok()) << std::hex << f->title_status();
-  ASSERT_EQ(c.cacheless ? f->set(ZEP_QID_USE_CACHELESS_INDEX, 1) : 0, 0);
+  ASSERT_EQ(c.option ? f->set(c.option, 1) : 0, 0);
+  EXPECT_TRUE(c.option != ZEP_QID_SET_MIN_MEM_USAGE || f->count(ZEP_QID_GET_MIN_MEM_USAGE) == 1u);
   f->activate_all();
-  auto blocks = f->read_all();
+  ZEP_STATUS last = 0;
+  auto blocks = f->read_all(&last);
+  EXPECT_EQ(last, ZEP_ERR_END_OF_STREAM);
   ASSERT_EQ(blocks.size(), 120u);
   for (size_t i = 0; i < blocks.size(); ++i) {
     EXPECT_EQ(blocks[i].data, spec.chunks[i].data) << i;
-    EXPECT_EQ(blocks[i].key(), i % 2 || (i / 2) % 10 == 0) << i;
+    EXPECT_EQ(std::tuple(blocks[i].type, blocks[i].time, blocks[i].duration, blocks[i].key()),
+              std::tuple(uint32_t(i % 2 ? ZEP_BLOCK_AUDIO : ZEP_BLOCK_VIDEO),
+                         int64_t(i / 2) * kFrame, kFrame, i % 2 || (i / 2) % 10 == 0))
+        << i;
   }
-  for (int64_t frame : {17, 0, 59, 40}) {
+  Block b;  // past the end the answer stays the same
+  EXPECT_EQ(f->read(&b), ZEP_ERR_END_OF_STREAM);
+  for (int64_t frame : {17, 0, 59, 40})
     seek_and_resume(*f, spec, frame * kFrame + (frame == 17 ? 5 : 0), frame / 10 * 10 * kFrame);
-  }
   bool odml = c.index == AviFileSpec::kOdml || c.index == AviFileSpec::kOdmlType1;
   EXPECT_EQ(f->count(ZEP_QID_GET_CONTAINER_TYPE), odml ? 1u : 0u);
   ZEP_STATUS s = 0, p = 0;
@@ -280,13 +271,14 @@ TEST_P(AviIndexes, ReadsEverythingAndSeeksToKeyFrames) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, AviIndexes,
-    ::testing::Values(IndexCase{"idx1_relative", AviFileSpec::kIdx1Relative, 0, false, false},
-                      IndexCase{"idx1_relative_rec_lists", AviFileSpec::kIdx1Relative, 0, 0, 1},
-                      IndexCase{"idx1_absolute", AviFileSpec::kIdx1Absolute, 0, false, false},
-                      IndexCase{"odml", AviFileSpec::kOdml, 0, false, false},
-                      IndexCase{"odml_avix", AviFileSpec::kOdml, 3, false, false},
-                      IndexCase{"odml_cacheless", AviFileSpec::kOdml, 3, true, false},
-                      IndexCase{"odml_type1", AviFileSpec::kOdmlType1, 0, false, false}),
+    ::testing::Values(
+        IndexCase{"idx1_relative", AviFileSpec::kIdx1Relative},
+        IndexCase{"idx1_relative_rec_lists", AviFileSpec::kIdx1Relative, 0, 0, true},
+        IndexCase{"idx1_min_mem", AviFileSpec::kIdx1Relative, 0, ZEP_QID_SET_MIN_MEM_USAGE},
+        IndexCase{"idx1_absolute", AviFileSpec::kIdx1Absolute},
+        IndexCase{"odml", AviFileSpec::kOdml}, IndexCase{"odml_avix", AviFileSpec::kOdml, 3},
+        IndexCase{"odml_cacheless", AviFileSpec::kOdml, 3, ZEP_QID_USE_CACHELESS_INDEX},
+        IndexCase{"odml_type1", AviFileSpec::kOdmlType1}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(AviRead, Idx1OfOneEntryFailsAndAnEmptyOneHasNoEntries) {
@@ -355,19 +347,6 @@ TEST_F(AviRead, SeekWithKeyFramesEveryTenSeconds) {
   ASSERT_TRUE(f->ok());
   seek_and_resume(*f, spec, 612000000, 600000000);
   EXPECT_EQ(f->value64(ZEP_QID_TITLE_DURATION, 0), 800000000);
-}
-
-TEST_F(AviRead, MinimumMemoryStillFlagsKeyFrames) {
-  auto m = open(basic_spec(30, 10), false);
-  ASSERT_EQ(m->set(ZEP_QID_SET_MIN_MEM_USAGE, 1), 0);
-  EXPECT_EQ(m->count(ZEP_QID_GET_MIN_MEM_USAGE), 1u);
-  m->activate_all();
-  auto blocks = m->read_all();
-  ASSERT_EQ(blocks.size(), 60u);
-  for (size_t i = 0; i < blocks.size(); i += 2) EXPECT_EQ(blocks[i].key(), (i / 2) % 10 == 0);
-  int64_t t = 25 * kFrame;
-  ASSERT_EQ(m->seek(ZEP_BLOCK_VIDEO, 0, &t), 0);
-  EXPECT_EQ(t, 20 * kFrame);
 }
 
 TEST_F(AviRead, OneHundredAndOneAvixSegmentsKeepTheFirstHundred) {
