@@ -2,10 +2,8 @@
 // bytes per stream) and ffprobe's packets (times, key flags, counts).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <memory>
-#include <set>
 
 #include "tests/modules/avi/avi_test_util.h"
 
@@ -103,58 +101,5 @@ TEST_F(AviFfmpeg, H264WithAc3PcmAndMp3) { compare("h264.avi", "h264.avi"); }
 TEST_F(AviFfmpeg, Mpeg2WithMp2) { compare("mpeg2.avi", "mpeg2.avi"); }
 TEST_F(AviFfmpeg, H264WithAacAndMp3) { compare("aac.avi", "aac.avi"); }
 TEST_F(AviFfmpeg, FileWithoutIdx1) { compare("noidx1.avi", "h264.avi"); }
-
-// Seeks land on key frames, and every stream resumes with the block of the
-// sequential read at its time.
-TEST_F(AviFfmpeg, SeeksLandOnKeyFramesAndAudioFollows) {
-  for (const char* name : {"xvid.avi", "h264.avi", "mpeg2.avi"}) {
-    SCOPED_TRACE(name);
-    AviFile f(path(name));
-    ASSERT_TRUE(f.ok());
-    f.activate_all();
-    auto all = f.read_all();
-    for (int64_t target : {13000000LL, 5000000LL, 0LL, 17000000LL}) {
-      int64_t t = target;
-      ASSERT_EQ(f.seek(ZEP_BLOCK_VIDEO, 0, &t), 0);
-      EXPECT_TRUE(t <= target && t > target - 6000000) << t;
-      for (uint32_t a = 0; a < f.count(ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA); ++a) {
-        int64_t at = t;
-        ASSERT_EQ(f.seek(ZEP_BLOCK_AUDIO, a, &at), 0);
-        EXPECT_NEAR(double(at), double(t), 1500000.0);
-      }
-      Block b;
-      std::set<std::pair<uint32_t, uint32_t>> seen;
-      for (int n = 0; n < 40 && f.read(&b) == 0; ++n) {
-        if (!seen.insert({b.type, b.stream}).second) continue;
-        EXPECT_TRUE(std::any_of(all.begin(), all.end(),
-                                [&](const Block& s) {
-                                  return s.type == b.type && s.stream == b.stream &&
-                                         s.time == b.time && s.data == b.data;
-                                }))
-            << b.type << " " << b.stream << " at " << b.time;
-        EXPECT_TRUE(b.type != ZEP_BLOCK_VIDEO || (b.time == t && b.key())) << b.time;
-      }
-      EXPECT_TRUE(seen.count({ZEP_BLOCK_VIDEO, 0}));
-    }
-  }
-}
-
-TEST_F(AviFfmpeg, DurationAndFormats) {
-  AviFile f(path("h264.avi"));
-  ASSERT_TRUE(f.ok());
-  EXPECT_EQ(f.value64(ZEP_QID_TITLE_DURATION, 0), 20000000);
-  EXPECT_EQ(f.count(ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA), 3u);
-  ZepVideoStreamFormat v{};
-  ZepQueryData q{.size = sizeof v, .value = {.ptr = &v}};
-  ASSERT_EQ(L1GetInfo(f.container(), ZEP_QID_VID_STREAM_FORMAT, &q, 0), 0);
-  EXPECT_EQ(std::tuple(v.width, v.height, v.rate, v.scale), std::tuple(160u, 120u, 25u, 1u));
-  ZepAudioStreamFormat a{};
-  q = {.size = sizeof a, .value = {.ptr = &a}};
-  ASSERT_EQ(L1GetInfo(f.container(), ZEP_QID_AUD_STREAM_FORMAT, &q, 1), 0);
-  EXPECT_EQ(std::pair(a.formatTag, a.sampleRate), std::pair(uint16_t(1), 48000u));
-  q.size = 10;
-  EXPECT_EQ(L1GetInfo(f.container(), ZEP_QID_AUD_STREAM_FORMAT, &q, 1), ZEP_ERR_BUFFER_TOO_SMALL);
-  EXPECT_EQ(L1GetInfo(f.container(), ZEP_QID_AUD_STREAM_FORMAT, &q, 3), ZEP_ERR_INDEX_OUT_OF_RANGE);
-}
 
 }  // namespace

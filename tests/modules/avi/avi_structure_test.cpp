@@ -183,6 +183,15 @@ TEST_F(AviStructure, QueriesBeforeAndAfterTheTitle) {
   EXPECT_EQ(L1SetTitle(c, 0), 0);
   EXPECT_EQ(L1SetTitle(c, 1), ZEP_FAIL);
   EXPECT_EQ(f.value64(ZEP_QID_TITLEMEDIA_FILE_OFFSET, 0), 0);
+  ZepVideoStreamFormat v{};
+  q = {.size = sizeof v, .value = {.ptr = &v}};
+  ASSERT_EQ(L1GetInfo(c, ZEP_QID_VID_STREAM_FORMAT, &q, 0), 0);
+  EXPECT_EQ(std::tuple(v.width, v.height, v.rate, v.scale), std::tuple(160u, 120u, 25u, 1u));
+  ZepAudioStreamFormat a{};
+  q = {.size = 10, .value = {.ptr = &a}};
+  EXPECT_EQ(L1GetInfo(c, ZEP_QID_AUD_STREAM_FORMAT, &q, 0), ZEP_ERR_BUFFER_TOO_SMALL);
+  q.size = sizeof a;
+  EXPECT_EQ(L1GetInfo(c, ZEP_QID_AUD_STREAM_FORMAT, &q, 1), ZEP_ERR_INDEX_OUT_OF_RANGE);
   EXPECT_EQ(f.count(ZEP_QID_TITLEDATA_VIDEOFRAMECOUNT), 2u);
   EXPECT_EQ(f.value64(ZEP_QID_TITLEDATA_VIDEO_FRAME_FROM_TIME, 10000000) & 0xFFFFFFFF, 25);
   uint16_t rec[4] = {};
