@@ -68,41 +68,27 @@ TEST_F(AviRead, FailedReadLeavesTheStateAsItWas) {
 // Audio timing from the stream header: dwSampleSize 0 is one block of
 // dwScale/dwRate s per chunk (AC-3), else n / dwSampleSize * dwScale / dwRate
 // (PCM by sample or byte rate); nBlockAlign 1152 is one MPEG frame per chunk.
-struct AudioTimingCase {
-  const char* name;
-  AviStreamSpec stream;
-  size_t chunkBytes;
-  double chunkTime;  // 100 ns units
-};
-
-class AviAudioTiming : public AviTest, public ::testing::WithParamInterface<AudioTimingCase> {};
-
-TEST_P(AviAudioTiming, ChunksFollowTheStreamHeader) {
-  AviFileSpec spec = basic_spec(0, 1, false);
-  spec.streams.push_back(GetParam().stream);
-  for (uint32_t i = 0; i < 5; ++i) {
-    spec.chunks.push_back({0, "dc", mpeg4_frame(i == 0, i), i == 0, 0});
-    spec.chunks.push_back({1, "wb", pattern_bytes(i, GetParam().chunkBytes), true, 0});
+TEST_F(AviRead, AudioChunksAreTimedByTheStreamHeader) {
+  for (auto [name, stream, bytes, time] :
+       {std::tuple{"ac3", audio_stream(0x2000, 4, 125, 0, 1, 24000, 48000), 768, 320000.0},
+        {"pcm_sample_rate", audio_stream(1, 1, 44100, 2, 2, 88200, 44100, 1), 3528, 400000.0},
+        {"mp3_byte_rate", audio_stream(0x55, 1, 16000, 1, 1, 16000), 1600, 1e6},
+        {"mp3_1152", audio_stream(0x55, 1152, 44100, 1, 1152), 417, 1152.0 * 1e7 / 44100}}) {
+    SCOPED_TRACE(name);
+    AviFileSpec spec = basic_spec(0, 1, false);
+    spec.streams.push_back(stream);
+    for (uint32_t i = 0; i < 5; ++i) {
+      spec.chunks.push_back({0, "dc", mpeg4_frame(i == 0, i), i == 0, 0});
+      spec.chunks.push_back({1, "wb", pattern_bytes(i, size_t(bytes)), true, 0});
+    }
+    auto blocks = open(spec)->read_all();
+    ASSERT_EQ(blocks.size(), 10u);
+    for (uint32_t i = 0; i < 5; ++i)
+      EXPECT_EQ(std::pair(blocks[2 * i + 1].time, blocks[2 * i + 1].duration),
+                std::pair(int64_t(i * time), int64_t(time)))
+          << i;
   }
-  auto blocks = open(spec)->read_all();
-  ASSERT_EQ(blocks.size(), 10u);
-  for (uint32_t i = 0; i < 5; ++i)
-    EXPECT_EQ(std::pair(blocks[2 * i + 1].time, blocks[2 * i + 1].duration),
-              std::pair(int64_t(i * GetParam().chunkTime), int64_t(GetParam().chunkTime)))
-        << i;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Formats, AviAudioTiming,
-    ::testing::Values(
-        AudioTimingCase{"ac3_one_block_per_chunk", audio_stream(0x2000, 4, 125, 0, 1, 24000, 48000),
-                        768, 320000},
-        AudioTimingCase{"pcm_sample_rate", audio_stream(1, 1, 44100, 2, 2, 88200, 44100, 1), 3528,
-                        400000},
-        AudioTimingCase{"mp3_byte_rate", audio_stream(0x55, 1, 16000, 1, 1, 16000), 1600, 1e6},
-        AudioTimingCase{"mp3_frame_of_1152_samples", audio_stream(0x55, 1152, 44100, 1, 1152), 417,
-                        1152.0 * 1e7 / 44100}),
-    [](const auto& p) { return std::string(p.param.name); });
 
 // Without index, key frames come from each codec's bitstream (Motion JPEG:
 // every picture); an index's flags win (there every H.264 frame looks IDR).
@@ -392,41 +378,36 @@ TEST_F(AviRead, DamagedIndexDataIsClampedOrSkipped) {
 
 // A subtitle stream resumes from the last subtitle chunk before the key frame
 // (idx1 and OpenDML alike).
-class AviSubtitleSeek : public AviTest, public ::testing::WithParamInterface<AviFileSpec::Index> {};
-
-TEST_P(AviSubtitleSeek, ResumesFromTheLastSubtitleBeforeTheKeyFrame) {
-  AviFileSpec spec = basic_spec(0, 1, false);
-  spec.index = GetParam();
-  spec.streams.push_back({.handler = "NRSA", .compression = "NRSA"});
-  for (uint32_t f = 0; f < 40; ++f) {
-    spec.chunks.push_back({0, "dc", mpeg4_frame(f % 10 == 0, f), f % 10 == 0, 0});
-    if (f % 7 != 3) continue;
-    char stamp[16];
-    std::snprintf(stamp, sizeof stamp, "00:00:%02u.%03u", f * 40 / 1000, f * 40 % 1000);
-    spec.chunks.push_back({1, "sb", subtitle_packet(stamp, "00:00:59.000"), true, 0});
+TEST_F(AviRead, SubtitleSeekResumesFromTheLastSubtitleBeforeTheKeyFrame) {
+  for (auto index : {AviFileSpec::kIdx1Relative, AviFileSpec::kOdml}) {
+    SCOPED_TRACE(index);
+    AviFileSpec spec = basic_spec(0, 1, false);
+    spec.index = index;
+    spec.streams.push_back({.handler = "NRSA", .compression = "NRSA"});
+    for (uint32_t f = 0; f < 40; ++f) {
+      spec.chunks.push_back({0, "dc", mpeg4_frame(f % 10 == 0, f), f % 10 == 0, 0});
+      if (f % 7 != 3) continue;
+      char stamp[16];
+      std::snprintf(stamp, sizeof stamp, "00:00:%02u.%03u", f * 40 / 1000, f * 40 % 1000);
+      spec.chunks.push_back({1, "sb", subtitle_packet(stamp, "00:00:59.000"), true, 0});
+    }
+    auto f = open(spec);
+    ASSERT_TRUE(f->ok()) << std::hex << f->title_status();
+    int64_t t = 25 * kFrame;
+    ASSERT_EQ(f->seek(ZEP_BLOCK_VIDEO, 0, &t), 0);
+    EXPECT_EQ(t, 20 * kFrame);
+    int64_t st = t;
+    ASSERT_EQ(f->seek(ZEP_BLOCK_SUBTITLE, 0, &st), 0);
+    EXPECT_EQ(st, 20 * kFrame);
+    // Subtitles at frames 3, 10, 17, 24, ...: the one at 17 is the last before 20.
+    Block b;
+    while (f->read(&b) == 0 && b.type != ZEP_BLOCK_SUBTITLE) {
+    }
+    ASSERT_EQ(b.type, ZEP_BLOCK_SUBTITLE);
+    EXPECT_EQ(b.data, spec.chunks[17 + 3].data);  // behind 18 video and two subtitle chunks
+    EXPECT_EQ(b.time, 17 * kFrame);
   }
-  auto f = open(spec);
-  ASSERT_TRUE(f->ok()) << std::hex << f->title_status();
-  int64_t t = 25 * kFrame;
-  ASSERT_EQ(f->seek(ZEP_BLOCK_VIDEO, 0, &t), 0);
-  EXPECT_EQ(t, 20 * kFrame);
-  int64_t st = t;
-  ASSERT_EQ(f->seek(ZEP_BLOCK_SUBTITLE, 0, &st), 0);
-  EXPECT_EQ(st, 20 * kFrame);
-  // Subtitles at frames 3, 10, 17, 24, ...: the one at 17 is the last before 20.
-  Block b;
-  while (f->read(&b) == 0 && b.type != ZEP_BLOCK_SUBTITLE) {
-  }
-  ASSERT_EQ(b.type, ZEP_BLOCK_SUBTITLE);
-  EXPECT_EQ(b.data, spec.chunks[17 + 3].data);  // behind 18 video and two subtitle chunks
-  EXPECT_EQ(b.time, 17 * kFrame);
 }
-
-INSTANTIATE_TEST_SUITE_P(Kinds, AviSubtitleSeek,
-                         ::testing::Values(AviFileSpec::kIdx1Relative, AviFileSpec::kOdml),
-                         [](const auto& p) {
-                           return p.param == AviFileSpec::kOdml ? "odml" : "idx1";
-                         });
 
 // The entry table follows the video length; when a header claims fewer frames
 // than there are, the full table is thinned so late key frames are reached.

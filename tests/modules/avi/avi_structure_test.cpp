@@ -169,8 +169,6 @@ TEST_F(AviStructure, QueriesBeforeAndAfterTheTitle) {
   EXPECT_EQ(L1GetInfo(c, ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA, &q, 0), ZEP_FAIL);
   EXPECT_EQ(L1GetInfo(c, ZEP_QID_CHAPTERS_CHAPTER_COUNT, &q, 0), ZEP_ERR_UNSUPPORTED_QID);
   EXPECT_EQ(L1SetInfo(c, ZEP_QID_SET_TRACK_PROP, &q, 0, 0), ZEP_ERR_MENU_MODULE_NULL);
-  EXPECT_EQ(f.value64(ZEP_QID_GET_WAIT_TIME, 0), 50000000);
-  EXPECT_EQ(f.count(ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE), 0u);
   char auth[] = "user:pw", back[16] = {};
   q = {.size = sizeof auth, .value = {.ptr = auth}};
   EXPECT_EQ(L1SetInfo(c, ZEP_QID_SET_HTTP_AUTH, &q, 0, 0), ZEP_ERR_REMOTE_FILE_UNSUPPORTED);

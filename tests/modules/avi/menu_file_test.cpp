@@ -40,13 +40,12 @@ void expect_tiny_title(AviFile& f, uint32_t t, uint32_t seed, uint32_t frames) {
 const uint32_t kSeeds[] = {1, 2, 3};
 const uint32_t kFrames[] = {4, 7, 5};
 
-Bytes three_title_file(const Bytes& tail = {}) {
+Bytes three_title_file() {
   menu::MenuSpec spec{.chapters = {1, 2, 3}, .media = {{.keys = {77}}}};
   spec.pages = {{77, u"Root"}, {5, u"Unlinked"}};
   std::vector<Bytes> titles;
   for (size_t t = 0; t < 3; ++t) titles.push_back(menu::tiny_title(kSeeds[t], kFrames[t]));
-  return menu::concat(
-      {menu::build_menu_file(spec, titles, {menu::tiny_title(9, 3, 16, 16)}), tail});
+  return menu::build_menu_file(spec, titles, {menu::tiny_title(9, 3, 16, 16)});
 }
 
 class MenuFile : public ::testing::Test {
@@ -97,16 +96,6 @@ TEST_F(MenuFile, ThreeTitlesAndTheMenuMedia) {
   // Page 1 has no linked media: nothing is loaded in place of it.
   EXPECT_EQ(ops->AuxSetTitle(handle, 1), ZEP_ERR_SCAN_RIFF_FAILURE);
   EXPECT_EQ(ops->CloseContainer(handle), 0);
-}
-
-TEST_F(MenuFile, CoverPictureSectionAndMetadataOffset) {
-  const Bytes meta = menu::riff_meta(Bytes{0x89, 'P', 'N', 'G', 1, 2});
-  const Bytes file = three_title_file(meta);
-  AviFile with(dir_.write("meta.avi", file), false);
-  AviFile without(dir_.write("plain.avi", three_title_file()), false);
-  for (int asked = 0; asked < 2; ++asked)  // the second answer comes from what was kept
-    EXPECT_EQ(with.value64(ZEP_QID_METADATA_OFFSET, 0), int64_t(file.size() - meta.size()));
-  EXPECT_EQ(without.value64(ZEP_QID_METADATA_OFFSET, 0), 0);
 }
 
 TEST_F(MenuFile, OnlyVersionTwoOpensAsOneTitle) {
