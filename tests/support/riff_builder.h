@@ -43,15 +43,10 @@ inline AviStreamSpec audio_stream(uint16_t formatTag, uint32_t scale, uint32_t r
                                   uint32_t sampleSize, uint16_t blockAlign,
                                   uint32_t avgBytesPerSec = 176400, uint32_t samplesPerSec = 44100,
                                   uint16_t channels = 2) {
-  return {.kind = AviStreamSpec::kAudio,
-          .scale = scale,
-          .rate = rate,
-          .sampleSize = sampleSize,
-          .formatTag = formatTag,
-          .channels = channels,
-          .blockAlign = blockAlign,
-          .samplesPerSec = samplesPerSec,
-          .avgBytesPerSec = avgBytesPerSec};
+  AviStreamSpec s{.kind = AviStreamSpec::kAudio, .scale = scale, .rate = rate};
+  s.sampleSize = sampleSize, s.formatTag = formatTag, s.channels = channels;
+  s.blockAlign = blockAlign, s.samplesPerSec = samplesPerSec, s.avgBytesPerSec = avgBytesPerSec;
+  return s;
 }
 
 struct AviChunkSpec {

@@ -84,15 +84,12 @@ MenuSpec three_titles() {
 
 template <typename T>
 ZepQueryData record_query(T* buffer, uint32_t size = sizeof(T)) {
-  ZepQueryData q{};
-  q.size = size;
-  q.value.ptr = buffer;
-  return q;
+  return {.size = size, .value = {.ptr = buffer}};
 }
 
 // A MENU chunk of version 2 before the version 1 one: the second is used,
 // with its name cut to 16 characters.
-TEST(MenuParse, TitlesRecordsChaptersAndTheHeaderOfVersionOne) {
+TEST(MenuParse, TitlesRecordsChaptersMediaAndTheHeaderOfVersionOne) {
   MenuSpec spec = three_titles();
   spec.versionsBefore = {2};
   spec.name = u"A name longer than sixteen characters";
@@ -117,6 +114,16 @@ TEST(MenuParse, TitlesRecordsChaptersAndTheHeaderOfVersionOne) {
             std::tuple(1u, uint32_t(spec.name.size() * 2), spec.name.substr(0, 16)));
   EXPECT_GT(f.r->menuChunkPosition, f.position() + 24);
   EXPECT_EQ(f.r->trtbSize, 8u);
+  // Menu media in order; an empty or a missing track.
+  EXPECT_EQ(f.titles(nullptr, 100, true), (std::vector<uint64_t>{70000, 80000}));
+  EXPECT_EQ(f.titles(nullptr, 1, true).size(), 1u);
+  MenuSpec empty = three_titles(), none = three_titles();
+  empty.media.clear();
+  none.withTrack = false;
+  EXPECT_TRUE(Menu(m::build_menu_section(empty)).titles(&status, 4, true).empty());
+  EXPECT_EQ(status, 0);
+  Menu(m::build_menu_section(none)).titles(&status, 4, true);
+  EXPECT_EQ(status, ZEP_E_NULL_ARG);
 }
 
 // Only other versions: a warning; no usable MENU chunk: failure (none at all,
@@ -145,20 +152,6 @@ TEST(MenuParse, SkipsOtherChildrenAndLooksIntoLaterZpnuLists) {
   Menu f(m::riff_menu(
       m::concat({m::chunk("JUNK", Bytes(5)), first, m::list("LIST", "OTHR", Bytes(4)), second})));
   EXPECT_EQ(f.titles(), std::vector<uint64_t>{42});
-}
-
-TEST(MenuMedia, PositionsInOrderEmptyOrMissingTrack) {
-  Menu f(m::build_menu_section(three_titles()));
-  EXPECT_EQ(f.titles(nullptr, 100, true), (std::vector<uint64_t>{70000, 80000}));
-  EXPECT_EQ(f.titles(nullptr, 1, true).size(), 1u);
-  MenuSpec empty = three_titles(), none = three_titles();
-  empty.media.clear();
-  none.withTrack = false;
-  ZEP_STATUS status;
-  EXPECT_TRUE(Menu(m::build_menu_section(empty)).titles(&status, 4, true).empty());
-  EXPECT_EQ(status, 0);
-  Menu(m::build_menu_section(none)).titles(&status, 4, true);
-  EXPECT_EQ(status, ZEP_E_NULL_ARG);
 }
 
 TEST(MenuPages, DirectPagesAndLanguageGroupsWithTheirMarks) {
