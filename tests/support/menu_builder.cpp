@@ -46,6 +46,12 @@ Bytes title_record(uint32_t index) {
   return record;
 }
 
+// LGMN language group: a 28-byte header, then its pages.
+static Bytes lgmn(const Bytes& pages) {
+  return chunk("LGMN",
+               ByteWriter().le32(1).le32(2).le16(3).le16(4).le32(5).le32(6).bytes(pages).take());
+}
+
 Bytes build_menu_section(const MenuSpec& spec) {
   ByteWriter media_list;
   for (size_t t = 0; t < spec.titles.size(); ++t) {
@@ -66,12 +72,13 @@ Bytes build_menu_section(const MenuSpec& spec) {
   ByteWriter sub;
   sub.bytes(mdia(media_list.data()));
   sub.bytes(chunk("TRTB", ByteWriter().le32(0xBEEF).le32(0xCAFE).take()));
-  for (const MenuPage& page : spec.pages) sub.bytes(wmen(page.key, page.name));
-  for (const auto& group : spec.groups) {
-    ByteWriter pages;
-    for (const MenuPage& page : group) pages.bytes(wmen(page.key, page.name));
-    sub.bytes(lgmn(pages.data()));
-  }
+  auto pages = [](const std::vector<MenuPage>& list) {
+    ByteWriter w;
+    for (const MenuPage& page : list) w.bytes(wmen(page.key, page.name));
+    return w.take();
+  };
+  sub.bytes(pages(spec.pages));
+  for (const auto& group : spec.groups) sub.bytes(lgmn(pages(group)));
   ByteWriter menus;
   for (uint32_t version : spec.versionsBefore) menus.bytes(menu_chunk(version, u"Old", sub.data()));
   menus.bytes(menu_chunk(1, spec.name, sub.data()));
@@ -91,19 +98,15 @@ Bytes tiny_audio_payload(uint32_t seed, uint32_t chunk) {
 }
 
 Bytes tiny_title(uint32_t seed, uint32_t frames, uint32_t width, uint32_t height) {
-  AviFileSpec spec;
-  AviStreamSpec video;
-  video.handler = video.compression = "FMP4";
-  video.rate = 10;
+  AviStreamSpec video{.handler = "FMP4", .compression = "FMP4", .rate = 10};
   video.suggestedBufferSize = 4096;
-  video.width = int(width);
-  video.height = int(height);
+  video.width = int(width), video.height = int(height);
   // 16-bit mono PCM timed by the byte rate: 1600 bytes are 100 ms.
   AviStreamSpec audio = audio_stream(1, 2, 16000, 2, 2, 16000, 8000, 1);
   audio.length = frames * 800;
   audio.suggestedBufferSize = 1600;
   audio.width = audio.height = 0;
-  spec.streams = {video, audio};
+  AviFileSpec spec{.streams = {video, audio}};
   for (uint32_t f = 0; f < frames; ++f) {
     spec.chunks.push_back({0, "dc", tiny_video_payload(seed, f), f % 5 == 0, 0});
     spec.chunks.push_back({1, "wb", tiny_audio_payload(seed, f), true, 0});

@@ -1,9 +1,7 @@
-// Builders for the menu section of AVI files with several titles:
-//   RIFF MENU > LIST ZPNU > MENU > MDIA (TITL > MEDS, CHAP; MNTK > MEDS, MEDT),
-//   TRTB, WMEN pages and LGMN language groups,
-// and for the RIFF META section that carries a cover picture. The small
-// functions build one chunk each, byte-exact, so that tests can also assemble
-// damaged sections; MenuSpec builds a whole well-formed section.
+// Builders for the menu section of AVI files with several titles, RIFF MENU >
+// LIST ZPNU > MENU > MDIA (TITL > MEDS, CHAP; MNTK > MEDS, MEDT), TRTB, WMEN
+// pages, LGMN language groups; and the RIFF META that carries a cover. One
+// chunk per function, byte-exact, so tests can assemble damaged sections.
 #pragma once
 
 #include <cstdint>
@@ -15,9 +13,7 @@
 
 namespace zeptest::menu {
 
-// id, size, data and the pad byte of an odd size.
-Bytes chunk(std::string_view id, const Bytes& data);
-// id, size (counting the form type), form type, children.
+Bytes chunk(std::string_view id, const Bytes& data);  // with the pad byte of an odd size
 Bytes list(std::string_view id, std::string_view form, const Bytes& children);
 Bytes concat(std::initializer_list<Bytes> parts);
 
@@ -29,13 +25,12 @@ inline Bytes meds(uint64_t position, uint32_t value1 = 0, uint32_t value2 = 0) {
 inline Bytes medt(uint32_t key) {
   return chunk("MEDT", ByteWriter().le32(key).le32(1).le32(2).le32(3).le32(4).take());
 }
-// CHAP with a few bytes of content.
 inline Bytes chap(uint32_t number) {
   return chunk("CHAP", ByteWriter().le32(number).le32(0).take());
 }
 // TITL: the 40-byte title record (padded/cut to 40), then its sub-chunks.
 Bytes titl(const Bytes& record, const Bytes& children);
-// MDIA and MNTK: a 4-byte field after the header, then the children.
+// MDIA and MNTK: a 4-byte field, then the children.
 inline Bytes mdia(const Bytes& children) {
   return chunk("MDIA", ByteWriter().le32(0x4D).bytes(children).take());
 }
@@ -45,13 +40,7 @@ inline Bytes mntk(const Bytes& children) {
 // WMEN page: six u32 values (the second of them, at chunk offset 12, the media
 // key), the name length in bytes and the UTF-16LE name.
 Bytes wmen(uint32_t key, std::u16string_view name = u"");
-// LGMN language group: the 28-byte header, then its pages.
-inline Bytes lgmn(const Bytes& pages) {
-  return chunk("LGMN",
-               ByteWriter().le32(1).le32(2).le16(3).le16(4).le32(5).le32(6).bytes(pages).take());
-}
-// MENU chunk of a version with its name and sub-chunks; the kept values are
-// filled with recognisable numbers.
+// MENU chunk of a version with its name and sub-chunks.
 Bytes menu_chunk(uint32_t version, std::u16string_view name, const Bytes& subchunks);
 inline Bytes riff_menu(const Bytes& children) { return list("RIFF", "MENU", children); }
 inline Bytes zpnu(const Bytes& children) { return list("LIST", "ZPNU", children); }
@@ -64,7 +53,6 @@ inline Bytes riff_meta(const Bytes& picture) {
   return list("RIFF", "META", list("LIST", "NRRL", chunk("dpic", picture)));
 }
 
-// A whole well-formed section.
 struct MenuPage {
   uint32_t key = 0;
   std::u16string name;
@@ -85,22 +73,17 @@ struct MenuSpec {
 };
 Bytes build_menu_section(const MenuSpec& spec);
 
-// The 40-byte title record written for title `index` by build_menu_section:
-// bytes index*40 + i.
+// The 40-byte record of title `index`: bytes index*40 + i.
 Bytes title_record(uint32_t index);
 
-// A small, complete title (RIFF AVI with hdrl, movi and idx1): one video
-// stream ("FMP4", 10 frames per second, `frames` chunks 00dc, every fifth a key
-// frame) and one PCM audio stream (8 kHz mono 16-bit, one 01wb chunk of 1600
-// bytes after every video chunk). The payloads are distinct per seed.
+// A small title: FMP4 at 10 fps (every fifth frame key), each frame followed
+// by 1600 bytes (100 ms) of 8 kHz 16-bit mono PCM; payloads distinct per seed.
 Bytes tiny_title(uint32_t seed, uint32_t frames, uint32_t width = 32, uint32_t height = 24);
 Bytes tiny_video_payload(uint32_t seed, uint32_t frame);
 Bytes tiny_audio_payload(uint32_t seed, uint32_t chunk);
 
-// A whole file: title 0, the menu section, then the further titles and menu
-// media in order. spec.titles and spec.media[].position are filled with the
-// real positions (titles first, then the menu media); the rest of the layout
-// (chapters, links, pages) is used as given.
+// Title 0, the section, the further titles and the menu media; the spec's
+// title and media positions are filled in, the rest is used as given.
 Bytes build_menu_file(MenuSpec spec, const std::vector<Bytes>& titles,
                       const std::vector<Bytes>& menu_media);
 

@@ -7,8 +7,7 @@
 namespace zeptest {
 
 RiffWriter& RiffWriter::begin_list(std::string_view id, std::string_view form) {
-  begin_chunk(id).text(form);
-  return *this;
+  return static_cast<RiffWriter&>(begin_chunk(id).text(form));
 }
 RiffWriter& RiffWriter::chunk(std::string_view id, const Bytes& data) {
   text(id).le32(uint32_t(data.size())).bytes(data);

@@ -1,8 +1,5 @@
-// Builders for crafted RIFF/AVI files: a RIFF writer that nests chunks and
-// lists and patches their sizes when they close, and an AVI file builder
-// driven by a description of streams and chunks, with every index layout the
-// AVI module reads (idx1 relative or absolute, OpenDML super and standard
-// indexes, AVIX segments, LIST rec groups).
+// Crafted RIFF/AVI files: a writer that nests chunks and lists, and an AVI
+// builder from streams and chunks with every index layout the module reads.
 #pragma once
 
 #include <cstdint>
@@ -14,15 +11,13 @@
 
 namespace zeptest {
 
-// A ByteWriter that also opens and closes chunks and lists.
+// A ByteWriter that also nests chunks and lists: begin_* writes a size
+// placeholder that end_* patches, odd sizes get their pad byte.
 class RiffWriter : public ByteWriter {
  public:
-  // RIFF/LIST header with a size placeholder; end_list patches it.
   RiffWriter& begin_list(std::string_view id, std::string_view form);
   RiffWriter& end_list() { return end_chunk(); }
-  // A chunk with its data and the pad byte of an odd size.
   RiffWriter& chunk(std::string_view id, const Bytes& data);
-  // Chunk header with a size placeholder; end_chunk patches it and pads.
   RiffWriter& begin_chunk(std::string_view id);
   RiffWriter& end_chunk();
 
@@ -48,15 +43,10 @@ inline AviStreamSpec audio_stream(uint16_t formatTag, uint32_t scale, uint32_t r
                                   uint32_t sampleSize, uint16_t blockAlign,
                                   uint32_t avgBytesPerSec = 176400, uint32_t samplesPerSec = 44100,
                                   uint16_t channels = 2) {
-  return {.kind = AviStreamSpec::kAudio,
-          .scale = scale,
-          .rate = rate,
-          .sampleSize = sampleSize,
-          .formatTag = formatTag,
-          .channels = channels,
-          .blockAlign = blockAlign,
-          .samplesPerSec = samplesPerSec,
-          .avgBytesPerSec = avgBytesPerSec};
+  AviStreamSpec s{.kind = AviStreamSpec::kAudio, .scale = scale, .rate = rate};
+  s.sampleSize = sampleSize, s.formatTag = formatTag, s.channels = channels;
+  s.blockAlign = blockAlign, s.samplesPerSec = samplesPerSec, s.avgBytesPerSec = avgBytesPerSec;
+  return s;
 }
 
 struct AviChunkSpec {
@@ -83,8 +73,7 @@ struct AviFileSpec {
 
 Bytes build_avi(const AviFileSpec& spec);
 
-// Payloads that the bitstream key-frame tests recognise; `tag` makes every
-// frame distinct.
+// Frames whose key flag the bitstream tells; `tag` makes each distinct.
 Bytes mpeg4_frame(bool key, uint32_t tag, size_t size = 64);
 Bytes h264_frame(bool idr, uint32_t tag, size_t size = 64);
 Bytes mpeg2_frame(bool intra, uint32_t tag, size_t size = 64);
@@ -92,8 +81,7 @@ Bytes pattern_bytes(uint32_t tag, size_t size);
 // A bitmap-subtitle chunk with its 27-byte time header and `extra` bytes.
 Bytes subtitle_packet(const std::string& start, const std::string& end, size_t extra = 16);
 
-// Rewrites an AVI file without its idx1 chunk (the RIFF size is fixed up and
-// the has-index flag of avih cleared).
+// The file without its idx1 (RIFF size fixed, has-index flag cleared).
 Bytes strip_idx1(const Bytes& avi);
 
 }  // namespace zeptest

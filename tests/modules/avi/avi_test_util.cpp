@@ -54,19 +54,17 @@ void AviFile::activate_all() {
 ZEP_STATUS AviFile::read(Block* out) {
   uint32_t type = 0, stream = 0;
   ZEP_STATUS s = L1ReadNextBlock(container_, &type, &stream, &block_, 0);
-  if (s >= 0) fill(type, stream, out);
-  return s;
+  return fill(s, type, stream, out);
 }
 
 ZEP_STATUS AviFile::read_stream(uint32_t type, uint32_t stream, Block* out) {
-  ZEP_STATUS s = L1ReadNextBlockByStream(container_, type, stream, &block_);
-  if (s >= 0) fill(type, stream, out);
-  return s;
+  return fill(L1ReadNextBlockByStream(container_, type, stream, &block_), type, stream, out);
 }
 
-void AviFile::fill(uint32_t type, uint32_t stream, Block* out) const {
+ZEP_STATUS AviFile::fill(ZEP_STATUS s, uint32_t type, uint32_t stream, Block* out) const {
   const ZepBlock& b = block_;
-  *out = {type, stream, Bytes(b.data, b.data + b.size), b.time, b.duration, b.flags};
+  if (s >= 0) *out = {type, stream, Bytes(b.data, b.data + b.size), b.time, b.duration, b.flags};
+  return s;
 }
 
 std::vector<Block> AviFile::read_all(ZEP_STATUS* last, size_t limit) {
@@ -90,11 +88,6 @@ zeptest::AviFileSpec basic_spec(uint32_t frames, uint32_t keyEvery, bool audio) 
     if (audio) spec.chunks.push_back({1, "wb", zeptest::pattern_bytes(1000 + f, 320), true, 0});
   }
   return spec;
-}
-
-std::string write_avi(const zeptest::TempDir& dir, const std::string& name,
-                      const zeptest::AviFileSpec& spec) {
-  return dir.write(name, zeptest::build_avi(spec));
 }
 
 std::map<std::pair<uint32_t, uint32_t>, Bytes> payloads(const std::vector<Block>& blocks) {

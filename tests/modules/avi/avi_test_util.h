@@ -1,5 +1,5 @@
-// Container-level access to an AVI file for the AVI module's tests, and the
-// ffmpeg/ffprobe views of a file that the real-file tests compare it with.
+// A container file through layer 1 for the module tests, and the ffmpeg and
+// ffprobe views of a file that the real-file tests compare it with.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -46,37 +46,33 @@ class AviFile {
   void activate_all();
   ZEP_STATUS read(Block* out);
   ZEP_STATUS read_stream(uint32_t type, uint32_t stream, Block* out);
-  // Reads until the end (or a failure, returned in *last).
+  // Reads until the end or a failure (returned in *last).
   std::vector<Block> read_all(ZEP_STATUS* last = nullptr, size_t limit = 1000000);
   ZEP_STATUS seek(uint32_t type, uint32_t stream, int64_t* time) {
     return L1SetPosition(container_, type, stream, time);
   }
 
  private:
-  void fill(uint32_t type, uint32_t stream, Block* out) const;
+  ZEP_STATUS fill(ZEP_STATUS s, uint32_t type, uint32_t stream, Block* out) const;
   ZepContainer* container_ = nullptr;
   ZEP_STATUS openStatus_ = ZEP_FAIL;
   ZEP_STATUS titleStatus_ = ZEP_FAIL;
   ZepBlock block_{};
 };
 
-// A title of `frames` MPEG-4 video frames at 25 fps (key every `keyEvery`)
-// interleaved with 8 kHz 8-bit mono PCM, 320 bytes (40 ms) per chunk.
+// `frames` MPEG-4 frames at 25 fps (key every `keyEvery`) interleaved with
+// 8 kHz 8-bit mono PCM, 320 bytes (40 ms) per chunk.
 zeptest::AviFileSpec basic_spec(uint32_t frames, uint32_t keyEvery, bool audio = true);
-// Writes the described file into `dir` and returns its path.
-std::string write_avi(const zeptest::TempDir& dir, const std::string& name,
-                      const zeptest::AviFileSpec& spec);
 
 // Concatenated payload per (type, stream).
 std::map<std::pair<uint32_t, uint32_t>, Bytes> payloads(const std::vector<Block>& blocks);
 
-// Position of the first `id` at or after `from` (0 when there is none), and a
-// little-endian overwrite, for damaging built files.
+// For damaging built files: the first `id` at or after `from` (0: none), and
+// a little-endian overwrite.
 size_t find_id(const Bytes& b, const char* id, size_t from = 0);
 void put_le32(Bytes& b, size_t at, uint32_t v);
 
-// Crafted files written into one scratch folder and opened (title 0 set) with
-// every stream active.
+// Crafted files opened from one scratch folder, title 0 set, streams active.
 class AviTest : public ::testing::Test {
  protected:
   std::unique_ptr<AviFile> open(const Bytes& file, bool activate = true);

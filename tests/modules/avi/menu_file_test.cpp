@@ -1,9 +1,6 @@
-// Whole files with a menu section, end to end through the container layer:
-// every title opens with its own streams and payloads, the menu media are
-// reached through the menu pages, and files whose section is not usable still
-// open as one title. Real titles made by ffmpeg, joined into one such file,
-// must each give exactly what ffmpeg extracts from the title's own file
-// (payload bytes per stream, packet count, times and key frames).
+// Files with a menu section through the container layer: each title with its
+// streams, menu media through the pages, unusable sections as one title, and
+// ffmpeg titles joined into one file giving what ffmpeg extracts from each.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -19,8 +16,7 @@ namespace {
 using avitest::AviFile;
 using avitest::Block;
 
-// Title `t`, read whole with every stream active, is a menu::tiny_title: a
-// video and an audio chunk for every 100 ms frame.
+// Title `t` read whole is a menu::tiny_title: video and audio every 100 ms.
 void expect_tiny_title(AviFile& f, uint32_t t, uint32_t seed, uint32_t frames) {
   ASSERT_EQ(L1SetTitle(f.container(), t), 0) << "title " << t;
   f.activate_all();
@@ -31,12 +27,12 @@ void expect_tiny_title(AviFile& f, uint32_t t, uint32_t seed, uint32_t frames) {
   for (uint32_t i = 0; i < 2 * frames; ++i) {
     const Block& b = blocks[i];
     const bool audio = i % 2;
-    EXPECT_EQ(b.type, audio ? ZEP_BLOCK_AUDIO : ZEP_BLOCK_VIDEO) << i;
-    EXPECT_EQ(b.data,
-              audio ? menu::tiny_audio_payload(seed, i / 2) : menu::tiny_video_payload(seed, i / 2))
+    EXPECT_EQ(b.data, (audio ? menu::tiny_audio_payload : menu::tiny_video_payload)(seed, i / 2))
         << "seed " << seed << " block " << i;
-    EXPECT_EQ(b.key(), audio || i / 2 % 5 == 0) << i;
-    EXPECT_EQ(b.time, int64_t(i / 2) * 1000000) << i;
+    EXPECT_EQ(std::tuple(b.type, b.key(), b.time),
+              std::tuple(uint32_t(audio ? ZEP_BLOCK_AUDIO : ZEP_BLOCK_VIDEO),
+                         audio || i / 2 % 5 == 0, int64_t(i / 2) * 1000000))
+        << i;
   }
 }
 
@@ -44,16 +40,12 @@ void expect_tiny_title(AviFile& f, uint32_t t, uint32_t seed, uint32_t frames) {
 const uint32_t kSeeds[] = {1, 2, 3};
 const uint32_t kFrames[] = {4, 7, 5};
 
-Bytes three_title_file(const Bytes& tail = {}) {
-  menu::MenuSpec spec;
-  spec.chapters = {1, 2, 3};
-  spec.media.resize(1);
-  spec.media[0].keys = {77};
+Bytes three_title_file() {
+  menu::MenuSpec spec{.chapters = {1, 2, 3}, .media = {{.keys = {77}}}};
   spec.pages = {{77, u"Root"}, {5, u"Unlinked"}};
   std::vector<Bytes> titles;
   for (size_t t = 0; t < 3; ++t) titles.push_back(menu::tiny_title(kSeeds[t], kFrames[t]));
-  return menu::concat(
-      {menu::build_menu_file(spec, titles, {menu::tiny_title(9, 3, 16, 16)}), tail});
+  return menu::build_menu_file(spec, titles, {menu::tiny_title(9, 3, 16, 16)});
 }
 
 class MenuFile : public ::testing::Test {
@@ -61,37 +53,30 @@ class MenuFile : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(MenuFile, ThreeTitlesEachWithItsStreamsAndPayloads) {
-  AviFile f(dir_.write("three.avi", three_title_file()), false);
+// Titles out of order, with the chapter count the module passes to the menu
+// reader; the menu media through the pages (page 1 has none; beyond the pages
+// page 0 is taken again) and through the module's Aux operations.
+TEST_F(MenuFile, ThreeTitlesAndTheMenuMedia) {
+  const Bytes file = three_title_file();
+  const std::string path = dir_.write("three.avi", file);
+  AviFile f(path, false);
   ASSERT_EQ(f.open_status(), 0);
   ASSERT_EQ(f.count(ZEP_QID_NUM_CONTAINER_TITLE), 3u);
-  for (uint32_t t : {2u, 0u, 1u}) {  // out of order: the last title first
+  for (uint32_t t : {2u, 0u, 1u}) {
     SCOPED_TRACE("title " + std::to_string(t));
     expect_tiny_title(f, t, kSeeds[t], kFrames[t]);
-    EXPECT_EQ(f.count(ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA, t), 1u);
     EXPECT_EQ(f.count(ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA, t), 1u);
     EXPECT_EQ(f.value64(ZEP_QID_TITLE_DURATION, 0, nullptr, t), kFrames[t] * 1000000);
-    // A query the module passes to the menu reader.
     EXPECT_EQ(f.count(ZEP_QID_CHAPTERS_CHAPTER_COUNT, t), t + 1);
   }
   EXPECT_EQ(L1SetTitle(f.container(), 3), ZEP_FAIL);
-}
-
-TEST_F(MenuFile, MenuMediaThroughThePagesAndTheAuxOperations) {
-  const Bytes file = three_title_file();
-  const std::string path = dir_.write("menu.avi", file);
   const int64_t media_position = file.size() - menu::tiny_title(9, 3, 16, 16).size();
-  AviFile f(path, false);
-  ASSERT_EQ(f.open_status(), 0);
-  // Page 1 has no linked media; beyond the pages page 0 is taken again.
   for (auto [page, expected] :
        {std::pair{0u, media_position}, {1u, 0}, {0u, media_position}, {9u, media_position}}) {
     ZEP_STATUS s = -1;
     EXPECT_EQ(f.value64(ZEP_QID_MENUMEDIA_OFFSET, 0, &s, page), expected) << page;
     EXPECT_EQ(s, 0);
   }
-
-  // The menu media set through the module's own Aux operations.
   const ZepModuleOps* ops = zepAviModule.ops;
   ZepModuleHandle handle = nullptr;
   const std::u16string name = zep::utf8_to_u16(path);
@@ -101,37 +86,22 @@ TEST_F(MenuFile, MenuMediaThroughThePagesAndTheAuxOperations) {
   ZepBlock block;
   zep_heap_block_init(&block);
   std::vector<Bytes> video;
-  uint32_t type = 0, stream = 0;
-  while (video.size() < 100 && ops->AuxReadNextBlock(handle, &type, &stream, &block, 0) == 0) {
+  for (uint32_t type = 0, stream = 0;
+       video.size() < 100 && ops->AuxReadNextBlock(handle, &type, &stream, &block, 0) == 0;)
     if (type == ZEP_BLOCK_VIDEO) video.emplace_back(block.data, block.data + block.size);
-  }
   zep_heap_block_free(&block);
-  ASSERT_EQ(video.size(), 3u);
-  for (uint32_t i = 0; i < 3; ++i) EXPECT_EQ(video[i], menu::tiny_video_payload(9, i));
+  EXPECT_EQ(video,
+            (std::vector<Bytes>{menu::tiny_video_payload(9, 0), menu::tiny_video_payload(9, 1),
+                                menu::tiny_video_payload(9, 2)}));
   // Page 1 has no linked media: nothing is loaded in place of it.
   EXPECT_EQ(ops->AuxSetTitle(handle, 1), ZEP_ERR_SCAN_RIFF_FAILURE);
   EXPECT_EQ(ops->CloseContainer(handle), 0);
 }
 
-TEST_F(MenuFile, CoverPictureSectionAndMetadataOffset) {
-  const Bytes meta = menu::riff_meta(Bytes{0x89, 'P', 'N', 'G', 1, 2});
-  const Bytes file = three_title_file(meta);
-  AviFile with(dir_.write("meta.avi", file), false);
-  ASSERT_EQ(with.open_status(), 0);
-  for (int asked = 0; asked < 2; ++asked)  // the second answer comes from what was kept
-    EXPECT_EQ(with.value64(ZEP_QID_METADATA_OFFSET, 0), int64_t(file.size() - meta.size()));
-  AviFile without(dir_.write("plain.avi", three_title_file()), false);
-  ASSERT_EQ(without.open_status(), 0);
-  EXPECT_EQ(without.value64(ZEP_QID_METADATA_OFFSET, 0), 0);
-}
-
 TEST_F(MenuFile, OnlyVersionTwoOpensAsOneTitle) {
   std::vector<Bytes> titles = {menu::tiny_title(1, 4), menu::tiny_title(2, 3)};
-  menu::MenuSpec spec;
-  spec.chapters = {1, 2};
-  Bytes file = menu::build_menu_file(spec, titles, {});
-  // Turn the only MENU chunk into version 2: its version sits 19 bytes into
-  // the chunk, which follows the RIFF MENU and LIST ZPNU headers.
+  Bytes file = menu::build_menu_file({.chapters = {1, 2}}, titles, {});
+  // The MENU chunk's version, 19 bytes in, after the RIFF MENU and LIST ZPNU.
   const size_t version_at = titles[0].size() + 12 + 12 + 19;
   ASSERT_EQ(file[version_at], 1);
   file[version_at] = 2;
@@ -142,24 +112,20 @@ TEST_F(MenuFile, OnlyVersionTwoOpensAsOneTitle) {
   expect_tiny_title(f, 0, 1, 4);
 }
 
+// Cuts inside or after the section, then random bytes in it.
 TEST_F(MenuFile, DamagedSectionsGiveAStatusNeverACrash) {
   const Bytes file = three_title_file();
   const size_t menu_at = menu::tiny_title(kSeeds[0], kFrames[0]).size();
   uint32_t seed = 99;
   for (int round = 0; round < 60; ++round) {
     Bytes damaged = file;
-    if (round < 20) {
-      damaged.resize(menu_at + size_t(round) * 23);  // cut inside or after the section
-    } else {
-      for (int flips = 0; flips < 4; ++flips) {
-        seed = seed * 1103515245u + 12345u;
-        damaged[menu_at + (seed >> 8) % 700] = uint8_t(seed >> 24);
-      }
+    if (round < 20) damaged.resize(menu_at + size_t(round) * 23);
+    for (int flips = 0; round >= 20 && flips < 4; ++flips) {
+      seed = seed * 1103515245u + 12345u;
+      damaged[menu_at + (seed >> 8) % 700] = uint8_t(seed >> 24);
     }
     AviFile f(dir_.write("damaged.avi", damaged), false);
-    if (!f.container()) continue;
-    const uint32_t titles = f.count(ZEP_QID_NUM_CONTAINER_TITLE);
-    for (uint32_t t = 0; t < titles && t < 4; ++t) {
+    for (uint32_t t = 0; f.container() && t < f.count(ZEP_QID_NUM_CONTAINER_TITLE) && t < 4; ++t) {
       L1SetTitle(f.container(), t);
       f.activate_all();
       f.read_all(nullptr, 10000);
@@ -187,16 +153,14 @@ TEST(MenuFfmpeg, EachTitleGivesWhatFfmpegExtractsFromItsOwnFile) {
     ASSERT_EQ(run_command(commands[t] + "'" + files.back() + "'"), 0) << commands[t];
     titles.push_back(read_file(files.back()));
   }
-  menu::MenuSpec spec;
-  spec.chapters = {1, 1, 1};
-  AviFile f(dir.write("joined.avi", menu::build_menu_file(spec, titles, {})), false);
+  AviFile f(dir.write("joined.avi", menu::build_menu_file({.chapters = {1, 1, 1}}, titles, {})),
+            false);
   ASSERT_EQ(f.open_status(), 0);
   EXPECT_EQ(f.count(ZEP_QID_NUM_CONTAINER_TITLE), 3u);
   for (uint32_t t : {1u, 2u, 0u}) {
     SCOPED_TRACE("title " + std::to_string(t));
     ASSERT_EQ(L1SetTitle(f.container(), t), 0);
-    const bool has_audio = f.count(ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA, t) == 1;
-    EXPECT_EQ(has_audio, t != 2);
+    EXPECT_EQ(f.count(ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA, t), t == 2 ? 0u : 1u);
     f.activate_all();
     ZEP_STATUS last = 0;
     const std::vector<Block> blocks = f.read_all(&last);
@@ -205,7 +169,7 @@ TEST(MenuFfmpeg, EachTitleGivesWhatFfmpegExtractsFromItsOwnFile) {
     EXPECT_EQ(data[std::pair(ZEP_BLOCK_VIDEO, 0u)],
               avitest::ffmpeg_payload(dir, files[t], "0:v:0"));
     EXPECT_EQ(data[std::pair(ZEP_BLOCK_AUDIO, 0u)],
-              has_audio ? avitest::ffmpeg_payload(dir, files[t], "0:a:0") : Bytes{});
+              t == 2 ? Bytes{} : avitest::ffmpeg_payload(dir, files[t], "0:a:0"));
     const std::vector<avitest::Packet> packets = avitest::probe_packets(files[t], "v:0");
     std::vector<Block> video;
     for (const auto& b : blocks)
