@@ -121,8 +121,10 @@ ZEP_STATUS name_prop(const AviStream& s, uint32_t index, bool subtitleLayout, Ze
   return put_record(d, &p, sizeof p);
 }
 
-// Makes the index cover `target` as a seek to that time would.
+// Makes the index cover `target` as a seek to that time would. A title that
+// failed while its headers were parsed has no index.
 ZEP_STATUS prepare_index(AviContext& ctx, AviMediaSet& set, int64_t target) {
+  if (!set.index) return ZEP_FAIL;
   AviIndex& ix = *set.index;
   if (!ix.usable) return ZEP_ERR_PROCESS_INDEX_FAILED;
   bool prepare =

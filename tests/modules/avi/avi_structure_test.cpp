@@ -142,6 +142,28 @@ TEST_F(AviStructure, HeaderErrors) {
   }
 }
 
+// A second hdrl without strl fails the title after the first one found video:
+// sync queries and reads then answer a status instead of using an index that
+// was never made.
+TEST_F(AviStructure, SecondHdrlWithoutStreamsFailsTheTitleSafely) {
+  Bytes file = build_avi(basic_spec(3, 1, false));
+  const size_t movi = find_id(file, "movi") - 8;
+  RiffWriter hdrl;
+  hdrl.begin_list("LIST", "hdrl").chunk("avih", Bytes(56, 0)).end_list();
+  file.insert(file.begin() + long(movi), hdrl.data().begin(), hdrl.data().end());
+  put_le32(file, 4, uint32_t(file.size() - 8));
+  auto f = open(file);
+  EXPECT_EQ(f->title_status(), ZEP_ERR_STRL_NOT_FOUND);
+  for (uint32_t qid : {ZEP_QID_TITLEMEDIA_NEXT_SYNC_TIME, ZEP_QID_TITLEMEDIA_PREV_SYNC_TIME,
+                       ZEP_QID_TITLEMEDIA_NEXT_SYNC_POINT}) {
+    ZEP_STATUS status = ZEP_OK;
+    f->value64(qid, 10000000, &status);
+    EXPECT_LT(status, 0) << std::hex << qid;
+  }
+  Block block;
+  EXPECT_LT(f->read(&block), 0);
+}
+
 // Up to 22 extra bytes are kept; of a larger cbSize only the size is told.
 TEST_F(AviStructure, WaveFormatWithoutCbSizeOrWithTooMuchExtra) {
   AviFileSpec spec = basic_spec(1, 1);
