@@ -91,36 +91,18 @@ void ExpectBoundedText(const ZepTextSubtitleEntry& e) {
 
 }  // namespace
 
-TEST(SubtitleText, CutsBlanksScannerAndClock) {
-  const std::string text = "a\xC3\xA9\xE2\x82\xAC";  // a, e-acute (2 bytes), euro sign (3)
-  for (auto [max, want] : {std::pair{10, 6}, {6, 6}, {5, 3}, {2, 1}, {0, 0}})
-    EXPECT_EQ(Utf8PrefixLength(text, max), size_t(want)) << max;
-  std::string out = "ab";
-  EXPECT_TRUE(AppendBounded(&out, "cd", 5));
-  EXPECT_FALSE(AppendBounded(&out, "\xC3\xA9", 5));  // would need 6 bytes
-  EXPECT_EQ(out, "abcd");
+// Blank lines, and the scanner's failed and saturated numbers.
+TEST(SubtitleText, BlanksAndScanner) {
   // Control bytes, no-break and ideographic spaces are blank; invalid UTF-8 shows.
   EXPECT_TRUE(IsBlankLine(" \t\x01\x7F\xC2\xA0\xE3\x80\x80"));
   EXPECT_FALSE(IsBlankLine("\xFF"));
-  EXPECT_FALSE(IsBlankLine(" 1 "));
-
-  FormatScanner scan("  12:-3, +4");
-  int64_t a = 0, b = 0, c = 0;
-  ASSERT_TRUE(scan.Number(&a, -100, 100) && scan.Literal(':') && scan.Number(&b, -100, 100) &&
-              scan.Literal(',') && scan.Number(&c, -100, 100));
-  EXPECT_EQ(std::vector<int64_t>({a, b, c}), std::vector<int64_t>({12, -3, 4}));
-  EXPECT_FALSE(scan.Number(&a, -100, 100));
+  int64_t a = 0, b = 0;
   FormatScanner noDigits("-:");
   EXPECT_FALSE(noDigits.Number(&a, -100, 100));
   EXPECT_TRUE(noDigits.Literal('-'));  // the failed number consumed nothing
   FormatScanner huge("99999999999999999999999 -99999999999999999999999");
   ASSERT_TRUE(huge.Number(&a, -1000, 1000) && huge.Number(&b, -1000, 1000));
-  EXPECT_EQ(a, 1000);  // saturated
-  EXPECT_EQ(b, -1000);
-
-  EXPECT_EQ(ClockToTime(1, 2, 3, 450, 1000, 10000), 37234500000LL);
-  EXPECT_EQ(ClockToTime(0, 0, -5, 0, 1000, 10000), 0);
-  EXPECT_EQ(ClockToTime(kMax, 0, 0, 0, 100, 100000), kMax);
+  EXPECT_EQ(a * 10000 + b, 1000 * 10000 - 1000);  // saturated
 }
 
 TEST(TextLineReader, EveryEncodingAndLineEndGivesTheSameLines) {
