@@ -258,12 +258,9 @@ TEST(AssReader, FieldsEntriesAndCodecPrivate) {
   EXPECT_EQ(file.status, ZEP_OK);
   ASSERT_EQ(file.reader.event_count(), 2u);
   EXPECT_EQ(file.reader.event_field(1, ZepAssEventField::kText), "Text, with, c");
-  EXPECT_EQ(file.reader.event_field(1, ZepAssEventField::kName), "Bob");
   EXPECT_EQ(file.reader.event_field(1, ZepAssEventField::kMarked), "");
-  EXPECT_EQ(file.reader.script_info(0), " Test script");  // Title:, the rest of the line
-  EXPECT_EQ(file.reader.script_info(10), " 384");         // PlayResX:
+  EXPECT_EQ(file.reader.script_info(10), " 384");  // PlayResX:, the rest of the line
   ASSERT_EQ(file.reader.style_count(), 1u);
-  EXPECT_EQ(file.reader.style_field(0, ZepAssStyleField::kName), " Default");
   EXPECT_EQ(file.reader.style_field(0, ZepAssStyleField::kPrimaryColour), "&Hffffff");
   EXPECT_EQ(file.reader.style_field(0, ZepAssStyleField::kItalic), "");
   // The codec private text runs through the event Format line, with line feeds.
