@@ -46,6 +46,7 @@ TEST_F(CliSubtitle, BitmapEntriesDecodeIntoPictures) {
     EXPECT_GE(entry["x"].get<int>(), 44);
   }
   EXPECT_GE(cli_json({"subs", srt_, "--frame", "960x720", "--json"}, true)[0]["x"], 64);
+  EXPECT_NE(run_cli({"subs", srt_, "--text"}).out.find("3 entries"), std::string::npos);
   uint64_t total = 0;
   for (const json& packet : cli_json({"packets", srt_, "--json"}, true))
     total += packet["size"].get<uint64_t>();
