@@ -1,7 +1,4 @@
 # Subtitle rendering and QSUB packets.
 if(TARGET zep_subtitle)
-  zep_add_test(subtitle_render_test SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/render_packet_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/render_markup_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/render_text_test.cpp)
+  zep_add_test(subtitle_render_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/render_test.cpp)
 endif()

@@ -1,25 +1,18 @@
 #include "cli_runner.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <sstream>
 
-#include <gtest/gtest.h>
-
-#include "tests/support/byte_writer.h"
-
 namespace clitest {
-namespace {
 
 std::string slurp(const std::string& path) {
   const zeptest::Bytes bytes = zeptest::read_file(path);
   return std::string(bytes.begin(), bytes.end());
 }
-
-}  // namespace
 
 std::string shell_quote(const std::string& text) {
   std::string quoted = "'";
@@ -29,16 +22,11 @@ std::string shell_quote(const std::string& text) {
 
 CliResult run_cli(const std::vector<std::string>& args) {
   zeptest::TempDir dir;
-  const std::string out = dir.path() + "/out";
-  const std::string err = dir.path() + "/err";
   std::string command = shell_quote(ZEPDEMUX_CLI);
   for (const auto& arg : args) command += " " + shell_quote(arg);
-  command += " >" + shell_quote(out) + " 2>" + shell_quote(err) + " </dev/null";
-  CliResult result;
-  result.status = zeptest::run_command(command);
-  result.out = slurp(out);
-  result.err = slurp(err);
-  return result;
+  command += " >" + shell_quote(dir.path() + "/out") + " 2>" + shell_quote(dir.path() + "/err");
+  const int status = zeptest::run_command(command + " </dev/null");
+  return {status, slurp(dir.path() + "/out"), slurp(dir.path() + "/err")};
 }
 
 nlohmann::json cli_json(const std::vector<std::string>& args, bool lines) {
@@ -47,7 +35,9 @@ nlohmann::json cli_json(const std::vector<std::string>& args, bool lines) {
   if (result.status != 0) return nullptr;
   if (!lines) return nlohmann::json::parse(result.out);
   nlohmann::json values = nlohmann::json::array();
-  for (const auto& line : lines_of(result.out)) values.push_back(nlohmann::json::parse(line));
+  std::istringstream in(result.out);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) values.push_back(nlohmann::json::parse(line));
   return values;
 }
 
@@ -82,11 +72,9 @@ std::string media_file(const std::string& name, const std::string& ffmpeg_args) 
   if (std::filesystem::exists(path)) return path;
   // Written under a private name and renamed: another test process may be
   // making the same file.
-  const std::string ext = std::filesystem::path(name).extension().string();
-  const std::string partial = path + ".part" + std::to_string(getpid()) + ext;
-  const std::string command = "ffmpeg -hide_banner -loglevel error -y " + ffmpeg_args + " " +
-                              shell_quote(partial) + " </dev/null";
-  if (zeptest::run_command(command) != 0) {
+  const std::string partial = path + ".part" + std::to_string(getpid()) + base.extension().string();
+  if (zeptest::run_command("ffmpeg -hide_banner -loglevel error -y " + ffmpeg_args + " " +
+                           shell_quote(partial) + " </dev/null") != 0) {
     std::filesystem::remove(partial);
     return "";
   }
@@ -96,13 +84,11 @@ std::string media_file(const std::string& name, const std::string& ffmpeg_args) 
 
 int decoded_frames(const std::string& path, const std::string& input_format) {
   const std::string format = input_format.empty() ? "" : "-f " + input_format + " ";
-  const std::string text =
-      zeptest::command_output("ffprobe -v error " + format +
-                              "-count_frames -select_streams v:0 -show_entries "
-                              "stream=nb_read_frames -of csv=p=0 " +
-                              shell_quote(path) + " 2>/dev/null");
   try {
-    return std::stoi(text);
+    return std::stoi(zeptest::command_output(
+        "ffprobe -v error " + format +
+        "-count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 " +
+        shell_quote(path) + " 2>/dev/null"));
   } catch (...) {
     return -1;
   }
@@ -114,14 +100,6 @@ std::string ffmpeg_stream_bytes(const std::string& path, int stream, const std::
                        " -map 0:" + std::to_string(stream) + " -c copy -f data " +
                        shell_quote(out) + " </dev/null");
   return slurp(out);
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    if (!line.empty()) lines.push_back(line);
-  return lines;
 }
 
 }  // namespace clitest

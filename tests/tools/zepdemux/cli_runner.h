@@ -2,25 +2,24 @@
 // with ffmpeg once per build folder, and compares the JSON it prints.
 #pragma once
 
+#include <nlohmann/json.hpp>
+
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include "tests/support/byte_writer.h"
 
 namespace clitest {
 
 struct CliResult {
   int status = -1;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
-// Runs zepdemux with the arguments (each quoted for the shell).
 CliResult run_cli(const std::vector<std::string>& args);
 
-// Runs zepdemux, expects success and answers what it printed as JSON: one
-// value, or with `lines` an array of the values of its lines; null when it
-// failed.
+// Expects success and answers the JSON printed: one value, or with `lines` an
+// array of the values of its lines; null when it failed.
 nlohmann::json cli_json(const std::vector<std::string>& args, bool lines = false);
 
 // Expects every member of `expected` in `actual` with the same value
@@ -28,12 +27,10 @@ nlohmann::json cli_json(const std::vector<std::string>& args, bool lines = false
 void expect_json_subset(const nlohmann::json& actual, const nlohmann::json& expected,
                         double tolerance = 1e-6, const std::string& where = "");
 
-// Quotes one argument for /bin/sh.
 std::string shell_quote(const std::string& text);
 
-// Makes `name` in the media folder with the ffmpeg arguments given (the
-// output path is appended) unless it exists; answers its path, or "" when
-// ffmpeg failed. Safe when test processes run at the same time.
+// Makes `name` in the media folder with the ffmpeg arguments given (the output
+// path is appended) unless it exists; answers its path, "" when ffmpeg failed.
 std::string media_file(const std::string& name, const std::string& ffmpeg_args);
 
 // The frames ffprobe decodes from the first video stream of a file (-1 on failure).
@@ -42,7 +39,6 @@ int decoded_frames(const std::string& path, const std::string& input_format = ""
 // ffmpeg's own extraction of one stream: -map 0:N -c copy -f data.
 std::string ffmpeg_stream_bytes(const std::string& path, int stream, const std::string& scratch);
 
-// Lines of a text.
-std::vector<std::string> lines_of(const std::string& text);
+std::string slurp(const std::string& path);
 
 }  // namespace clitest

@@ -1,6 +1,5 @@
-// The CLI's own byte handling: Annex B conversion for files read through the
-// container layer, the H.264 codec header from a configuration record, the
-// codec id tables, and the QSUB decoder behind `subs --png`.
+// The CLI's own byte handling: Annex B conversion, the H.264 codec header from
+// a configuration record, the codec id tables, the QSUB decoder of `subs --png`.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -80,27 +79,16 @@ TEST(CliCodecTables, AvcConfigurationRecordToHeader) {
   EXPECT_TRUE(zepcli::avc_codec_header(cut).empty());
 }
 
+// The extensible audio format by its sub-format; the tag of ASS text.
 TEST(CliCodecTables, IdsFromFourccsAndTags) {
-  const auto fcc = [](const char* s) {
-    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
-           uint32_t(uint8_t(s[3])) << 24;
-  };
-  EXPECT_EQ(zepcli::video_codec_id(fcc("H264")), 10u);
-  EXPECT_EQ(zepcli::video_codec_id(fcc("XVID")), 4u);
-  EXPECT_EQ(zepcli::video_codec_id(fcc("x264")), 1u);
-  EXPECT_EQ(zepcli::subtitle_codec_id(fcc("NRSB")), 281u);
   EXPECT_EQ(zepcli::subtitle_codec_id(0x00535341u), 284u);  // "ASS\0"
-  EXPECT_EQ(zepcli::audio_codec_id(0x55, nullptr, 0), 131u);
-  EXPECT_EQ(zepcli::audio_codec_id(0x2000, nullptr, 0), 150u);
-  // Extensible format whose sub-format is PCM.
-  ByteWriter extra;
+  EXPECT_EQ(zepcli::fourcc_text(0x00535341u), "ASS\\x00");
   // Valid bits, channel mask, then 00000001-0000-0010-8000-00AA00389B71.
+  ByteWriter extra;
   extra.le16(16).le32(3).le32(1).le16(0).le16(0x10);
   extra.bytes(Bytes{0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
-  ASSERT_EQ(extra.size(), 22u);
   EXPECT_EQ(zepcli::audio_codec_id(0xFFFE, extra.data().data(), 22), 201u);
   EXPECT_EQ(zepcli::audio_codec_id(0xFFFE, extra.data().data(), 20), 130u);
-  EXPECT_EQ(zepcli::fourcc_text(0x00535341u), "ASS\\x00");
 }
 
 // A 4 × 3 picture at 100,400.
@@ -118,10 +106,6 @@ TEST(CliQsub, DecodesBothFieldsAndTheHeader) {
   const auto picture = zepcli::decode_qsub(packet.data(), packet.size());
   ASSERT_TRUE(picture.has_value());
   EXPECT_EQ(picture->time_text, "[00:00:01.000-00:00:02.500]");
-  EXPECT_EQ(picture->width, 4u);
-  EXPECT_EQ(picture->height, 3u);
-  EXPECT_EQ(picture->left, 100u);
-  EXPECT_EQ(picture->top, 400u);
   EXPECT_EQ(picture->palette[2][0], 0xFE);
   EXPECT_EQ(picture->pixels, (std::vector<uint8_t>{2, 2, 2, 2, 0, 1, 2, 2, 1, 1, 1, 1}));
 }

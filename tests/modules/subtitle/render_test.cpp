@@ -1,0 +1,370 @@
+// Subtitle rendering: markup into styled characters, drawing with a fixed font
+// file, and QSUB packets (time strings, cropping, padding, fitting, placement,
+// the three frame forms, the run-length code), decoded back into pictures.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "modules/subtitle/qsub_decode.h"
+#include "modules/subtitle/qsub_rle.h"
+#include "modules/subtitle/subtitle_render.h"
+#include "tests/support/byte_writer.h"
+
+namespace {
+
+using Rows = std::vector<std::string>;
+constexpr const char* kFontFile = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
+
+std::vector<ZepSubtitleStyledChar> parse(const std::string& text) {
+  return zep_subtitle_parse_markup(text.data(), text.size());
+}
+
+std::u32string codes(const std::vector<ZepSubtitleStyledChar>& chars) {
+  std::u32string out;
+  for (const auto& c : chars) out.push_back(c.code);
+  return out;
+}
+
+// One digit per character: italic 1 + underline 2 + strike-through 4.
+std::string styles(const std::vector<ZepSubtitleStyledChar>& chars) {
+  std::string out;
+  for (const auto& c : chars)
+    out += char('0' + c.style.italic + 2 * c.style.underline + 4 * c.style.strikeThrough);
+  return out;
+}
+
+std::vector<uint32_t> colours(const std::vector<ZepSubtitleStyledChar>& chars) {
+  std::vector<uint32_t> out;
+  for (const auto& c : chars) out.push_back(c.style.color);
+  return out;
+}
+
+ZepSubtitlePicture picture_of(uint32_t w, uint32_t h) {
+  ZepSubtitlePicture p;
+  p.width = w;
+  p.height = h;
+  p.pixels.assign(size_t(w) * h, 0);
+  zep_subtitle_format_time_string(0, 15000000, p.timeString);
+  return p;
+}
+
+void fill_rect(ZepSubtitlePicture& p, uint32_t x0, uint32_t y0, uint32_t w, uint32_t h, uint8_t v) {
+  for (uint32_t y = y0; y < y0 + h; ++y)
+    std::fill_n(p.pixels.begin() + size_t(y) * p.width + x0, w, v);
+}
+
+uint16_t le16(const std::vector<uint8_t>& b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
+
+std::vector<uint8_t> build(const ZepSubtitlePicture& p, uint32_t w = 640, uint32_t h = 480) {
+  std::vector<uint8_t> packet;
+  EXPECT_EQ(zep_subtitle_build_packet(p, w, h, &packet), ZEP_OK);
+  return packet;
+}
+
+ZepQsubPacket decode(const std::vector<uint8_t>& packet) {
+  ZepQsubPacket out;
+  EXPECT_EQ(zep_qsub_decode_packet(packet.data(), packet.size(), &out), ZEP_OK);
+  return out;
+}
+
+// Values of a decoded picture as text rows, for readable comparisons.
+Rows rows_of(const ZepQsubPacket& p) {
+  Rows rows;
+  for (uint32_t y = 0; y < p.height; ++y) {
+    std::string row;
+    for (uint32_t x = 0; x < p.width; ++x) row.push_back(char('0' + p.pixels[y * p.width + x]));
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+std::set<uint8_t> values(const std::vector<uint8_t>& pixels) {
+  return {pixels.begin(), pixels.end()};
+}
+
+}  // namespace
+
+TEST(SubtitleMarkup, TagsStylesAndNesting) {
+  auto chars = parse("a<i>b<u>c</u>d</i>e");
+  ASSERT_EQ(codes(chars), U"abcde");
+  EXPECT_EQ(styles(chars), "01310");
+  EXPECT_EQ(chars[4].style, ZepSubtitleTextStyle{});
+  EXPECT_TRUE(chars[0].style.bold);  // the first face is asked bold
+  // Tags are exact and case-sensitive; "x" opens nothing; "/" and "br/" close the innermost.
+  chars = parse("<I>a<B>b<s>c<x>d</>e<br/>f");
+  ASSERT_EQ(codes(chars), U"abcdef");
+  EXPECT_EQ(styles(chars), "004400");
+}
+
+TEST(SubtitleMarkup, FontColourQuotesAndUnclosedTags) {
+  // A font tag without colour opens no style, so its end tag closes the colour.
+  auto chars = parse("<font color=\"#ff8000\">a<font face=\"Arial\" size=\"3\">b</font>c</font>d");
+  ASSERT_EQ(codes(chars), U"abcd");
+  EXPECT_EQ(colours(chars), (std::vector<uint32_t>{0xFF8000, 0xFF8000, 0xFFFFFF, 0xFFFFFF}));
+  // Only six hex digits in quotes make a colour.
+  chars = parse(
+      "<font face=\"x\" color=\"#00FF00\">a</font>b<font color=\"#12345\">c"
+      "<font color=\"red\">d<font color=#FF0000>e");
+  ASSERT_EQ(codes(chars), U"abcde");
+  EXPECT_EQ(colours(chars),
+            (std::vector<uint32_t>{0x00FF00, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF}));
+  EXPECT_EQ(codes(parse("<font face=\"a>b\" color=\"#000000\">x</font>y")), U"xy");
+  EXPECT_EQ(codes(parse("one<i two")), U"one");
+  EXPECT_EQ(codes(parse("a > b")), U"a > b");
+}
+
+TEST(SubtitleMarkup, Utf8DecodingAndDamage) {
+  EXPECT_EQ(codes(parse("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\n")), U"\u00E9\u20AC\U0001F600\n");
+  // A lone continuation byte, a cut sequence, an overlong form and a surrogate.
+  EXPECT_EQ(codes(parse("\x80"
+                        "a\xE2\x82")),
+            U"\uFFFDa\uFFFD\uFFFD");
+  EXPECT_EQ(codes(parse("\xC0\xAF")), U"\uFFFD\uFFFD");
+  EXPECT_EQ(codes(parse("\xED\xA0\x80")), U"\uFFFD\uFFFD\uFFFD");
+  EXPECT_TRUE(zep_subtitle_parse_markup(nullptr, 5).empty());
+}
+
+class SubtitleRenderTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (zeptest::read_file(kFontFile).empty()) GTEST_SKIP() << "no font file " << kFontFile;
+    ASSERT_EQ(zep_subtitle_renderer_create(&renderer_), ZEP_OK);
+    set_font(kFontFile);
+  }
+  void TearDown() override { zep_subtitle_renderer_destroy(renderer_); }
+  void set_font(const std::string& path) {
+    ASSERT_EQ(zep_subtitle_renderer_set_font(renderer_, zep::utf8_to_u16(path).c_str()), ZEP_OK);
+  }
+  ZepSubtitlePicture render(const std::string& text, uint32_t w = 640, uint32_t h = 480) {
+    ZepSubtitlePicture picture;
+    EXPECT_EQ(zep_subtitle_render_entry(renderer_, w, h, text.c_str(), 0, 15000000, &picture),
+              ZEP_OK);
+    EXPECT_EQ(picture.pixels.size(), size_t(picture.width) * picture.height);
+    return picture;
+  }
+  ZepSubtitleRenderer* renderer_ = nullptr;
+};
+
+TEST_F(SubtitleRenderTest, ColourSumAndStylesDecideThePixels) {
+  // #0000FF sums to 255 like the outline: no text value is left, in the packet too.
+  const ZepSubtitlePicture blue = render("<font color=\"#0000FF\">Blue</font>");
+  EXPECT_EQ(values(decode(build(blue)).pixels), (std::set<uint8_t>{0, 1}));
+  EXPECT_EQ(render("<font color=\"#ffff00\">Blue</font>").pixels, render("Blue").pixels);
+  // Bold is the first face already.
+  EXPECT_EQ(render("ab <b>cd</b> ef").pixels, render("ab cd ef").pixels);
+  // Underline goes below the baseline; a strike-through bar runs across the
+  // gaps between the letters: some row holds text from one side to the other.
+  const ZepSubtitlePicture m = render("mmmm"), strike = render("<s>mmmm</s>");
+  EXPECT_GT(render("<u>mmmm</u>").height, m.height);
+  EXPECT_EQ(strike.height, m.height);
+  bool fullRow = false;
+  for (uint32_t y = 0; y < strike.height; ++y)
+    fullRow |=
+        std::count(strike.pixels.begin() + y * strike.width,
+                   strike.pixels.begin() + (y + 1) * strike.width, 2) >= long(strike.width) - 8;
+  EXPECT_TRUE(fullRow);
+}
+
+TEST_F(SubtitleRenderTest, LinesBreakAndStopAtTheBottom) {
+  const ZepSubtitlePicture one = render("Line"), two = render("Line\r\nLine");
+  EXPECT_EQ(two.width, one.width);
+  EXPECT_EQ(two.height, one.height + 38u);  // 32 + 32 / 5 between baselines
+  // Any character may start a new line once the pen reaches W * 1.5 - W / 4.
+  const ZepSubtitlePicture longLine = render(std::string(80, 'W'));
+  EXPECT_LE(longLine.width, 640u + 8u);
+  EXPECT_GT(longLine.height, 3 * 38u);
+  std::string many;
+  for (int i = 0; i < 100; ++i) many += "x\n";
+  const ZepSubtitlePicture p = render(many);  // baselines from 152 by 38 while below 600: 12
+  EXPECT_TRUE(p.height < 12 * 38u + 10 && p.height > 11 * 38u) << p.height;
+}
+
+TEST_F(SubtitleRenderTest, PacketsOfRenderedText) {
+  for (const char* text : {"", "<i></i>", " ", "\n\n"}) {  // nothing drawn: the blank packet
+    const ZepSubtitlePicture p = render(text);
+    EXPECT_EQ(std::count(p.pixels.begin(), p.pixels.end(), 0), long(p.pixels.size())) << text;
+    const ZepQsubPacket decoded = decode(build(p));
+    EXPECT_EQ(decoded.width * 10 + decoded.height, 84);
+  }
+  for (const uint32_t frame : {640u, 960u, 1440u}) {
+    const ZepSubtitlePicture p = render("Two lines\n<i>of text</i>", frame, frame * 3 / 4);
+    const ZepQsubPacket decoded = decode(build(p, frame, frame * 3 / 4));
+    // The renderer's box may hold a little background; the packet holds the
+    // ink with two empty columns each side.
+    EXPECT_NEAR(decoded.width, p.width, 4) << frame;
+    for (const std::string& row : rows_of(decoded))
+      EXPECT_EQ(row.substr(0, 2) + row.substr(row.size() - 2), "0000");
+    EXPECT_EQ(values(decoded.pixels), (std::set<uint8_t>{0, 1, 2}));
+  }
+}
+
+TEST_F(SubtitleRenderTest, FontsAndFrameSizes) {
+  ZepSubtitlePicture p;
+  EXPECT_EQ(zep_subtitle_render_entry(renderer_, 640, 480, nullptr, 0, 1, &p), ZEP_E_NULL_ARG);
+  EXPECT_EQ(zep_subtitle_render_entry(renderer_, 0xFFFFFFFFu, 0xFFFFFFFFu, "big", 0, 1, &p),
+            ZEP_OK);
+  EXPECT_GT(p.width, 0u);
+  EXPECT_EQ(zep_subtitle_render_entry(renderer_, 0, 0, "none", 0, 1, &p), ZEP_OK);
+  EXPECT_EQ(p.width, 0u);
+  EXPECT_EQ(zep_subtitle_render_entry(renderer_, 8, 8, "tiny", 0, 1, &p), ZEP_OK);
+  set_font("/nonexistent/font.ttf");
+  EXPECT_EQ(zep_subtitle_render_entry(renderer_, 640, 480, "text", 0, 1, &p), ZEP_FAIL);
+  // Cut font files fail the entry or draw without harm.
+  const zeptest::Bytes font = zeptest::read_file(kFontFile);
+  zeptest::TempDir dir;
+  for (const size_t keep :
+       {size_t{0}, size_t{12}, size_t{400}, font.size() / 2, font.size() - 1000}) {
+    set_font(dir.write("cut.ttf", zeptest::Bytes(font.begin(), font.begin() + keep)));
+    const ZEP_STATUS status =
+        zep_subtitle_render_entry(renderer_, 640, 480, "Hello \xE2\x82\xAC", 0, 1, &p);
+    EXPECT_TRUE(status == ZEP_OK || status == ZEP_FAIL) << keep << ": " << status;
+    EXPECT_EQ(p.pixels.size(), size_t(p.width) * p.height);
+  }
+  // Without a name the default font is found.
+  ASSERT_EQ(zep_subtitle_renderer_set_font(renderer_, nullptr), ZEP_OK);
+  EXPECT_FALSE(std::string(zep_subtitle_renderer_font_path(renderer_)).empty());
+  EXPECT_EQ(zep_subtitle_render_entry(renderer_, 640, 480, "text", 0, 1, &p), ZEP_OK);
+  EXPECT_GT(p.width, 0u);
+}
+
+// Two hour digits only: later times stay at the last one, earlier at zero; the
+// text reads back at millisecond precision and damaged text is refused.
+TEST(SubtitleTimeString, FormatsAndReadsBack) {
+  char text[28];
+  zep_subtitle_format_time_string(-5, 100LL * 36000000000LL + 5, text);
+  EXPECT_STREQ(text, "[00:00:00.000-99:59:59.999]");
+  zep_subtitle_format_time_string(37234567891LL, 37234579999LL, text);
+  int64_t start = -1, end = -1;
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(text);
+  ASSERT_EQ(zep_subtitle_parse_time_string(bytes, 27, &start, &end), ZEP_OK);
+  EXPECT_EQ(start, 37234560000LL);  // millisecond precision
+  EXPECT_EQ(end, 37234570000LL);
+  EXPECT_EQ(zep_subtitle_parse_time_string(bytes, 20, &start, &end), ZEP_ERR_INVALID_SUBTITLE);
+  text[13] = ' ';
+  EXPECT_EQ(zep_subtitle_parse_time_string(bytes, 27, &start, &end), ZEP_ERR_INVALID_SUBTITLE);
+}
+
+TEST(QsubPacket, Layout640x480) {
+  ZepSubtitlePicture picture = picture_of(20, 20);
+  fill_rect(picture, 3, 5, 10, 6, 2);
+  fill_rect(picture, 3, 5, 10, 1, 1);
+  const std::vector<uint8_t> packet = build(picture);
+  EXPECT_EQ(std::string(packet.begin(), packet.begin() + 27), "[00:00:00.000-00:00:01.500]");
+  // 10 + two background columns each side by 6; at (44 + 595 - 14) / 2 and
+  // 455 - 6, made even; the right and bottom edges; the palette.
+  const std::vector<uint16_t> fields = {14, 6, 312, 448, 312 + 13, 448 + 5};
+  for (size_t i = 0; i < fields.size(); ++i) EXPECT_EQ(le16(packet, 27 + 2 * i), fields[i]) << i;
+  EXPECT_EQ(std::vector<uint8_t>(packet.begin() + 41, packet.begin() + 53),
+            (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE}));
+  const ZepQsubPacket p = decode(packet);
+  EXPECT_FALSE(p.extraHeader);
+  EXPECT_EQ(p.dataOffset, 53u);
+  EXPECT_EQ(rows_of(p), (Rows{"00111111111100", "00222222222200", "00222222222200",
+                              "00222222222200", "00222222222200", "00222222222200"}));
+  EXPECT_EQ(std::vector<uint8_t>(packet.end() - 4, packet.end()), std::vector<uint8_t>(4, 0));
+}
+
+TEST(QsubPacket, FrameFormsAndPlacement) {
+  ZepSubtitlePicture picture = picture_of(20, 20);
+  fill_rect(picture, 3, 5, 10, 6, 2);
+  struct Case {
+    uint32_t w, h;
+    bool extra;
+    uint16_t x, y;
+  };
+  // (64 + 895 - 14) / 2 = 472, 671 - 6 -> 664; (0 + 1439 - 14) / 2 = 712, 1023 - 6 -> 1016.
+  // The 960 x 720 form is tested first, by width or by height.
+  for (const Case& c : {Case{960, 720, true, 472, 664}, Case{1440, 1080, true, 712, 1016},
+                        Case{960, 480, true, 472, 664}, Case{1440, 720, true, 472, 664},
+                        Case{640, 1080, false, 312, 448}}) {
+    const std::vector<uint8_t> packet = build(picture, c.w, c.h);
+    const ZepQsubPacket p = decode(packet);
+    EXPECT_EQ(p.extraHeader, c.extra) << c.w << "x" << c.h;
+    EXPECT_EQ(p.left * 10000 + p.top, c.x * 10000 + c.y) << c.w << "x" << c.h;
+    if (!c.extra) continue;
+    EXPECT_EQ(p.dataOffset, 57u);
+    std::vector<uint8_t> data;
+    size_t second = 0;
+    zep_qsub_encode_fields(p.pixels.data(), p.width, p.height, &data, &second);
+    data.insert(data.begin(), {0x00, 0xFF, 0xFF, 0xFF});
+    EXPECT_EQ(std::vector<uint8_t>(packet.begin() + 53, packet.end()), data);
+  }
+  std::vector<uint8_t> packet = {1};
+  EXPECT_EQ(zep_subtitle_build_packet(picture, 800, 600, &packet), ZEP_ERR_INVALID_SUBTITLE);
+  EXPECT_TRUE(packet.empty());
+}
+
+TEST(QsubPacket, CroppingAndPadding) {
+  // Nothing inked: a blank 4 x 4 padded to 8 x 4.
+  for (const ZepSubtitlePicture& blank :
+       {picture_of(0, 0), picture_of(100, 50), picture_of(3, 3)}) {
+    const ZepQsubPacket p = decode(build(blank));
+    EXPECT_EQ(rows_of(p), Rows(4, "00000000"));
+    EXPECT_STREQ(p.timeString, "[00:00:00.000-00:00:01.500]");
+  }
+  // An odd inked rectangle loses its right column and its top row.
+  ZepSubtitlePicture odd = picture_of(40, 40);
+  fill_rect(odd, 10, 10, 5, 3, 2);
+  fill_rect(odd, 10, 10, 5, 1, 1);
+  fill_rect(odd, 14, 10, 1, 3, 3);
+  EXPECT_EQ(rows_of(decode(build(odd))), (Rows{"00222200", "00222200"}));
+  // A single inked column and row are kept.
+  ZepSubtitlePicture dot = picture_of(40, 40);
+  fill_rect(dot, 10, 10, 1, 1, 2);
+  EXPECT_EQ(rows_of(decode(build(dot))), (Rows{"002000", "000000"}));
+}
+
+TEST(QsubPacket, TooWideOrTooTallPicturesAreScaledIntoTheArea) {
+  struct Case {
+    uint32_t frameW, frameH, picW, picH;
+    int left, top, right, bottom;
+  };
+  for (const Case& c :
+       {Case{640, 480, 1000, 40, 44, 24, 595, 455}, Case{640, 480, 20, 1000, 44, 24, 595, 455},
+        Case{960, 720, 2000, 900, 64, 48, 895, 671},
+        Case{1440, 1080, 3000, 100, 0, 64, 1439, 1023}}) {
+    ZepSubtitlePicture picture = picture_of(c.picW, c.picH);
+    fill_rect(picture, 0, 0, c.picW, c.picH, 2);
+    fill_rect(picture, 0, 0, c.picW / 2, c.picH, 1);
+    const ZepQsubPacket p = decode(build(picture, c.frameW, c.frameH));
+    SCOPED_TRACE(std::to_string(c.picW) + "x" + std::to_string(c.picH));
+    EXPECT_TRUE(p.left >= c.left && p.right <= c.right && p.top >= c.top && p.bottom <= c.bottom);
+    EXPECT_EQ(p.width % 2 + p.height % 2, 0);
+    // Still padded, and the two halves keep their proportion.
+    const std::string row = rows_of(p)[p.height / 2];
+    EXPECT_EQ(row.substr(0, 2) + row.substr(row.size() - 2), "0000");
+    const double ones = std::count(row.begin(), row.end(), '1');
+    EXPECT_NEAR(ones / (ones + std::count(row.begin(), row.end(), '2')), 0.5, 0.08);
+  }
+}
+
+TEST(QsubPacket, DamagedOrOversizedPacketsAreRefused) {
+  // A first field beyond 16 bits of offset gives no packet: one nibble per pixel.
+  ZepSubtitlePicture busy = picture_of(1400, 400);
+  for (size_t i = 0; i < busy.pixels.size(); ++i) busy.pixels[i] = uint8_t(1 + i % 2);
+  std::vector<uint8_t> none;
+  EXPECT_EQ(zep_subtitle_build_packet(busy, 1440, 1080, &none), ZEP_ERR_INVALID_SUBTITLE);
+  EXPECT_TRUE(none.empty());
+  ZepSubtitlePicture picture = picture_of(20, 20);
+  fill_rect(picture, 2, 2, 12, 12, 2);
+  const std::vector<uint8_t> packet = build(picture, 960, 720);
+  ZepQsubPacket p;
+  for (size_t cut = 0; cut < 60; ++cut)
+    EXPECT_EQ(zep_qsub_decode_packet(packet.data(), cut, &p), ZEP_ERR_INVALID_SUBTITLE) << cut;
+  std::vector<uint8_t> huge = packet, badOffset = packet;
+  std::fill_n(huge.begin() + 27, 4, 0xFF);  // 65535 x 65535
+  EXPECT_EQ(zep_qsub_decode_packet(huge.data(), huge.size(), &p), ZEP_ERR_INVALID_SUBTITLE);
+  badOffset[39] = 0xFF;
+  badOffset[40] = 0x7F;
+  EXPECT_EQ(zep_qsub_decode_packet(badOffset.data(), badOffset.size(), &p),
+            ZEP_ERR_INVALID_SUBTITLE);
+  EXPECT_EQ(zep_qsub_decode_packet(nullptr, 0, &p), ZEP_E_NULL_ARG);
+  // A run of 15 in a row of 10, and data that end inside the row.
+  for (const uint8_t bad : {0x3C, 0x1C})
+    EXPECT_EQ(zep_qsub_decode_field(&bad, 1, 0, 10, 1, 0, busy.pixels.data()),
+              ZEP_ERR_INVALID_SUBTITLE);
+}
