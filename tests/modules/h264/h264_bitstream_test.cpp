@@ -18,9 +18,14 @@ using namespace zeptest;
 TEST(H264Bits, ReadsMostSignificantBitFirstAndZerosPastTheEnd) {
   const uint8_t data[] = {0xA5, 0x3C, 0xFF, 0x01}, ones[] = {0xFF, 0xFF};
   const std::tuple<const uint8_t*, uint32_t, uint64_t, uint32_t, uint64_t> cases[] = {
-      {data, 4, 0, 0, 0},        {data, 4, 1, 3, 0x2},    {data, 4, 0, 32, 0xA53CFF01},
-      {data, 4, 3, 17, 0xA53CFFull >> 4 & 0x1FFFF},       {ones, 1, 4, 8, 0xF0},
-      {ones, 1, 8, 64, 0},       {ones, 1, 0, 64, 0xFFull << 56}, {nullptr, 8, 0, 8, 0}};
+      {data, 4, 0, 0, 0},
+      {data, 4, 1, 3, 0x2},
+      {data, 4, 0, 32, 0xA53CFF01},
+      {data, 4, 3, 17, 0xA53CFFull >> 4 & 0x1FFFF},
+      {ones, 1, 4, 8, 0xF0},
+      {ones, 1, 8, 64, 0},
+      {ones, 1, 0, 64, 0xFFull << 56},
+      {nullptr, 8, 0, 8, 0}};
   for (const auto& [bytes, size, position, count, value] : cases)
     EXPECT_EQ(zep_bits_read(bytes, size, position, count), value) << position << " " << count;
 }
@@ -69,8 +74,8 @@ TEST(H264Nal, StartCodeAtTheHeadOfARange) {
   const uint8_t many_zeros[] = {0, 0, 0, 0, 0, 0, 1, 0x65}, garbage[] = {1, 0, 0, 1};
   const uint8_t zeros[] = {0, 0, 0, 0};
   const std::tuple<const uint8_t*, uint32_t, ZEP_STATUS, uint32_t> cases[] = {
-      {four, 5, ZEP_OK, 4},      {three, 4, ZEP_OK, 3},   {many_zeros, 8, ZEP_OK, 7},
-      {three, 3, ZEP_OK, 3},     {garbage, 4, ZEP_FAIL, 0}, {zeros, 4, ZEP_FAIL, 0},
+      {four, 5, ZEP_OK, 4},   {three, 4, ZEP_OK, 3},     {many_zeros, 8, ZEP_OK, 7},
+      {three, 3, ZEP_OK, 3},  {garbage, 4, ZEP_FAIL, 0}, {zeros, 4, ZEP_FAIL, 0},
       {three, 2, ZEP_FAIL, 0}};
   for (const auto& [data, size, status, expected] : cases) {
     uint32_t offset = 0;
@@ -135,24 +140,23 @@ void expect_sps(const SpsOptions& o, const ZepAvcSps& s) {
   const int c = sps_has_chroma_info(o.profile_idc), r = o.bitstream_restriction;
   const ZepAvcHrd& hrd = o.nal_hrd ? s.nal_hrd : s.vcl_hrd;
   const uint32_t last = o.hrd.cpb_cnt_minus1, hrds = o.nal_hrd || o.vcl_hrd;
-  EXPECT_EQ(ints(s.profile_idc, s.constraint_flags, s.level_idc, s.chroma_format_idc,
-                 s.bit_depth_luma_minus8, s.log2_max_frame_num_minus4, s.pic_order_cnt_type,
-                 s.log2_max_pic_order_cnt_lsb_minus4, s.offset_for_non_ref_pic,
-                 s.offset_for_top_to_bottom_field, s.pic_width_in_mbs_minus1 + 1,
-                 s.pic_height_in_map_units_minus1 + 1, s.frame_crop_left_offset,
-                 s.frame_crop_bottom_offset, s.sar_width, s.sar_height, s.time_scale,
-                 s.num_units_in_tick, s.vcl_hrd_parameters_present_flag,
-                 hrds * hrd.cpb_cnt_minus1, hrds * hrd.cbr_flag[last],
-                 hrds * hrd.cpb_size_value_minus1[last], hrds * hrd.time_offset_length,
-                 s.max_num_reorder_frames, s.max_dec_frame_buffering),
-            ints(o.profile_idc, o.constraint_flags, o.level_idc, c * o.chroma_format_idc,
-                 c * o.bit_depth_luma_minus8, o.log2_max_frame_num_minus4, o.poc_type,
-                 o.poc_type == 0 ? o.log2_max_poc_lsb_minus4 : 0, o.offset_for_non_ref_pic,
-                 o.offset_for_top_to_bottom_field, o.width_mbs, o.height_mbs, o.crop_left,
-                 o.crop_bottom, o.sar_width, o.sar_height, o.timing * o.time_scale,
-                 o.timing * o.num_units_in_tick, o.vcl_hrd, hrds * last, hrds * o.hrd.cbr,
-                 hrds * (o.hrd.cpb_size_value_minus1 + last), hrds * 20,
-                 r * o.max_num_reorder_frames, r * o.max_dec_frame_buffering));
+  EXPECT_EQ(
+      ints(s.profile_idc, s.constraint_flags, s.level_idc, s.chroma_format_idc,
+           s.bit_depth_luma_minus8, s.log2_max_frame_num_minus4, s.pic_order_cnt_type,
+           s.log2_max_pic_order_cnt_lsb_minus4, s.offset_for_non_ref_pic,
+           s.offset_for_top_to_bottom_field, s.pic_width_in_mbs_minus1 + 1,
+           s.pic_height_in_map_units_minus1 + 1, s.frame_crop_left_offset,
+           s.frame_crop_bottom_offset, s.sar_width, s.sar_height, s.time_scale, s.num_units_in_tick,
+           s.vcl_hrd_parameters_present_flag, hrds * hrd.cpb_cnt_minus1, hrds * hrd.cbr_flag[last],
+           hrds * hrd.cpb_size_value_minus1[last], hrds * hrd.time_offset_length,
+           s.max_num_reorder_frames, s.max_dec_frame_buffering),
+      ints(o.profile_idc, o.constraint_flags, o.level_idc, c * o.chroma_format_idc,
+           c * o.bit_depth_luma_minus8, o.log2_max_frame_num_minus4, o.poc_type,
+           o.poc_type == 0 ? o.log2_max_poc_lsb_minus4 : 0, o.offset_for_non_ref_pic,
+           o.offset_for_top_to_bottom_field, o.width_mbs, o.height_mbs, o.crop_left, o.crop_bottom,
+           o.sar_width, o.sar_height, o.timing * o.time_scale, o.timing * o.num_units_in_tick,
+           o.vcl_hrd, hrds * last, hrds * o.hrd.cbr, hrds * (o.hrd.cpb_size_value_minus1 + last),
+           hrds * 20, r * o.max_num_reorder_frames, r * o.max_dec_frame_buffering));
   EXPECT_EQ(std::vector<int32_t>(s.offset_for_ref_frame,
                                  s.offset_for_ref_frame + s.num_ref_frames_in_pic_order_cnt_cycle),
             o.offset_for_ref_frame);
@@ -170,26 +174,44 @@ TEST_P(H264Sps, ParsesEveryCodedField) {
 INSTANTIATE_TEST_SUITE_P(
     Sets, H264Sps,
     testing::Values(
-        std::pair("BaselineWithoutChromaFields",
-                  SpsOptions{.level_idc = 21, .log2_max_frame_num_minus4 = 5, .poc_type = 2,
-                             .width_mbs = 10, .height_mbs = 8}),
-        std::pair("HighWithCroppingExtendedSarAndTiming",
-                  SpsOptions{.profile_idc = 100, .constraint_flags = 0, .level_idc = 40,
-                             .bit_depth_luma_minus8 = 2, .bit_depth_chroma_minus8 = 2,
-                             .log2_max_poc_lsb_minus4 = 4, .width_mbs = 120, .height_mbs = 68,
-                             .cropping = true, .crop_left = 3, .crop_bottom = 4, .vui = true,
-                             .aspect_ratio_info = true, .aspect_ratio_idc = 255, .sar_width = 4,
-                             .sar_height = 3, .timing = true, .num_units_in_tick = 1001,
-                             .time_scale = 60000}),
+        std::pair("BaselineWithoutChromaFields", SpsOptions{.level_idc = 21,
+                                                            .log2_max_frame_num_minus4 = 5,
+                                                            .poc_type = 2,
+                                                            .width_mbs = 10,
+                                                            .height_mbs = 8}),
+        std::pair("HighWithCroppingExtendedSarAndTiming", SpsOptions{.profile_idc = 100,
+                                                                     .constraint_flags = 0,
+                                                                     .level_idc = 40,
+                                                                     .bit_depth_luma_minus8 = 2,
+                                                                     .bit_depth_chroma_minus8 = 2,
+                                                                     .log2_max_poc_lsb_minus4 = 4,
+                                                                     .width_mbs = 120,
+                                                                     .height_mbs = 68,
+                                                                     .cropping = true,
+                                                                     .crop_left = 3,
+                                                                     .crop_bottom = 4,
+                                                                     .vui = true,
+                                                                     .aspect_ratio_info = true,
+                                                                     .aspect_ratio_idc = 255,
+                                                                     .sar_width = 4,
+                                                                     .sar_height = 3,
+                                                                     .timing = true,
+                                                                     .num_units_in_tick = 1001,
+                                                                     .time_scale = 60000}),
         std::pair("HrdAndBitstreamRestrictionBehindLowDelayFlag",
-                  SpsOptions{.vui = true, .timing = true, .nal_hrd = true, .vcl_hrd = true,
-                             .hrd = {.cpb_cnt_minus1 = 2, .cbr = true}, .low_delay_hrd = true,
-                             .bitstream_restriction = true, .max_num_reorder_frames = 2,
+                  SpsOptions{.vui = true,
+                             .timing = true,
+                             .nal_hrd = true,
+                             .vcl_hrd = true,
+                             .hrd = {.cpb_cnt_minus1 = 2, .cbr = true},
+                             .low_delay_hrd = true,
+                             .bitstream_restriction = true,
+                             .max_num_reorder_frames = 2,
                              .max_dec_frame_buffering = 4}),
-        std::pair("PocTypeOneCycle",
-                  SpsOptions{.poc_type = 1, .offset_for_non_ref_pic = -3,
-                             .offset_for_top_to_bottom_field = 1,
-                             .offset_for_ref_frame = {2, -5, 7}}),
+        std::pair("PocTypeOneCycle", SpsOptions{.poc_type = 1,
+                                                .offset_for_non_ref_pic = -3,
+                                                .offset_for_top_to_bottom_field = 1,
+                                                .offset_for_ref_frame = {2, -5, 7}}),
         std::pair("LargestPocCycle",
                   SpsOptions{.poc_type = 1, .offset_for_ref_frame = std::vector(255, 1)}),
         std::pair("LargestCpbCount",
@@ -200,15 +222,17 @@ INSTANTIATE_TEST_SUITE_P(
 // frames in the cycle, 33 schedules, frame_num and POC lsb lengths); a
 // scaling matrix is refused with the fields so far kept.
 TEST(H264SpsDamage, OversizedCountsAndScalingMatricesAreRefused) {
-  const SpsOptions cases[] = {
-      {.poc_type = 1, .offset_for_ref_frame = std::vector(256, 1)},
-      {.vui = true, .nal_hrd = true, .hrd = {.cpb_cnt_minus1 = 32}},
-      {.log2_max_frame_num_minus4 = 13},
-      {.log2_max_frame_num_minus4 = 12, .log2_max_poc_lsb_minus4 = 13}};
+  const SpsOptions cases[] = {{.poc_type = 1, .offset_for_ref_frame = std::vector(256, 1)},
+                              {.vui = true, .nal_hrd = true, .hrd = {.cpb_cnt_minus1 = 32}},
+                              {.log2_max_frame_num_minus4 = 13},
+                              {.log2_max_frame_num_minus4 = 12, .log2_max_poc_lsb_minus4 = 13}};
   ZepAvcSps sps;
   for (const SpsOptions& o : cases) EXPECT_EQ(parse(make_sps(o), &sps), ZEP_FAIL) << &o - cases;
-  ASSERT_EQ(parse(make_sps({.profile_idc = 100, .level_idc = 31, .chroma_format_idc = 3,
-                            .separate_colour_plane = true, .scaling_matrix_present = true}),
+  ASSERT_EQ(parse(make_sps({.profile_idc = 100,
+                            .level_idc = 31,
+                            .chroma_format_idc = 3,
+                            .separate_colour_plane = true,
+                            .scaling_matrix_present = true}),
                   &sps),
             ZEP_ERR_UNSUPPORTED_SPS_DATA);
   EXPECT_EQ(

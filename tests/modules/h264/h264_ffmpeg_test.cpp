@@ -137,7 +137,8 @@ TEST_P(H264FfmpegTest, AccessUnitsMatchFfprobeAndDecodeToTheSameFrames) {
                        std::string(c.name) == "interlaced" ? 1u : 0u));
   // A display size stretched by the sample aspect ratio, wider or taller.
   const std::string sar = stream.value("sample_aspect_ratio", "0:1");
-  const double w = std::stod(sar.substr(0, sar.find(':'))), h = std::stod(sar.substr(sar.find(':') + 1));
+  const double w = std::stod(sar.substr(0, sar.find(':'))),
+               h = std::stod(sar.substr(sar.find(':') + 1));
   if (w > 0 && w != h) {
     EXPECT_EQ(std::pair(format.displayWidth, format.displayHeight),
               w > h ? std::pair(uint32_t(w / h * format.width + 0.5), format.height)

@@ -16,7 +16,7 @@ using namespace zeptest;
 using namespace h264test;
 using Slices = std::vector<SliceOptions>;
 
-constexpr size_t kChunk = 10000000;  // the reader's chunk of the file
+constexpr size_t kChunk = 10000000;                          // the reader's chunk of the file
 const SpsOptions kSps, kTimed{.vui = true, .timing = true};  // timed: 25 frames a second
 const SliceOptions kIdr = idr_slice();
 Bytes slice(const SliceOptions& s) { return make_slice(kSps, s); }
@@ -164,13 +164,23 @@ struct FormatCase {
 };
 SpsOptions sar(uint32_t idc, uint32_t width_mbs, uint32_t height_mbs, uint32_t w = 0,
                uint32_t h = 0) {
-  return {.width_mbs = width_mbs, .height_mbs = height_mbs, .vui = true, .aspect_ratio_info = true,
-          .aspect_ratio_idc = idc, .sar_width = w, .sar_height = h};
+  return {.width_mbs = width_mbs,
+          .height_mbs = height_mbs,
+          .vui = true,
+          .aspect_ratio_info = true,
+          .aspect_ratio_idc = idc,
+          .sar_width = w,
+          .sar_height = h};
 }
 // Crops of 1 left, 2 right and 2 bottom, in the chroma format's units.
 SpsOptions crop(uint8_t profile, uint32_t chroma, bool frame_mbs_only, uint32_t right = 2) {
-  return {.profile_idc = profile, .chroma_format_idc = chroma, .frame_mbs_only = frame_mbs_only,
-          .cropping = true, .crop_left = 1, .crop_right = right, .crop_bottom = 2};
+  return {.profile_idc = profile,
+          .chroma_format_idc = chroma,
+          .frame_mbs_only = frame_mbs_only,
+          .cropping = true,
+          .crop_left = 1,
+          .crop_right = right,
+          .crop_bottom = 2};
 }
 class H264Format : public testing::TestWithParam<FormatCase> {};
 
@@ -231,7 +241,9 @@ void expect_units(const Bytes& stream, std::vector<Bytes> slices, ZEP_STATUS tit
     ASSERT_FALSE(nals.empty()) << i;
     EXPECT_EQ(nals.back(), slices[i]) << i;
     if (i > 0 || title == ZEP_OK) {
-      EXPECT_EQ(nals, (i > 0 ? std::vector<Bytes>{slices[i]} : std::vector<Bytes>{sps, pps, slices[0]})) << i;
+      EXPECT_EQ(nals,
+                (i > 0 ? std::vector<Bytes>{slices[i]} : std::vector<Bytes>{sps, pps, slices[0]}))
+          << i;
     }
     EXPECT_EQ(units[i].flags, (nals.back()[0] & 0x1F) == 5 ? ZEP_BLOCK_FLAG_KEYFRAME : 0) << i;
   }
@@ -386,8 +398,7 @@ TEST(H264Module, TooSmallBufferWithoutCallbackLeavesTheStreamInPlace) {
   block.data = buffer.data();
   block.capacity = uint32_t(buffer.size());
   ASSERT_EQ(read(), ZEP_OK);
-  EXPECT_EQ(split_units(Bytes(block.data, block.data + block.size))[0],
-            make_slice(kTimed, big));
+  EXPECT_EQ(split_units(Bytes(block.data, block.data + block.size))[0], make_slice(kTimed, big));
   EXPECT_EQ(block.time, 400000);  // the failed reads did not advance the order
   ASSERT_EQ(read(), ZEP_OK);
   EXPECT_EQ(block.time, 800000);
@@ -446,7 +457,14 @@ TEST(H264Module, QueryAnswers) {
           {ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE, 0, ZEP_OK, avcc_size, 0, 0, {}, 32},
           {ZEP_QID_NUM_CONTAINER_TITLE, 1, ZEP_ERR_INVALID_STREAM, 0, 0, 0, {}, 64},
           {ZEP_QID_GET_CONTAINER_TYPE, 0, ZEP_ERR_INVALID_QUERY_ID, 0, 0, 0, {}, 64},
-          {ZEP_QID_GET_CONTAINER_PROP, 0, ZEP_OK, 0, 11, 12, {0x10, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}, 0},
+          {ZEP_QID_GET_CONTAINER_PROP,
+           0,
+           ZEP_OK,
+           0,
+           11,
+           12,
+           {0x10, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0},
+           0},
           {ZEP_QID_GET_TITLE_PROP, 0, ZEP_OK, 0, 11, 24, title, 0},
           {ZEP_QID_GET_TITLE_MEDIA_PROP, 0, ZEP_OK, 0, 11, 8, {0, 0, 1, 0, 0, 0, 0, 0}, 0},
           {ZEP_QID_GET_VIDEO_MEDIA_PROP, 0, ZEP_OK, 0, 11, 8, {0x10, 0, 0, 0, 2, 0, 0, 0}, 0},

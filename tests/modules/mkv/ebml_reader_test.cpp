@@ -43,9 +43,12 @@ TEST_F(EbmlLayer, VintsReadTheSameFromTheFileAndFromMemory) {
     bool isSigned, stripMarker;
     uint64_t value;
     uint32_t length;
-  } cases[] = {{{0x40, 0x02}, false, true, 2, 2},        {{0x40, 0x02}, false, false, 0x4002, 2},
-               {{0x80}, true, true, uint64_t(-63), 1},   {{0xFF}, true, true, 64, 1},
-               {{0x5F, 0xFF}, true, true, 0, 2},         {{0xFF}, false, true, 127, 1},
+  } cases[] = {{{0x40, 0x02}, false, true, 2, 2},
+               {{0x40, 0x02}, false, false, 0x4002, 2},
+               {{0x80}, true, true, uint64_t(-63), 1},
+               {{0xFF}, true, true, 64, 1},
+               {{0x5F, 0xFF}, true, true, 0, 2},
+               {{0xFF}, false, true, 127, 1},
                {{0x01, 0, 0, 0, 0, 0, 0, 5}, false, true, 5, 8},
                {{0x00, 1, 2, 3, 4, 5, 6, 7, 8}, false, true, 0x0102030405060708, 9}};
   for (const auto& c : cases) {
@@ -190,9 +193,10 @@ TEST_F(EbmlWalk, VisitsTheChildrenWithinTheParent) {
   }
   // A handler that claims no data steps into the element.
   std::string seen;
-  EXPECT_EQ(walk({E(0xE0, {E::uint(0xB0, 64), E::uint(0xBA, 48)}), E::uint(0xD7, 1)}, &seen,
-                 [](uint32_t id, uint64_t& size) { return ZEP_STATUS(id == 0xE0 ? (size = 0) : 0); }),
-            0);
+  EXPECT_EQ(
+      walk({E(0xE0, {E::uint(0xB0, 64), E::uint(0xBA, 48)}), E::uint(0xD7, 1)}, &seen,
+           [](uint32_t id, uint64_t& size) { return ZEP_STATUS(id == 0xE0 ? (size = 0) : 0); }),
+      0);
   EXPECT_EQ(seen, "E0:6 B0:1 BA:1 D7:1 ");
 }
 

@@ -133,7 +133,9 @@ TEST_F(MkvCrafted, TrackRecordsFromTheTrackEntries) {
                 get(*f, ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA)),
             "4 1 1 1 ")
       << "streams: all, video, audio, subtitle";
-  const auto track = [&](uint32_t n) { return record<ZepMkvTrackProp>(*f, ZEP_QID_GET_TRACK_PROP, n); };
+  const auto track = [&](uint32_t n) {
+    return record<ZepMkvTrackProp>(*f, ZEP_QID_GET_TRACK_PROP, n);
+  };
   EXPECT_EQ(track(1).codecCode, 54u);
   EXPECT_EQ(row(track(2).kind, track(2).number), "0 3 ");
   EXPECT_EQ(zep::u16_to_utf8(track(3).codecId), "A_AAC/MPEG4/LC/SBR");
@@ -304,9 +306,10 @@ E attached(std::string_view name, std::string_view mime, std::string_view about,
 // The FileData is read into the caller's buffer; a smaller one gets its first bytes.
 TEST_F(MkvCrafted, AttachmentDataIsReadIntoTheCallersBuffer) {
   const Bytes font = {9, 8, 7, 6, 5}, picture = pattern_bytes(3, 3000);
-  auto f = open(segment_file(mkv_info(), {video()},
-                             {E(kAttachments, {attached("font.ttf", "font/ttf", "A font", font, 42),
-                                               attached("cover.png", "image/png", "", picture, 43)})}));
+  auto f =
+      open(segment_file(mkv_info(), {video()},
+                        {E(kAttachments, {attached("font.ttf", "font/ttf", "A font", font, 42),
+                                          attached("cover.png", "image/png", "", picture, 43)})}));
   ASSERT_GE(titleStatus_, 0);
   EXPECT_EQ(row(get(*f, ZEP_QID_GET_ATTACHMENT_COUNT), get(*f, ZEP_QID_GET_ATTACHMENT_SIZE, 0),
                 get(*f, ZEP_QID_GET_ATTACHMENT_SIZE, 1)),
@@ -426,10 +429,11 @@ TEST_F(MkvCrafted, BlockTimesFollowTheTimecodeScale) {
                                           {1000000, (1 << 24) + 1, ((1 << 24) + 1) * 10000ll},
                                           {1000, 1500000, 15000000}};
   for (const auto& [scale, clusterTime, expected] : cases) {
-    auto blocks = open(segment_file(mkv_info({}, uint64_t(scale)), {audio(1)},
-                                    {mkv_cluster(uint64_t(clusterTime),
-                                                 {mkv_simple_block(1, 0, kBlockKey, {{1}})})}))
-                      ->read_all();
+    auto blocks =
+        open(segment_file(
+                 mkv_info({}, uint64_t(scale)), {audio(1)},
+                 {mkv_cluster(uint64_t(clusterTime), {mkv_simple_block(1, 0, kBlockKey, {{1}})})}))
+            ->read_all();
     ASSERT_EQ(blocks.size(), 1u) << scale;
     EXPECT_EQ(blocks[0].time, expected) << scale;
   }
@@ -516,8 +520,9 @@ TEST_F(MkvCrafted, DamagedFilesOpenAsFarAsTheyGo) {
       ASSERT_LE(blocks.size(), reference.size()) << kind << " at " << cut;
       // Garbage may read as blocks of its own; zeros may fall in the last
       // block's payload; a cut block is not delivered at all.
-      const size_t same = kind == 2 ? 0 : kind == 1 && !blocks.empty() ? blocks.size() - 1
-                                                                        : blocks.size();
+      const size_t same = kind == 2                      ? 0
+                          : kind == 1 && !blocks.empty() ? blocks.size() - 1
+                                                         : blocks.size();
       for (size_t n = 0; n < same; ++n)
         ASSERT_EQ(blocks[n].data, reference[n].data) << kind << " at " << cut << " block " << n;
     }

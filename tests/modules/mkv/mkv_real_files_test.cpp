@@ -317,7 +317,8 @@ TEST_P(MkvRealCut, PlaysUpToTheCutThenEnds) {
   }
   ASSERT_LT(blocks.size(), expected.size());
   for (size_t k = 0; k < blocks.size(); ++k)
-    ASSERT_TRUE(same_block(blocks[k], expected[k])) << "block " << k << " differs from the whole file's";
+    ASSERT_TRUE(same_block(blocks[k], expected[k]))
+        << "block " << k << " differs from the whole file's";
 }
 
 class MkvRealApi : public MkvRealFile {
@@ -358,7 +359,8 @@ TEST_P(MkvRealApi, PushAndPullExtractionEqualsFfmpeg) {
     const std::vector<std::string> outs = extract(streams, mode, ".bin");
     ASSERT_EQ(outs.size(), streams.size());
     for (int s : streams) {
-      const Bytes got = zeptest::read_file(outs[size_t(s)]), expected = ffmpeg_payload(reference_, s);
+      const Bytes got = zeptest::read_file(outs[size_t(s)]),
+                  expected = ffmpeg_payload(reference_, s);
       EXPECT_TRUE(got == expected) << "stream " << s << ": " << difference(got, expected);
     }
   }
@@ -380,12 +382,13 @@ TEST_P(MkvRealEs, ElementaryStreamDecodesWithoutErrors) {
     const std::vector<std::string> pull = extract({stream}, "--es --pull", suffix);
     ASSERT_EQ(pull.size(), 1u);
     EXPECT_TRUE(zeptest::read_file(es) == zeptest::read_file(pull[0])) << "push and pull differ";
-    EXPECT_EQ(zeptest::command_output("ffmpeg -nostdin -v error -i " + quote(es) + " -f null - 2>&1"),
-              "")
+    EXPECT_EQ(
+        zeptest::command_output("ffmpeg -nostdin -v error -i " + quote(es) + " -f null - 2>&1"), "")
         << "ffmpeg's complaints about the elementary stream";
     const std::string frames = zeptest::command_output(
         "ffprobe -v error -count_frames -select_streams 0 -show_entries stream=nb_read_frames "
-        "-of csv=p=0 " + quote(es));
+        "-of csv=p=0 " +
+        quote(es));
     EXPECT_EQ(std::atoi(frames.c_str()), int(probe_packets(path_, stream).size()))
         << "decoded frames";
   }
@@ -405,8 +408,9 @@ std::string stem_name(const ::testing::TestParamInfo<RealFile>& p) {
 void PrintTo(const RealFile& c, std::ostream* os) { *os << c.stem; }
 
 INSTANTIATE_TEST_SUITE_P(mkv_real, MkvRealFile, ::testing::ValuesIn(kFiles), stem_name);
-INSTANTIATE_TEST_SUITE_P(mkv_real, MkvRealSeek,
-                         files([](const RealFile& f) { return (f.tests & (kSeek | kSeekCues)) != 0; }),
+INSTANTIATE_TEST_SUITE_P(mkv_real, MkvRealSeek, files([](const RealFile& f) {
+                           return (f.tests & (kSeek | kSeekCues)) != 0;
+                         }),
                          stem_name);
 INSTANTIATE_TEST_SUITE_P(mkv_real, MkvRealCut, files([](const RealFile& f) { return f.cut > 0; }),
                          stem_name);
