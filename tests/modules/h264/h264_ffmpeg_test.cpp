@@ -14,21 +14,18 @@
 
 namespace {
 
-using h264test::AccessUnit;
-using h264test::H264File;
-using zeptest::Bytes;
-using zeptest::command_output;
-using zeptest::TempDir;
+using namespace zeptest;
+using namespace h264test;
 
+// Name, filters and encoder options, the POC type x264 chooses, access unit delimiters.
 struct StreamCase {
   const char* name;
-  const char* ffmpeg_options;  // filters and encoder options
+  const char* ffmpeg_options;
   uint32_t poc_type;
   bool with_aud;
 };
 
-// 25 frames a second: a frame lasts 400,000 units of 100 ns.
-constexpr int64_t kFrameDuration = 400000;
+constexpr int64_t kFrameDuration = 400000;  // 25 frames a second, in 100 ns
 
 const StreamCase kCases[] = {
     {"baseline", "-c:v libx264 -profile:v baseline -x264-params keyint=10:min-keyint=10:scenecut=0",
@@ -45,14 +42,12 @@ const StreamCase kCases[] = {
 class H264FfmpegTest : public ::testing::TestWithParam<StreamCase> {
  protected:
   void SetUp() override {
-    if (!zeptest::have_tool("ffmpeg") || !zeptest::have_tool("ffprobe")) {
-      GTEST_SKIP() << "ffmpeg not installed";
-    }
+    if (!have_tool("ffmpeg") || !have_tool("ffprobe")) GTEST_SKIP() << "ffmpeg not installed";
     path_ = dir_.path() + "/" + GetParam().name + ".h264";
     const std::string command =
         "ffmpeg -v error -y -f lavfi -i testsrc2=size=160x120:rate=25:duration=2 " +
         std::string(GetParam().ffmpeg_options) + " -pix_fmt yuv420p -f h264 " + path_;
-    ASSERT_EQ(zeptest::run_command(command), 0) << command;
+    ASSERT_EQ(run_command(command), 0) << command;
   }
 
   nlohmann::json probe(const std::string& what) const {
@@ -63,11 +58,8 @@ class H264FfmpegTest : public ::testing::TestWithParam<StreamCase> {
   static std::vector<std::string> frame_hashes(const std::string& path) {
     std::istringstream lines(command_output("ffmpeg -v error -i " + path + " -f framemd5 -"));
     std::vector<std::string> hashes;
-    std::string line;
-    while (std::getline(lines, line)) {
-      if (line.empty() || line[0] == '#') continue;
-      hashes.push_back(line.substr(line.rfind(',') + 1));
-    }
+    for (std::string line; std::getline(lines, line);)
+      if (!line.empty() && line[0] != '#') hashes.push_back(line.substr(line.rfind(',') + 1));
     return hashes;
   }
 
@@ -88,7 +80,7 @@ TEST_P(H264FfmpegTest, AccessUnitsMatchFfprobeAndDecodeToTheSameFrames) {
   const nlohmann::json packets = probe("-show_packets")["packets"];
   ASSERT_EQ(units.size(), packets.size());
   for (size_t i = 0; i < units.size(); ++i) {
-    const std::vector<int> types = h264test::unit_types(units[i].data);
+    const std::vector<int> types = unit_types(units[i].data);
     ASSERT_FALSE(types.empty()) << i;
     const bool idr = std::find(types.begin(), types.end(), 5) != types.end();
     EXPECT_EQ(units[i].flags == ZEP_BLOCK_FLAG_KEYFRAME, idr) << i;
@@ -140,22 +132,18 @@ TEST_P(H264FfmpegTest, AccessUnitsMatchFfprobeAndDecodeToTheSameFrames) {
   const nlohmann::json stream = probe("-show_streams")["streams"][0];
   ZepVideoStreamFormat format;
   ASSERT_EQ(file.format(&format), ZEP_OK);
-  EXPECT_EQ(format.width, stream["width"].get<uint32_t>());
-  EXPECT_EQ(format.height, stream["height"].get<uint32_t>());
-  EXPECT_EQ(format.rate, 25u);
-  EXPECT_EQ(format.scale, 1u);
+  EXPECT_EQ(std::tuple(format.width, format.height, format.rate, format.scale, format.interlaced),
+            std::tuple(stream["width"].get<uint32_t>(), stream["height"].get<uint32_t>(), 25u, 1u,
+                       std::string(c.name) == "interlaced" ? 1u : 0u));
+  // A display size stretched by the sample aspect ratio, wider or taller.
   const std::string sar = stream.value("sample_aspect_ratio", "0:1");
-  const double sar_w = std::stod(sar.substr(0, sar.find(':')));
-  const double sar_h = std::stod(sar.substr(sar.find(':') + 1));
-  if (sar_w > 0 && sar_w != sar_h) {
-    const uint32_t expected_width =
-        sar_w > sar_h ? uint32_t(sar_w / sar_h * format.width + 0.5) : format.width;
-    const uint32_t expected_height =
-        sar_w > sar_h ? format.height : uint32_t(sar_h / sar_w * format.height + 0.5);
-    EXPECT_EQ(format.displayWidth, expected_width);
-    EXPECT_EQ(format.displayHeight, expected_height);
+  const double w = std::stod(sar.substr(0, sar.find(':'))),
+               h = std::stod(sar.substr(sar.find(':') + 1));
+  if (w > 0 && w != h) {
+    EXPECT_EQ(std::pair(format.displayWidth, format.displayHeight),
+              w > h ? std::pair(uint32_t(w / h * format.width + 0.5), format.height)
+                    : std::pair(format.width, uint32_t(h / w * format.height + 0.5)));
   }
-  EXPECT_EQ(format.interlaced, std::string(c.name) == "interlaced" ? 1u : 0u);
 
   // The POC type the encoder chose is the one this case exercises.
   const Bytes sps = file.query_bytes(ZEP_QID_SPS_SIZE, ZEP_QID_SPS_DATA);
@@ -163,7 +151,7 @@ TEST_P(H264FfmpegTest, AccessUnitsMatchFfprobeAndDecodeToTheSameFrames) {
   ASSERT_EQ(zep_avc_parse_sps(&parsed, sps.data(), uint32_t(sps.size())), ZEP_OK);
   EXPECT_EQ(parsed.pic_order_cnt_type, c.poc_type);
   // The delimiters that were dropped were there in the first place.
-  const Bytes raw = zeptest::read_file(path_);
+  const Bytes raw = read_file(path_);
   const uint8_t delimiter[] = {0, 0, 1, 9};
   const bool has_delimiters =
       std::search(raw.begin(), raw.end(), delimiter, delimiter + 4) != raw.end();

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <functional>
+#include <tuple>
 
 #include "modules/h264/h264_annexb.h"
 #include "tests/modules/h264/h264_stream_fixture.h"
@@ -11,54 +12,48 @@
 
 namespace {
 
-using h264test::AccessUnit;
-using h264test::H264File;
-using h264test::split_units;
-using h264test::unit_types;
-using zeptest::annexb;
-using zeptest::Bytes;
-using zeptest::make_slice;
-using zeptest::SliceOptions;
-using zeptest::SpsOptions;
+using namespace zeptest;
+using namespace h264test;
 using Slices = std::vector<SliceOptions>;
 
-constexpr size_t kChunk = 10000000;  // the reader's chunk of the file
-const SpsOptions kSps;
-const SliceOptions kIdr = zeptest::idr_slice();
+constexpr size_t kChunk = 10000000;                          // the reader's chunk of the file
+const SpsOptions kSps, kTimed{.vui = true, .timing = true};  // timed: 25 frames a second
+const SliceOptions kIdr = idr_slice();
 Bytes slice(const SliceOptions& s) { return make_slice(kSps, s); }
-SliceOptions sized(SliceOptions s, size_t payload_bytes) {
-  s.payload_bytes = payload_bytes;
-  return s;
-}
-// A reference P picture and a non-reference B picture.
-SliceOptions p(uint32_t poc, uint32_t frame_num = 1) { return zeptest::p_slice(poc, frame_num); }
-SliceOptions b(uint32_t poc, uint32_t frame_num) { return zeptest::p_slice(poc, frame_num, 0); }
 SliceOptions with(SliceOptions s, const std::function<void(SliceOptions&)>& change) {
   change(s);
   return s;
 }
+SliceOptions sized(SliceOptions s, size_t payload) {
+  return with(s, [&](SliceOptions& o) { o.payload_bytes = payload; });
+}
+// A reference P picture and a non-reference B picture.
+SliceOptions p(uint32_t poc, uint32_t frame_num = 1) { return p_slice(poc, frame_num); }
+SliceOptions b(uint32_t poc, uint32_t frame_num) { return p_slice(poc, frame_num, 0); }
 Bytes cat(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
-std::string case_name(const auto& info) { return info.param.name; }
+template <typename T>
+std::string case_name(const testing::TestParamInfo<T>& info) {
+  return info.param.name;
+}
 
 // A stream in a scratch file, opened by the module.
 struct Opened {
   explicit Opened(const Bytes& stream) : file(dir.write("s.h264", stream)) {}
-  zeptest::TempDir dir;
+  TempDir dir;
   H264File file;
 };
 
-TEST(H264Module, InformationAndProbe) {
+// The extension decides, in any case, with trailing spaces dropped.
+TEST(H264Module, ProbeByName) {
   const ZepModuleOps& ops = H264File::ops();
-  EXPECT_EQ(ops.GetModuleInfo()->canRead, 1u);
-  EXPECT_EQ(ops.GetModuleInfo()->canWrite, 0u);
   EXPECT_EQ(ops.InitModule(nullptr), ZEP_OK);
+  EXPECT_EQ(ops.GetModuleInfo()->canRead, 1u);
   const std::pair<const char16_t*, uint32_t> cases[] = {
-      {u"clip.h264", 100},     {u"CLIP.H264", 100}, {u"a.264", 100}, {u"b.AvC", 100},
-      {u"dir.x/c.avc  ", 100}, {u"clip.mp4", 0},    {u"h264", 0},    {u".h264", 0},
-      {u"clip.h264.mp4", 0},   {u"clip.h26", 0}};
+      {u"CLIP.H264", 100}, {u"a.264", 100}, {u"b.AvC", 100}, {u"dir.x/c.avc  ", 100},
+      {u"clip.mp4", 0},    {u"h264", 0},    {u".h264", 0},   {u"clip.h264.mp4", 0}};
   for (const auto& [name, expected] : cases) {
     uint32_t score = 7;
     EXPECT_EQ(ops.ProbeContainer(&score, name, nullptr), ZEP_OK);
@@ -80,36 +75,32 @@ struct TimingCase {
   uint32_t rate, scale;
   bool bottom_field_pic_order = false;
 };
-
-void PrintTo(const TimingCase& c, std::ostream* os) { *os << c.name; }
 class H264Timing : public testing::TestWithParam<TimingCase> {};
 
 TEST_P(H264Timing, BlockTimesDurationsKeysAndRate) {
   const TimingCase& c = GetParam();
-  Opened s(zeptest::h264_stream(c.sps, c.slices, c.bottom_field_pic_order));
+  Opened s(h264_stream(c.sps, c.slices, c.bottom_field_pic_order));
   ASSERT_EQ(s.file.set_title(), ZEP_OK);
   ZEP_STATUS status = ZEP_OK;
   const std::vector<AccessUnit> units = s.file.read_all(&status);
   EXPECT_EQ(status, ZEP_ERR_END_OF_STREAM);
   ASSERT_EQ(units.size(), c.slices.size());
   for (size_t i = 0; i < units.size(); ++i) {
-    EXPECT_EQ(units[i].time, c.times[i]) << i;
-    EXPECT_EQ(units[i].duration, c.duration) << i;
-    EXPECT_EQ(units[i].flags, c.slices[i].nal_unit_type == 5 ? ZEP_BLOCK_FLAG_KEYFRAME : 0) << i;
+    EXPECT_EQ(std::tuple(units[i].time, units[i].duration, units[i].flags),
+              std::tuple(c.times[i], c.duration,
+                         c.slices[i].nal_unit_type == 5 ? ZEP_BLOCK_FLAG_KEYFRAME : 0u))
+        << i;
   }
-  ZepVideoStreamFormat format;
-  ASSERT_EQ(s.file.format(&format), ZEP_OK);
-  EXPECT_EQ(format.rate, c.rate);
-  EXPECT_EQ(format.scale, c.scale);
-  EXPECT_EQ(format.width, 64u);
-  EXPECT_EQ(format.height, c.sps.frame_mbs_only ? 64u : 128u);  // two fields of 4 map units
-  EXPECT_EQ(format.interlaced, c.sps.frame_mbs_only ? 0u : 1u);
-  EXPECT_EQ(std::memcmp(&format.fourcc, "H264", 4), 0);
-  EXPECT_EQ(std::memcmp(&format.compression, "H264", 4), 0);
-  EXPECT_EQ(format.kind & 0xFF, 1u);
+  ZepVideoStreamFormat f;
+  ASSERT_EQ(s.file.format(&f), ZEP_OK);
+  // Two fields of 4 map units are 128 rows.
+  EXPECT_EQ(std::tuple(f.rate, f.scale, f.width, f.height, f.interlaced, f.kind & 0xFF),
+            std::tuple(c.rate, c.scale, 64u, c.sps.frame_mbs_only ? 64u : 128u,
+                       c.sps.frame_mbs_only ? 0u : 1u, 1u));
+  EXPECT_EQ(std::memcmp(&f.fourcc, "H264", 4) | std::memcmp(&f.compression, "H264", 4), 0);
 }
 
-// Times of pictures a POC step apart at 25 frames a second.
+// Times of pictures `step` POC units apart at 25 frames a second.
 std::vector<int64_t> halves(std::initializer_list<int64_t> steps) {
   std::vector<int64_t> times;
   for (int64_t step : steps) times.push_back(step * 200000);
@@ -117,22 +108,19 @@ std::vector<int64_t> halves(std::initializer_list<int64_t> steps) {
 }
 
 std::vector<TimingCase> timing_cases() {
-  const SpsOptions timed{.vui = true, .timing = true};  // 25 frames a second
-  SpsOptions wrap = timed, type2 = timed, type1 = timed, earlier = timed, fields = timed;
+  SpsOptions wrap = kTimed, type2 = kTimed, type1 = kTimed, earlier = kTimed, fields = kTimed;
   wrap.log2_max_poc_lsb_minus4 = 0;  // MaxPicOrderCntLsb 16
-  std::vector<SliceOptions> wrapping = {kIdr};
+  Slices wrapping = {kIdr}, by_frame_num = {kIdr};
   for (uint32_t k = 1; k <= 12; ++k) wrapping.push_back(p((2 * k) % 16, k % 16));
   type2.poc_type = 2;
   type2.log2_max_frame_num_minus4 = 0;  // frame_num wraps at 16
-  std::vector<SliceOptions> by_frame_num = {kIdr};
   for (uint32_t k = 1; k <= 20; ++k) by_frame_num.push_back(p(0, k % 16));
   by_frame_num.push_back(kIdr);
   type1.poc_type = 1;
   type1.delta_pic_order_always_zero = true;
   type1.offset_for_ref_frame = {4};  // a reference frame every 2 frames
   type1.offset_for_non_ref_pic = -2;
-  // Interlaced frames whose bottom field comes first: each frame counts from
-  // its earlier field, so frames stay a whole frame apart.
+  // Bottom field first: each frame counts from its earlier field.
   earlier.frame_mbs_only = false;
   earlier.mbaff = true;
   auto bottom_first = [](SliceOptions& s) {
@@ -148,16 +136,9 @@ std::vector<TimingCase> timing_cases() {
   return {
       T{"NoTimingPlaysAtThirtyFramesASecond", kSps, Slices{kIdr, p(2), p(4, 2)},
         std::vector<int64_t>{0, 333333, 666666}, 333333, 30000, 1000},
-      // Decode order I0 P6 B2 B4 P12 B8 B10.
-      T{"BFramesFollowPictureOrder", timed,
-        Slices{kIdr, p(6), b(2, 2), b(4, 2), p(12, 2), b(8, 3), b(10, 3)},
-        halves({0, 6, 2, 4, 12, 8, 10}), 400000, 25, 1},
       T{"PocLsbWrapKeepsTimeIncreasing", wrap, wrapping, frames, 400000, 25, 1},
-      // Order number 0 + 10 + 2 for the second IDR.
-      T{"SecondIdrStartsBehindTheLargestOrderCount", timed,
-        Slices{kIdr, p(2), p(4, 2), p(6, 3), p(8, 4), p(10, 5), kIdr, p(2)}, frames, 400000, 25, 1},
       T{"FrameCountsFromItsEarlierField", earlier,
-        Slices{with(zeptest::idr_slice(1), bottom_first), with(p(3, 1), bottom_first),
+        Slices{with(idr_slice(1), bottom_first), with(p(3, 1), bottom_first),
                with(p(5, 2), bottom_first), with(p(7, 3), bottom_first)},
         frames, 400000, 25, 1, true},
       T{"PocTypeTwoCountsFromFrameNum", type2, by_frame_num, frames, 400000, 25, 1},
@@ -172,7 +153,7 @@ std::vector<TimingCase> timing_cases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, H264Timing, testing::ValuesIn(timing_cases()),
-                         case_name<testing::TestParamInfo<TimingCase>>);
+                         case_name<TimingCase>);
 
 // Picture and display size from the SPS.
 struct FormatCase {
@@ -181,7 +162,6 @@ struct FormatCase {
   ZEP_STATUS status;
   uint32_t width, height, display_width, display_height;
 };
-
 SpsOptions sar(uint32_t idc, uint32_t width_mbs, uint32_t height_mbs, uint32_t w = 0,
                uint32_t h = 0) {
   return {.width_mbs = width_mbs,
@@ -192,7 +172,6 @@ SpsOptions sar(uint32_t idc, uint32_t width_mbs, uint32_t height_mbs, uint32_t w
           .sar_width = w,
           .sar_height = h};
 }
-
 // Crops of 1 left, 2 right and 2 bottom, in the chroma format's units.
 SpsOptions crop(uint8_t profile, uint32_t chroma, bool frame_mbs_only, uint32_t right = 2) {
   return {.profile_idc = profile,
@@ -203,62 +182,50 @@ SpsOptions crop(uint8_t profile, uint32_t chroma, bool frame_mbs_only, uint32_t 
           .crop_right = right,
           .crop_bottom = 2};
 }
-
-void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name; }
 class H264Format : public testing::TestWithParam<FormatCase> {};
 
 TEST_P(H264Format, PictureAndDisplaySize) {
   const FormatCase& c = GetParam();
-  Opened s(zeptest::h264_stream(c.sps, {kIdr}));
+  Opened s(h264_stream(c.sps, {kIdr}));
   ASSERT_EQ(s.file.set_title(), ZEP_OK);
-  ZepVideoStreamFormat format;
-  ASSERT_EQ(s.file.format(&format), c.status);
+  ZepVideoStreamFormat f;
+  ASSERT_EQ(s.file.format(&f), c.status);
   if (c.status != ZEP_OK) return;
-  EXPECT_EQ(format.width, c.width);
-  EXPECT_EQ(format.height, c.height);
-  EXPECT_EQ(format.displayWidth, c.display_width);
-  EXPECT_EQ(format.displayHeight, c.display_height);
+  EXPECT_EQ(std::tuple(f.width, f.height, f.displayWidth, f.displayHeight),
+            std::tuple(c.width, c.height, c.display_width, c.display_height));
 }
 
+// A crop beyond the picture leaves an empty picture, not a wrapped size.
 INSTANTIATE_TEST_SUITE_P(
     Sps, H264Format,
     testing::Values(
         FormatCase{"NoAspectRatio", {}, ZEP_OK, 64, 64, 0, 0},
-        FormatCase{"Sar12To11", sar(2, 44, 36), ZEP_OK, 704, 576, 768, 576},
-        FormatCase{"Sar4To3Uncropped", sar(14, 90, 68), ZEP_OK, 1440, 1088, 1920, 1088},
-        FormatCase{"SquareSar", sar(1, 4, 4), ZEP_OK, 64, 64, 64, 64},
-        FormatCase{"Sar10To11MakesItTaller", sar(3, 44, 36), ZEP_OK, 704, 576, 704, 634},
         FormatCase{"ExtendedSar4To3", sar(255, 4, 4, 4, 3), ZEP_OK, 64, 64, 85, 64},
         FormatCase{"ExtendedSarWithAZeroTerm", sar(255, 4, 4, 3, 0), ZEP_OK, 64, 64, 64, 64},
         FormatCase{"UnspecifiedSar", sar(0, 4, 4), ZEP_OK, 64, 64, 64, 64},
         FormatCase{"SarIdc17Invalid", sar(17, 4, 4), ZEP_ERR_AR_IDC_INVALID},
-        FormatCase{"SarIdc254Invalid", sar(254, 4, 4), ZEP_ERR_AR_IDC_INVALID},
-        FormatCase{"CropInferred420", crop(66, 1, true), ZEP_OK, 64 - 2 * 3, 64 - 2 * 2},
-        FormatCase{"Crop420", crop(100, 1, true), ZEP_OK, 64 - 2 * 3, 64 - 2 * 2},
         FormatCase{"Crop422RowsNotHalved", crop(122, 2, true), ZEP_OK, 64 - 2 * 3, 64 - 2},
         FormatCase{"Crop444", crop(244, 3, true), ZEP_OK, 64 - 3, 64 - 2},
         FormatCase{"CropMonochrome", crop(100, 0, true), ZEP_OK, 64 - 3, 64 - 2},
-        FormatCase{"CropInterlaced420", crop(77, 1, false), ZEP_OK, 64 - 2 * 3, 128 - 4 * 2},
-        // An empty picture, not a wrapped size.
         FormatCase{"CropBeyondThePicture", crop(66, 1, true, 1000), ZEP_OK, 0, 64 - 2 * 2}),
-    case_name<testing::TestParamInfo<FormatCase>>);
+    case_name<FormatCase>);
 
-// Reads to the end; each access unit ends with the next slice of the stream,
-// and a read behind the end answers the status that ended the reading. With
-// a title, the first block leads with the SPS and PPS, which the queries and
-// the avcC record around them answer too.
+// Reads to the end; each access unit ends with the next slice, and two reads
+// behind the end answer the status that ended the reading. With a title the
+// first block leads with the SPS and PPS, which the queries and the avcC
+// record answer too; title 1 does not exist.
 void expect_units(const Bytes& stream, std::vector<Bytes> slices, ZEP_STATUS title,
                   ZEP_STATUS end) {
-  zeptest::TempDir dir;
-  H264File file(dir.write("s.h264", stream));
+  Opened s(stream);
+  H264File& file = s.file;
   ASSERT_EQ(file.open_status(), ZEP_OK);
-  EXPECT_EQ(file.set_title(1), ZEP_FAIL);  // the one title is title 0
+  EXPECT_EQ(file.set_title(1), ZEP_FAIL);
   ASSERT_EQ(file.set_title(), title);
-  const Bytes sps = zeptest::make_sps(kSps), pps = zeptest::make_pps();
+  const Bytes sps = make_sps(kSps), pps = make_pps();
   if (title == ZEP_OK) {
     EXPECT_EQ(file.query_bytes(ZEP_QID_SPS_SIZE, ZEP_QID_SPS_DATA), sps);
     EXPECT_EQ(file.query_bytes(ZEP_QID_PPS_SIZE, ZEP_QID_PPS_DATA), pps);
-    zeptest::ByteWriter avcc;
+    ByteWriter avcc;
     avcc.u8(1).u8(sps[1]).u8(sps[2]).u8(sps[3]).u8(0xFF).u8(0xE1).be16(uint16_t(sps.size()));
     avcc.bytes(sps).u8(1).be16(uint16_t(pps.size())).bytes(pps);
     EXPECT_EQ(
@@ -273,19 +240,18 @@ void expect_units(const Bytes& stream, std::vector<Bytes> slices, ZEP_STATUS tit
     const std::vector<Bytes> nals = split_units(units[i].data);
     ASSERT_FALSE(nals.empty()) << i;
     EXPECT_EQ(nals.back(), slices[i]) << i;
-    if (i > 0) {
-      EXPECT_EQ(nals.size(), 1u) << i;
-    } else if (title == ZEP_OK) {
-      EXPECT_EQ(nals, (std::vector<Bytes>{sps, pps, slices[0]}));
+    if (i > 0 || title == ZEP_OK) {
+      EXPECT_EQ(nals,
+                (i > 0 ? std::vector<Bytes>{slices[i]} : std::vector<Bytes>{sps, pps, slices[0]}))
+          << i;
     }
     EXPECT_EQ(units[i].flags, (nals.back()[0] & 0x1F) == 5 ? ZEP_BLOCK_FLAG_KEYFRAME : 0) << i;
   }
   ZepBlock block;
   zep_heap_block_init(&block);
   uint32_t type = 0, index = 0;
-  for (int again = 0; again < 2; ++again) {
+  for (int again = 0; again < 2; ++again)
     EXPECT_EQ(file.ops().ReadNextBlock(file.handle(), &type, &index, &block, 0), status);
-  }
   zep_heap_block_free(&block);
 }
 
@@ -301,13 +267,11 @@ struct StreamCase {
   ZEP_STATUS title, end;
   size_t units;
 };
-
-void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
 class H264Stream : public testing::TestWithParam<StreamCase> {};
 
 TEST_P(H264Stream, AccessUnitsAndTheEndOfTheReading) {
   const StreamCase& c = GetParam();
-  Bytes stream = cat(c.prefix, zeptest::h264_stream(kSps, c.slices));
+  Bytes stream = cat(c.prefix, h264_stream(kSps, c.slices));
   stream.resize(stream.size() - c.cut);
   std::vector<Bytes> slices;
   for (const SliceOptions& s : c.slices) slices.push_back(slice(s));
@@ -319,82 +283,65 @@ TEST_P(H264Stream, AccessUnitsAndTheEndOfTheReading) {
   expect_units(stream, slices, c.title, c.end);
 }
 
+// Zero bytes end a P slice, and the 77 behind them is no start code; a unit
+// crosses the end of the first chunk; a zero run longer than a chunk is
+// trailing_zero_8bits.
 INSTANTIATE_TEST_SUITE_P(
     Streams, H264Stream,
     testing::Values(
-        StreamCase{"IdrPictureAndPPicture", Bytes(), Slices{kIdr, p(2)}, 0, Bytes(), Slices(),
-                   ZEP_OK, ZEP_ERR_END_OF_STREAM, 2},
         StreamCase{"GarbageBeforeTheFirstStartCode", Bytes{0x12, 0x34, 0x56}, Slices{kIdr}, 0,
                    Bytes(), Slices(), ZEP_FAIL, ZEP_WARN_NONFATAL, 0},
-        // Zero bytes end the P slice; the 77 behind them is no start code.
         StreamCase{"GarbageInsideTheStreamEndsTheReadingThere", Bytes(), Slices{kIdr, p(2)}, 0,
                    Bytes{0, 0, 0, 0x77}, Slices{p(4, 2)}, ZEP_OK, ZEP_FAIL, 2},
         StreamCase{"TruncatedFinalAccessUnitIsDelivered", Bytes(), Slices{kIdr, sized(p(2), 100)},
                    60, Bytes(), Slices(), ZEP_OK, ZEP_ERR_END_OF_STREAM, 2},
         StreamCase{"TrailingZeroBytesEndTheStreamCleanly", Bytes(), Slices{kIdr, p(2)}, 0,
                    Bytes(7, 0), Slices(), ZEP_OK, ZEP_ERR_END_OF_STREAM, 2},
-        // Chunks of the file: the second P slice crosses the first chunk's end.
         StreamCase{"UnitStraddlingChunksIsWhole", Bytes(),
                    Slices{kIdr, sized(p(2), 6000000), sized(p(4, 2), 6000000)}, 0, Bytes(),
                    Slices(), ZEP_OK, ZEP_ERR_END_OF_STREAM, 3},
         StreamCase{"UnitLongerThanAChunkFails", Bytes(), Slices{kIdr, sized(p(2), kChunk), p(4, 2)},
                    0, Bytes(), Slices(), ZEP_OK, ZEP_ERR_BUFFER_TOO_SMALL, 1},
-        // trailing_zero_8bits
         StreamCase{"ZeroRunLongerThanAChunkIsPassedOver", Bytes(), Slices{kIdr}, 0,
                    Bytes(kChunk + 100, 0), Slices{p(2)}, ZEP_OK, ZEP_ERR_END_OF_STREAM, 2}),
-    case_name<testing::TestParamInfo<StreamCase>>);
+    case_name<StreamCase>);
 
-TEST(H264Module, StartCodeAtTheVeryEndOfAChunkIsReadOnce) {
-  // 3-byte start codes; the one before the second P slice ends the chunk.
-  const Bytes sps = zeptest::make_sps(kSps), pps = zeptest::make_pps();
+// 3-byte start codes, the one before the second P slice ending the chunk;
+// parameter sets that are missing or do not parse (no PPS: SetTitle says so,
+// but the stream reads; no SPS in the first five units; scaling lists; an
+// empty file).
+TEST(H264Module, StartCodeAtTheEndOfAChunkAndMissingParameterSets) {
+  const Bytes sps = make_sps(kSps), pps = make_pps();
   const size_t head = 3 + sps.size() + 3 + pps.size() + 3 + slice(sized(kIdr, 0)).size();
   const Bytes idr = slice(sized(kIdr, kChunk - 3 - head));
-  zeptest::ByteWriter w;
+  ByteWriter w;
   w.be24(1).bytes(sps).be24(1).bytes(pps).be24(1).bytes(idr);
   ASSERT_EQ(w.size(), kChunk - 3);
   w.be24(1).bytes(slice(p(2))).be24(1).bytes(slice(p(4, 2)));
   expect_units(w.data(), {idr, slice(p(2)), slice(p(4, 2))}, ZEP_OK, ZEP_ERR_END_OF_STREAM);
-}
-
-TEST(H264Module, TitleNeedsParameterSetsThatParse) {
-  std::vector<Bytes> no_sps(5, zeptest::make_nal(0, 6, {0x05, 0x01, 0xAA, 0x80}));
-  no_sps.push_back(zeptest::make_sps(kSps));
-  const struct {
-    const char* what;
-    Bytes stream;
-    std::vector<Bytes> slices;
-    ZEP_STATUS title, end;
-  } cases[] = {
-      {"no PPS: SetTitle says so, but the stream can be read",
-       annexb({zeptest::make_sps(kSps), slice(kIdr)}),
-       {slice(kIdr)},
-       ZEP_E_NULL_ARG,
-       ZEP_ERR_END_OF_STREAM},
-      {"no SPS among the first five units: the title stays unset",
-       annexb(no_sps),
-       {},
-       ZEP_E_NULL_ARG,
-       ZEP_WARN_NONFATAL},
-      {"an SPS with scaling lists",
-       zeptest::h264_stream({.profile_idc = 100, .scaling_matrix_present = true}, {}),
+  std::vector<Bytes> no_sps(5, make_nal(0, 6, {0x05, 0x01, 0xAA, 0x80}));
+  no_sps.push_back(sps);
+  const std::tuple<Bytes, std::vector<Bytes>, ZEP_STATUS, ZEP_STATUS> cases[] = {
+      {annexb({sps, slice(kIdr)}), {slice(kIdr)}, ZEP_E_NULL_ARG, ZEP_ERR_END_OF_STREAM},
+      {annexb(no_sps), {}, ZEP_E_NULL_ARG, ZEP_WARN_NONFATAL},
+      {h264_stream({.profile_idc = 100, .scaling_matrix_present = true}, {}),
        {},
        ZEP_ERR_UNSUPPORTED_SPS_DATA,
        ZEP_WARN_NONFATAL},
-      {"an empty file", {}, {}, ZEP_E_NULL_ARG, ZEP_WARN_NONFATAL},
-  };
+      {{}, {}, ZEP_E_NULL_ARG, ZEP_WARN_NONFATAL}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    expect_units(c.stream, c.slices, c.title, c.end);
+    SCOPED_TRACE(&c - cases);
+    std::apply(expect_units, c);
   }
 }
 
+// Delimiters and the end of sequence are dropped; SEI and the parameter sets
+// go with the next picture; a second slice of a picture joins its unit.
 TEST(H264Module, SlicesDelimitersAndSeiFormAccessUnits) {
-  const Bytes aud = zeptest::make_nal(0, 9, {0xF0});
-  const Bytes sei = zeptest::make_nal(0, 6, {0x05, 0x01, 0xAA, 0x80});
+  const Bytes aud = make_nal(0, 9, {0xF0}), sei = make_nal(0, 6, {0x05, 0x01, 0xAA, 0x80});
   auto second = [](SliceOptions& s) { s.first_mb = 8; };
-  Opened s(annexb({aud, zeptest::make_sps(kSps), zeptest::make_pps(), sei, slice(kIdr),
-                   slice(with(kIdr, second)), aud, sei, slice(p(2)), slice(with(p(2), second)),
-                   zeptest::make_nal(0, 10, {})}));
+  Opened s(annexb({aud, make_sps(kSps), make_pps(), sei, slice(kIdr), slice(with(kIdr, second)),
+                   aud, sei, slice(p(2)), slice(with(p(2), second)), make_nal(0, 10, {})}));
   ASSERT_EQ(s.file.set_title(), ZEP_OK);
   const std::vector<AccessUnit> units = s.file.read_all(nullptr);
   ASSERT_EQ(units.size(), 2u);
@@ -402,10 +349,11 @@ TEST(H264Module, SlicesDelimitersAndSeiFormAccessUnits) {
   EXPECT_EQ(unit_types(units[1].data), (std::vector<int>{6, 1, 1}));
 }
 
+// A heap block of 16 bytes grows, the bytes written before keep.
 TEST(H264Module, AccessUnitLargerThanTheFirstBufferGrowsIt) {
   const Bytes s1 = slice(sized(kIdr, 300000));
   const Bytes s2 = slice(with(sized(kIdr, 300000), [](SliceOptions& s) { s.first_mb = 8; }));
-  Opened s(annexb({zeptest::make_sps(kSps), zeptest::make_pps(), s1, s2}));
+  Opened s(annexb({make_sps(kSps), make_pps(), s1, s2}));
   ASSERT_EQ(s.file.set_title(), ZEP_OK);
   s.file.ops().SetTitleActiveStream(s.file.handle(), ZEP_BLOCK_VIDEO, 0, 1);
   ZepBlock block;
@@ -414,22 +362,18 @@ TEST(H264Module, AccessUnitLargerThanTheFirstBufferGrowsIt) {
   block.capacity = 16;
   uint32_t type = 0, stream = 0;
   ASSERT_EQ(s.file.ops().ReadNextBlock(s.file.handle(), &type, &stream, &block, 0), ZEP_OK);
-  EXPECT_EQ(type, ZEP_BLOCK_VIDEO);
-  EXPECT_EQ(stream, 0u);
+  EXPECT_EQ(std::pair(type, stream), std::pair(uint32_t(ZEP_BLOCK_VIDEO), 0u));
   ASSERT_GE(block.capacity, block.size);
-  const std::vector<Bytes> units = split_units(Bytes(block.data, block.data + block.size));
-  ASSERT_EQ(units.size(), 4u);
-  EXPECT_EQ(units[2], s1);  // bytes written before a growth survive it
-  EXPECT_EQ(units[3], s2);
+  EXPECT_EQ(split_units(Bytes(block.data, block.data + block.size)),
+            (std::vector<Bytes>{make_sps(kSps), make_pps(), s1, s2}));
   zep_heap_block_free(&block);
 }
 
 // A block whose owner cannot grow it: the read fails and leaves the stream
 // where the access unit began, so a read with room delivers it whole.
 TEST(H264Module, TooSmallBufferWithoutCallbackLeavesTheStreamInPlace) {
-  const SpsOptions timed{.vui = true, .timing = true};
   const SliceOptions big = sized(p(2), 5000);
-  Opened s(zeptest::h264_stream(timed, {kIdr, big, p(4, 2)}));
+  Opened s(h264_stream(kTimed, {kIdr, big, p(4, 2)}));
   ASSERT_EQ(s.file.set_title(), ZEP_OK);
   const ZepModuleOps& ops = s.file.ops();
   Bytes buffer(200);
@@ -450,34 +394,34 @@ TEST(H264Module, TooSmallBufferWithoutCallbackLeavesTheStreamInPlace) {
   EXPECT_EQ(read(), ZEP_ERR_BLOCK_BUFFER_TOO_SMALL);
   EXPECT_EQ(position(), before);
   EXPECT_EQ(read(), ZEP_ERR_BLOCK_BUFFER_TOO_SMALL);
-
   buffer.resize(6000);
   block.data = buffer.data();
   block.capacity = uint32_t(buffer.size());
   ASSERT_EQ(read(), ZEP_OK);
-  EXPECT_EQ(split_units(Bytes(block.data, block.data + block.size))[0], make_slice(timed, big));
+  EXPECT_EQ(split_units(Bytes(block.data, block.data + block.size))[0], make_slice(kTimed, big));
   EXPECT_EQ(block.time, 400000);  // the failed reads did not advance the order
   ASSERT_EQ(read(), ZEP_OK);
   EXPECT_EQ(block.time, 800000);
 }
 
+// Reads before the title or the activation, other streams, seeks without an
+// index (only the start), null arguments, a missing file.
 TEST(H264Module, OperationsOutsideTheOneStream) {
-  Opened s(zeptest::h264_stream(kSps, {kIdr, p(2)}));
+  Opened s(h264_stream(kSps, {kIdr, p(2)}));
   const ZepModuleOps& ops = s.file.ops();
   const ZepModuleHandle h = s.file.handle();
   ZepBlock block;
   zep_heap_block_init(&block);
   uint32_t type = 9, stream = 9;
   EXPECT_EQ(ops.ReadNextBlock(h, &type, &stream, &block, 0), ZEP_WARN_NONFATAL);
-  EXPECT_EQ(type, 0u);
-  EXPECT_EQ(stream, UINT32_MAX);
+  EXPECT_EQ(std::pair(type, stream), std::pair(0u, UINT32_MAX));
   ASSERT_EQ(s.file.set_title(), ZEP_OK);
-  EXPECT_EQ(ops.ReadNextBlock(h, &type, &stream, &block, 0), ZEP_WARN_NONFATAL);  // not active
+  EXPECT_EQ(ops.ReadNextBlock(h, &type, &stream, &block, 0), ZEP_WARN_NONFATAL);
   EXPECT_EQ(ops.SetTitleActiveStream(h, ZEP_BLOCK_AUDIO, 0, 1), ZEP_FAIL);
   EXPECT_EQ(ops.SetTitleActiveStream(h, ZEP_BLOCK_VIDEO, 1, 1), ZEP_FAIL);
   EXPECT_EQ(ops.SetTitleActiveStream(h, ZEP_BLOCK_VIDEO, 0, 1), ZEP_OK);
   EXPECT_EQ(ops.ReadNextBlock(h, &type, &stream, &block, 0), ZEP_OK);
-  int64_t time = 5;  // no index: only the start can be reached
+  int64_t time = 5;
   EXPECT_EQ(ops.SetPosition(h, 2, 0, &time), ZEP_FAIL);
   time = 0;
   EXPECT_EQ(ops.SetPosition(h, 2, 0, &time), ZEP_OK);
@@ -485,89 +429,83 @@ TEST(H264Module, OperationsOutsideTheOneStream) {
   EXPECT_EQ(ops.ReadNextBlock(nullptr, &type, &stream, &block, 0), ZEP_E_NULL_ARG);
   EXPECT_EQ(ops.ReadNextBlock(h, nullptr, &stream, &block, 0), ZEP_E_NULL_ARG);
   EXPECT_EQ(ops.SetTitle(nullptr, 0), ZEP_E_NULL_ARG);
-  EXPECT_EQ(ops.SetTitle(h, 1), ZEP_FAIL);
   EXPECT_EQ(ops.CloseContainer(nullptr), ZEP_E_NULL_ARG);
   zep_heap_block_free(&block);
   EXPECT_EQ(H264File(s.dir.path() + "/missing.h264").open_status(), ZEP_ERR_FILE_OPEN_FAILURE);
 }
 
+// Values at their width (a filled union shows what a value leaves alone),
+// records into a buffer of `capacity`, refusals. A 16-bit avcC length cannot
+// hold a PPS of 70000 bytes: the record is refused rather than written wrong.
 TEST(H264Module, QueryAnswers) {
-  const Bytes stream = zeptest::h264_stream(kSps, {kIdr});
+  const Bytes stream = h264_stream(kSps, {kIdr});
   Opened s(stream);
   ASSERT_EQ(s.file.set_title(), ZEP_OK);
-  const uint64_t avcc_size = s.file.query_bytes(ZEP_QID_SPS_SIZE, ZEP_QID_SPS_DATA).size() +
-                             s.file.query_bytes(ZEP_QID_PPS_SIZE, ZEP_QID_PPS_DATA).size() + 11;
+  const uint64_t avcc_size = make_sps(kSps).size() + make_pps().size() + 11;
   Bytes title(24, 0);
   title[12] = 1;  // one stream
-  // A value of `bits` bits (value type 0: not checked), or a record written
-  // into `capacity` bytes.
-  const struct {
-    uint32_t qid, index;
-    ZEP_STATUS status;
-    uint64_t value;
-    uint32_t value_type, capacity;
-    Bytes record;
-    uint32_t bits = 64;
-  } cases[] = {
-      {ZEP_QID_NUM_CONTAINER_TITLE, 0, ZEP_OK, 1, 3},
-      {ZEP_QID_NUM_TITLE_STREAMS, 0, ZEP_OK, 1, 0, 0, {}, 16},
-      {ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA, 0, ZEP_OK, 1, 0, 0, {}, 16},
-      {ZEP_QID_CONTAINER_TITLE_ID, 0, ZEP_OK, 0},
-      {ZEP_QID_GET_FILE_SIZE, 0, ZEP_OK, stream.size(), 8},
-      {ZEP_QID_FILE_POSITION, 0, ZEP_OK, 0},
-      {ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE, 0, ZEP_OK, avcc_size, 0, 0, {}, 32},
-      {ZEP_QID_NUM_CONTAINER_TITLE, 1, ZEP_ERR_INVALID_STREAM},
-      {ZEP_QID_GET_CONTAINER_TYPE, 0, ZEP_ERR_INVALID_QUERY_ID},
-      {ZEP_QID_GET_CONTAINER_PROP, 0, ZEP_OK, 0, 11, 12, {0x10, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}},
-      {ZEP_QID_GET_TITLE_PROP, 0, ZEP_OK, 0, 11, 24, title},
-      {ZEP_QID_GET_TITLE_MEDIA_PROP, 0, ZEP_OK, 0, 11, 8, {0, 0, 1, 0, 0, 0, 0, 0}},
-      {ZEP_QID_GET_VIDEO_MEDIA_PROP, 0, ZEP_OK, 0, 11, 8, {0x10, 0, 0, 0, 2, 0, 0, 0}},
-      {ZEP_QID_GET_CONTAINER_PROP, 0, ZEP_ERR_BUFFER_TOO_SMALL, 0, 0, 11},
-      {ZEP_QID_VID_STREAM_FORMAT, 0, ZEP_ERR_BUFFER_TOO_SMALL, 0, 0, 55},
-      {ZEP_QID_SPS_DATA, 0, ZEP_ERR_BUFFER_TOO_SMALL, 0, 0, 2},
-  };
-  for (const auto& c : cases) {
+  const ZEP_STATUS kSmall = ZEP_ERR_BUFFER_TOO_SMALL;
+  // QID, index, status, value, value type (0: not checked), capacity, record, value bits.
+  const std::tuple<uint32_t, uint32_t, ZEP_STATUS, uint64_t, uint32_t, uint32_t, Bytes, uint32_t>
+      cases[] = {
+          {ZEP_QID_NUM_CONTAINER_TITLE, 0, ZEP_OK, 1, 3, 0, {}, 64},
+          {ZEP_QID_NUM_TITLE_STREAMS, 0, ZEP_OK, 1, 0, 0, {}, 16},
+          {ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA, 0, ZEP_OK, 1, 0, 0, {}, 16},
+          {ZEP_QID_CONTAINER_TITLE_ID, 0, ZEP_OK, 0, 0, 0, {}, 64},
+          {ZEP_QID_GET_FILE_SIZE, 0, ZEP_OK, stream.size(), 8, 0, {}, 64},
+          {ZEP_QID_FILE_POSITION, 0, ZEP_OK, 0, 0, 0, {}, 64},
+          {ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE, 0, ZEP_OK, avcc_size, 0, 0, {}, 32},
+          {ZEP_QID_NUM_CONTAINER_TITLE, 1, ZEP_ERR_INVALID_STREAM, 0, 0, 0, {}, 64},
+          {ZEP_QID_GET_CONTAINER_TYPE, 0, ZEP_ERR_INVALID_QUERY_ID, 0, 0, 0, {}, 64},
+          {ZEP_QID_GET_CONTAINER_PROP,
+           0,
+           ZEP_OK,
+           0,
+           11,
+           12,
+           {0x10, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0},
+           0},
+          {ZEP_QID_GET_TITLE_PROP, 0, ZEP_OK, 0, 11, 24, title, 0},
+          {ZEP_QID_GET_TITLE_MEDIA_PROP, 0, ZEP_OK, 0, 11, 8, {0, 0, 1, 0, 0, 0, 0, 0}, 0},
+          {ZEP_QID_GET_VIDEO_MEDIA_PROP, 0, ZEP_OK, 0, 11, 8, {0x10, 0, 0, 0, 2, 0, 0, 0}, 0},
+          {ZEP_QID_GET_CONTAINER_PROP, 0, kSmall, 0, 0, 11, {}, 0},
+          {ZEP_QID_VID_STREAM_FORMAT, 0, kSmall, 0, 0, 55, {}, 0},
+          {ZEP_QID_SPS_DATA, 0, kSmall, 0, 0, 2, {}, 0},
+          {ZEP_QID_VIDEO_CODEC_PRIVATE_DATA, 0, kSmall, 0, 0, 100, {}, 0}};  // no buffer
+  for (const auto& [qid, index, status, value, value_type, capacity, record, bits] : cases) {
     Bytes out(64, 0);
     ZepQueryData q{};
-    q.size = c.capacity;
-    q.value.u64 = 0xDEADBEEFDEADBEEFull;  // bits a value leaves alone
-    if (c.capacity) q.value.ptr = out.data();
-    ASSERT_EQ(s.file.ops().GetInfo(s.file.handle(), c.qid, &q, c.index), c.status) << c.qid;
-    if (c.status != ZEP_OK) continue;
-    EXPECT_EQ(c.value_type ? q.valueType : 0u, c.value_type) << c.qid;
-    if (c.capacity == 0) {
-      EXPECT_EQ(q.value.u64 & (~0ull >> (64 - c.bits)), c.value) << c.qid;
+    q.size = capacity;
+    q.value.u64 = 0xDEADBEEFDEADBEEFull;
+    if (capacity) q.value.ptr = qid == ZEP_QID_VIDEO_CODEC_PRIVATE_DATA ? nullptr : out.data();
+    ASSERT_EQ(s.file.ops().GetInfo(s.file.handle(), qid, &q, index), status) << qid;
+    if (status != ZEP_OK) continue;
+    EXPECT_EQ(value_type ? q.valueType : 0u, value_type) << qid;
+    if (capacity == 0) {
+      EXPECT_EQ(q.value.u64 & (~0ull >> (64 - bits)), value) << qid;
     } else {
-      EXPECT_EQ(Bytes(out.begin(), out.begin() + q.size), c.record) << c.qid;
+      EXPECT_EQ(Bytes(out.begin(), out.begin() + q.size), record) << qid;
     }
   }
-  ZepQueryData no_buffer{};
-  no_buffer.size = 100;
-  EXPECT_EQ(s.file.ops().GetInfo(s.file.handle(), ZEP_QID_VIDEO_CODEC_PRIVATE_DATA, &no_buffer, 0),
-            ZEP_ERR_BUFFER_TOO_SMALL);
   EXPECT_EQ(s.file.ops().GetInfo(s.file.handle(), ZEP_QID_SPS_SIZE, nullptr, 0), ZEP_E_NULL_ARG);
-}
-
-// A 16-bit length in the avcC record cannot describe a parameter set of
-// 65536 bytes or more: the record is refused rather than written wrong.
-TEST(H264Module, ParameterSetTooLongForTheConfigurationRecord) {
-  Bytes pps = zeptest::make_pps();
+  Bytes pps = make_pps();
   pps.resize(70000, 0x55);
-  Opened s(annexb({zeptest::make_sps(kSps), pps, slice(kIdr)}));
-  ASSERT_EQ(s.file.set_title(), ZEP_OK);
+  Opened big(annexb({make_sps(kSps), pps, slice(kIdr)}));
+  ASSERT_EQ(big.file.set_title(), ZEP_OK);
   ZEP_STATUS status = ZEP_OK;
-  s.file.query_bytes(ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE, ZEP_QID_VIDEO_CODEC_PRIVATE_DATA,
-                     &status);
+  big.file.query_bytes(ZEP_QID_VIDEO_CODEC_PRIVATE_DATA_SIZE, ZEP_QID_VIDEO_CODEC_PRIVATE_DATA,
+                       &status);
   EXPECT_EQ(status, ZEP_FAIL);
-  EXPECT_EQ(s.file.query_bytes(ZEP_QID_PPS_SIZE, ZEP_QID_PPS_DATA), pps);
+  EXPECT_EQ(big.file.query_bytes(ZEP_QID_PPS_SIZE, ZEP_QID_PPS_DATA), pps);
 }
 
+// avcC and length-prefixed blocks to start codes: the size asked first, cut
+// input and a length size of 5 refused.
 TEST(H264AnnexB, BlocksAndConfigurationRecordToStartCodes) {
   const Bytes sps = {0x67, 0x42, 0xC0, 0x1E, 0xAB}, pps = {0x68, 0xCE, 0x3C, 0x80};
-  zeptest::ByteWriter avcc;
+  ByteWriter avcc, block;
   avcc.u8(1).u8(0x42).u8(0xC0).u8(0x1E).u8(0xFF).u8(0xE1).be16(5).bytes(sps);
   const Bytes record = avcc.u8(1).be16(4).bytes(pps).take();
-  zeptest::ByteWriter block;
   const Bytes b = block.be32(3).bytes(Bytes{0x65, 1, 2}).be32(2).bytes(Bytes{0x41, 9}).take();
   const uint32_t record_size = uint32_t(record.size()), block_size = uint32_t(b.size());
   EXPECT_EQ(zep_h264_avcc_length_size(record.data(), record_size), 4u);
@@ -580,7 +518,6 @@ TEST(H264AnnexB, BlocksAndConfigurationRecordToStartCodes) {
   EXPECT_EQ(out, annexb({sps, pps}));
   EXPECT_EQ(zep_h264_avcc_to_annexb(record.data(), record_size - 1, out.data(), 17, &size),
             ZEP_FAIL);
-
   ASSERT_EQ(zep_h264_block_to_annexb(b.data(), block_size, 4, nullptr, 0, &size),
             ZEP_ERR_BUFFER_TOO_SMALL);
   out.assign(size, 0);
@@ -589,36 +526,6 @@ TEST(H264AnnexB, BlocksAndConfigurationRecordToStartCodes) {
   EXPECT_EQ(zep_h264_block_to_annexb(b.data(), block_size - 1, 4, out.data(), size, &size),
             ZEP_FAIL);
   EXPECT_EQ(zep_h264_block_to_annexb(b.data(), block_size, 5, out.data(), size, &size), ZEP_FAIL);
-}
-
-TEST(H264ContainerLayer, RawStreamOpensThroughLayerOne) {
-  ASSERT_EQ(L1Start(), ZEP_OK);
-  zeptest::TempDir dir;
-  const std::string path =
-      dir.write("layer.H264", zeptest::h264_stream({.vui = true, .timing = true}, {kIdr, p(2)}));
-  ZepContainer* container = nullptr;
-  ASSERT_EQ(L1OpenContainer(&container, zep::utf8_to_u16(path).c_str(), nullptr), ZEP_OK);
-  ASSERT_EQ(L1SetTitle(container, 0), ZEP_OK);
-  ASSERT_EQ(L1SetTitleActiveStream(container, ZEP_BLOCK_VIDEO, 0, 1), ZEP_OK);
-  ZepVideoStreamFormat format{};
-  ZepQueryData q{};
-  q.size = sizeof(format);
-  q.value.ptr = &format;
-  ASSERT_EQ(L1GetInfo(container, ZEP_QID_VID_STREAM_FORMAT, &q, 0), ZEP_OK);
-  EXPECT_EQ(format.rate, 25u);
-  EXPECT_EQ(format.scale, 1u);
-  ZepBlock block;
-  zep_heap_block_init(&block);
-  std::vector<int64_t> times;
-  uint32_t type = 0, stream = 0;
-  ZEP_STATUS status = ZEP_OK;
-  while ((status = L1ReadNextBlock(container, &type, &stream, &block, 0)) == ZEP_OK) {
-    times.push_back(block.time);
-  }
-  EXPECT_EQ(status, ZEP_ERR_END_OF_STREAM);
-  EXPECT_EQ(times, (std::vector<int64_t>{0, 400000}));
-  zep_heap_block_free(&block);
-  EXPECT_EQ(L1CloseContainer(container), ZEP_OK);
 }
 
 }  // namespace
