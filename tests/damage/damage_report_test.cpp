@@ -23,35 +23,34 @@ struct Messages {
   std::vector<std::string> errors;
 };
 
-std::string vformat(const char* format, va_list args) {
+// The host's warning and error callbacks, each collecting its messages.
+template <std::vector<std::string> Messages::*kList>
+__attribute__((format(printf, 2, 3))) void collect(void* context, const char* format, ...) {
   char text[1024];
+  va_list args;
+  va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);
-  return text;
-}
-
-__attribute__((format(printf, 2, 3))) void on_warning(void* context, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  static_cast<Messages*>(context)->warnings.push_back(vformat(format, args));
   va_end(args);
-}
-
-__attribute__((format(printf, 2, 3))) void on_error(void* context, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  static_cast<Messages*>(context)->errors.push_back(vformat(format, args));
-  va_end(args);
+  (static_cast<Messages*>(context)->*kList).push_back(text);
 }
 
 zepdmux_func_t lookup(void*, const char* name) {
-  if (std::string(name) == "wrn_printf_ex") return reinterpret_cast<zepdmux_func_t>(&on_warning);
-  if (std::string(name) == "err_printf_ex") return reinterpret_cast<zepdmux_func_t>(&on_error);
+  const std::string n = name;
+  if (n == "wrn_printf_ex") return reinterpret_cast<zepdmux_func_t>(&collect<&Messages::warnings>);
+  if (n == "err_printf_ex") return reinterpret_cast<zepdmux_func_t>(&collect<&Messages::errors>);
   return nullptr;
 }
 
 uint32_t take_all(bufstream*, const uint8_t*, uint32_t count) { return count; }
 uint32_t chunk_size(bufstream*) { return 1 << 20; }
 int32_t no_info(bufstream*, uint32_t, uint32_t, void*, uint32_t) { return 0; }
+bufstream output() {
+  bufstream out{};
+  out.copybytes = &take_all;
+  out.chunksize = &chunk_size;
+  out.auxinfo = &no_info;
+  return out;
+}
 
 // Opens `path`, adds every stream of title 0 to one parser and pushes to the
 // end (after a seek to `seek_to` seconds when that is not negative); the
@@ -66,11 +65,8 @@ int read_file(Messages* messages, const std::string& path, double seek_to = -1) 
     const int32_t parser = zepDemuxNewParser(demux, &settings);
     const int streams =
         title.num_video_streams + title.num_audio_streams + title.num_subtitle_streams;
-    std::vector<bufstream> outputs(static_cast<size_t>(streams));
+    std::vector<bufstream> outputs(static_cast<size_t>(streams), output());
     for (int s = 0; s < streams; ++s) {
-      outputs[size_t(s)].copybytes = &take_all;
-      outputs[size_t(s)].chunksize = &chunk_size;
-      outputs[size_t(s)].auxinfo = &no_info;
       zepdmux_stream_settings stream{};
       stream.output = &outputs[size_t(s)];
       stream.stream_num = int16_t(s);
@@ -133,12 +129,9 @@ TEST_P(DamageReport, EachPlaceIsReportedOnceHoweverOftenItIsRead) {
   zepdmux_parser_settings_t settings{};
   for (int round = 0; round < 2; ++round) {
     const int32_t parser = zepDemuxNewParser(demux, &settings);
-    bufstream output{};
-    output.copybytes = &take_all;
-    output.chunksize = &chunk_size;
-    output.auxinfo = &no_info;
+    bufstream out = output();
     zepdmux_stream_settings stream{};
-    stream.output = &output;
+    stream.output = &out;
     zepDemuxAddStream(demux, parser, &stream);
     while (zepDemuxPush(demux, parser) > 0) {
     }
