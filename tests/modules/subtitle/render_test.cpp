@@ -1,6 +1,6 @@
 // Subtitle rendering: markup into styled characters, drawing with a fixed font
-// file, and QSUB packets (time strings, cropping, padding, fitting, placement,
-// the three frame forms, the run-length code), decoded back into pictures.
+// file, and QSUB packets, decoded back into pictures (the 640 x 480 packet
+// bytes of real text are pinned by the golden lists of the SRT files).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -37,9 +37,11 @@ std::string styles(const std::vector<ZepSubtitleStyledChar>& chars) {
   return out;
 }
 
-std::vector<uint32_t> colours(const std::vector<ZepSubtitleStyledChar>& chars) {
-  std::vector<uint32_t> out;
-  for (const auto& c : chars) out.push_back(c.style.color);
+// One letter per character: w for white, o for #FF8000, g for #00FF00.
+std::string colours(const std::vector<ZepSubtitleStyledChar>& chars) {
+  std::string out;
+  for (const auto& c : chars)
+    out += c.style.color == 0xFFFFFF ? 'w' : c.style.color == 0xFF8000 ? 'o' : 'g';
   return out;
 }
 
@@ -56,8 +58,6 @@ void fill_rect(ZepSubtitlePicture& p, uint32_t x0, uint32_t y0, uint32_t w, uint
   for (uint32_t y = y0; y < y0 + h; ++y)
     std::fill_n(p.pixels.begin() + size_t(y) * p.width + x0, w, v);
 }
-
-uint16_t le16(const std::vector<uint8_t>& b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
 
 std::vector<uint8_t> build(const ZepSubtitlePicture& p, uint32_t w = 640, uint32_t h = 480) {
   std::vector<uint8_t> packet;
@@ -104,14 +104,15 @@ TEST(SubtitleMarkup, FontColourQuotesAndUnclosedTags) {
   // A font tag without colour opens no style, so its end tag closes the colour.
   auto chars = parse("<font color=\"#ff8000\">a<font face=\"Arial\" size=\"3\">b</font>c</font>d");
   ASSERT_EQ(codes(chars), U"abcd");
-  EXPECT_EQ(colours(chars), (std::vector<uint32_t>{0xFF8000, 0xFF8000, 0xFFFFFF, 0xFFFFFF}));
+  EXPECT_EQ(colours(chars),
+            "oo"
+            "ww");
   // Only six hex digits in quotes make a colour.
   chars = parse(
       "<font face=\"x\" color=\"#00FF00\">a</font>b<font color=\"#12345\">c"
       "<font color=\"red\">d<font color=#FF0000>e");
   ASSERT_EQ(codes(chars), U"abcde");
-  EXPECT_EQ(colours(chars),
-            (std::vector<uint32_t>{0x00FF00, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF}));
+  EXPECT_EQ(colours(chars), "gwwww");
   EXPECT_EQ(codes(parse("<font face=\"a>b\" color=\"#000000\">x</font>y")), U"xy");
   EXPECT_EQ(codes(parse("one<i two")), U"one");
   EXPECT_EQ(codes(parse("a > b")), U"a > b");
@@ -123,8 +124,9 @@ TEST(SubtitleMarkup, Utf8DecodingAndDamage) {
   EXPECT_EQ(codes(parse("\x80"
                         "a\xE2\x82")),
             U"\uFFFDa\uFFFD\uFFFD");
-  EXPECT_EQ(codes(parse("\xC0\xAF")), U"\uFFFD\uFFFD");
-  EXPECT_EQ(codes(parse("\xED\xA0\x80")), U"\uFFFD\uFFFD\uFFFD");
+  EXPECT_EQ(codes(parse("\xC0\xAF"
+                        "\xED\xA0\x80")),
+            std::u32string(5, U'\uFFFD'));
   EXPECT_TRUE(zep_subtitle_parse_markup(nullptr, 5).empty());
 }
 
@@ -190,16 +192,14 @@ TEST_F(SubtitleRenderTest, PacketsOfRenderedText) {
     const ZepQsubPacket decoded = decode(build(p));
     EXPECT_EQ(decoded.width * 10 + decoded.height, 84);
   }
-  for (const uint32_t frame : {640u, 960u, 1440u}) {
-    const ZepSubtitlePicture p = render("Two lines\n<i>of text</i>", frame, frame * 3 / 4);
-    const ZepQsubPacket decoded = decode(build(p, frame, frame * 3 / 4));
-    // The renderer's box may hold a little background; the packet holds the
-    // ink with two empty columns each side.
-    EXPECT_NEAR(decoded.width, p.width, 4) << frame;
-    for (const std::string& row : rows_of(decoded))
-      EXPECT_EQ(row.substr(0, 2) + row.substr(row.size() - 2), "0000");
-    EXPECT_EQ(values(decoded.pixels), (std::set<uint8_t>{0, 1, 2}));
-  }
+  // The renderer's box may hold a little background; the packet holds the ink
+  // with two empty columns each side.
+  const ZepSubtitlePicture p = render("Two lines\n<i>of text</i>", 960, 720);
+  const ZepQsubPacket decoded = decode(build(p, 960, 720));
+  EXPECT_NEAR(decoded.width, p.width, 4);
+  for (const std::string& row : rows_of(decoded))
+    EXPECT_EQ(row.substr(0, 2) + row.substr(row.size() - 2), "0000");
+  EXPECT_EQ(values(decoded.pixels), (std::set<uint8_t>{0, 1, 2}));
 }
 
 TEST_F(SubtitleRenderTest, FontsAndFrameSizes) {
@@ -246,26 +246,6 @@ TEST(SubtitleTimeString, FormatsAndReadsBack) {
   EXPECT_EQ(zep_subtitle_parse_time_string(bytes, 20, &start, &end), ZEP_ERR_INVALID_SUBTITLE);
   text[13] = ' ';
   EXPECT_EQ(zep_subtitle_parse_time_string(bytes, 27, &start, &end), ZEP_ERR_INVALID_SUBTITLE);
-}
-
-TEST(QsubPacket, Layout640x480) {
-  ZepSubtitlePicture picture = picture_of(20, 20);
-  fill_rect(picture, 3, 5, 10, 6, 2);
-  fill_rect(picture, 3, 5, 10, 1, 1);
-  const std::vector<uint8_t> packet = build(picture);
-  EXPECT_EQ(std::string(packet.begin(), packet.begin() + 27), "[00:00:00.000-00:00:01.500]");
-  // 10 + two background columns each side by 6; at (44 + 595 - 14) / 2 and
-  // 455 - 6, made even; the right and bottom edges; the palette.
-  const std::vector<uint16_t> fields = {14, 6, 312, 448, 312 + 13, 448 + 5};
-  for (size_t i = 0; i < fields.size(); ++i) EXPECT_EQ(le16(packet, 27 + 2 * i), fields[i]) << i;
-  EXPECT_EQ(std::vector<uint8_t>(packet.begin() + 41, packet.begin() + 53),
-            (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE}));
-  const ZepQsubPacket p = decode(packet);
-  EXPECT_FALSE(p.extraHeader);
-  EXPECT_EQ(p.dataOffset, 53u);
-  EXPECT_EQ(rows_of(p), (Rows{"00111111111100", "00222222222200", "00222222222200",
-                              "00222222222200", "00222222222200", "00222222222200"}));
-  EXPECT_EQ(std::vector<uint8_t>(packet.end() - 4, packet.end()), std::vector<uint8_t>(4, 0));
 }
 
 TEST(QsubPacket, FrameFormsAndPlacement) {
@@ -323,10 +303,8 @@ TEST(QsubPacket, TooWideOrTooTallPicturesAreScaledIntoTheArea) {
     uint32_t frameW, frameH, picW, picH;
     int left, top, right, bottom;
   };
-  for (const Case& c :
-       {Case{640, 480, 1000, 40, 44, 24, 595, 455}, Case{640, 480, 20, 1000, 44, 24, 595, 455},
-        Case{960, 720, 2000, 900, 64, 48, 895, 671},
-        Case{1440, 1080, 3000, 100, 0, 64, 1439, 1023}}) {
+  for (const Case& c : {Case{640, 480, 20, 1000, 44, 24, 595, 455},
+                        Case{1440, 1080, 3000, 100, 0, 64, 1439, 1023}}) {
     ZepSubtitlePicture picture = picture_of(c.picW, c.picH);
     fill_rect(picture, 0, 0, c.picW, c.picH, 2);
     fill_rect(picture, 0, 0, c.picW / 2, c.picH, 1);
