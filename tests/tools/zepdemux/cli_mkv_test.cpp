@@ -18,30 +18,21 @@ using nlohmann::json;
 
 const char kSrt[] =
     "1\n00:00:00,500 --> 00:00:01,500\nHello\n\n2\n00:00:02,000 --> 00:00:03,000\nWorld\n";
-const char kSimpleChapters[] = R"(CHAPTER01=00:00:00.000
-CHAPTER01NAME=Intro
-CHAPTER02=00:00:01.250
-CHAPTER02NAME=Main part
-CHAPTER03=00:00:03.000
-CHAPTER03NAME=End
-)";
+const char kSimpleChapters[] =
+    "CHAPTER01=00:00:00.000\nCHAPTER01NAME=Intro\nCHAPTER02=00:00:01.250\nCHAPTER02NAME=Main part\n"
+    "CHAPTER03=00:00:03.000\nCHAPTER03NAME=End\n";
 const char kGlobalTags[] =
     R"(<?xml version="1.0"?><Tags><Tag><Targets><TargetTypeValue>50</TargetTypeValue></Targets>
 <Simple><Name>ARTIST</Name><String>Some One</String><Simple><Name>SORT_WITH</Name><String>One, Some</String></Simple></Simple>
 <Simple><Name>COMMENT</Name><String>Grüße</String><TagLanguage>ger</TagLanguage></Simple></Tag></Tags>)";
 // A hidden edition, then the default one with a nested and a hidden chapter.
-const char kEditions[] = R"(<?xml version="1.0"?><Chapters>
-<EditionEntry><EditionUID>1001</EditionUID><EditionFlagHidden>1</EditionFlagHidden><ChapterAtom><ChapterUID>11</ChapterUID>
- <ChapterTimeStart>00:00:00.000</ChapterTimeStart><ChapterDisplay><ChapterString>Whole</ChapterString><ChapterLanguage>eng</ChapterLanguage>
- </ChapterDisplay></ChapterAtom></EditionEntry>
-<EditionEntry><EditionUID>1002</EditionUID><EditionFlagDefault>1</EditionFlagDefault><ChapterAtom><ChapterUID>21</ChapterUID>
- <ChapterTimeStart>00:00:00.000</ChapterTimeStart><ChapterTimeEnd>00:00:02.000</ChapterTimeEnd>
+const char kEditions[] =
+    R"(<?xml version="1.0"?><Chapters><EditionEntry><EditionUID>1001</EditionUID><EditionFlagHidden>1</EditionFlagHidden>
+<ChapterAtom><ChapterUID>11</ChapterUID><ChapterTimeStart>00:00:00.000</ChapterTimeStart><ChapterDisplay><ChapterString>Whole</ChapterString><ChapterLanguage>eng</ChapterLanguage></ChapterDisplay></ChapterAtom></EditionEntry>
+<EditionEntry><EditionUID>1002</EditionUID><EditionFlagDefault>1</EditionFlagDefault><ChapterAtom><ChapterUID>21</ChapterUID><ChapterTimeStart>00:00:00.000</ChapterTimeStart><ChapterTimeEnd>00:00:02.000</ChapterTimeEnd>
  <ChapterDisplay><ChapterString>Erster Teil</ChapterString><ChapterLanguage>ger</ChapterLanguage><ChapterCountry>de</ChapterCountry></ChapterDisplay>
- <ChapterAtom><ChapterUID>22</ChapterUID><ChapterTimeStart>00:00:00.500</ChapterTimeStart><ChapterTimeEnd>00:00:01.000</ChapterTimeEnd>
-  <ChapterDisplay><ChapterString>Nested</ChapterString><ChapterLanguage>ger</ChapterLanguage></ChapterDisplay></ChapterAtom></ChapterAtom>
- <ChapterAtom><ChapterUID>23</ChapterUID><ChapterTimeStart>00:00:02.000</ChapterTimeStart><ChapterTimeEnd>00:00:03.500</ChapterTimeEnd>
-  <ChapterFlagHidden>1</ChapterFlagHidden><ChapterDisplay><ChapterString>Hidden one</ChapterString><ChapterLanguage>eng</ChapterLanguage>
- </ChapterDisplay></ChapterAtom></EditionEntry></Chapters>)";
+ <ChapterAtom><ChapterUID>22</ChapterUID><ChapterTimeStart>00:00:00.500</ChapterTimeStart><ChapterTimeEnd>00:00:01.000</ChapterTimeEnd><ChapterDisplay><ChapterString>Nested</ChapterString><ChapterLanguage>ger</ChapterLanguage></ChapterDisplay></ChapterAtom></ChapterAtom>
+ <ChapterAtom><ChapterUID>23</ChapterUID><ChapterTimeStart>00:00:02.000</ChapterTimeStart><ChapterTimeEnd>00:00:03.500</ChapterTimeEnd><ChapterFlagHidden>1</ChapterFlagHidden><ChapterDisplay><ChapterString>Hidden one</ChapterString><ChapterLanguage>eng</ChapterLanguage></ChapterDisplay></ChapterAtom></EditionEntry></Chapters>)";
 const char kEditionTag[] =
     R"(<?xml version="1.0"?><Tags><Tag><Targets><EditionUID>1002</EditionUID></Targets>
 <Simple><Name>COMMENT</Name><String>Second edition</String></Simple></Tag></Tags>)";
@@ -71,8 +62,8 @@ class CliMkv : public ::testing::Test {
       dir_->write(name, std::string_view(text));
     // Attachments: bytes of our own as a font and as a blob.
     zeptest::Bytes font(5000), blob(3000);
-    for (size_t i = 0; i < font.size(); ++i) font[i] = uint8_t(i * 7 + i / 256);
-    for (size_t i = 0; i < blob.size(); ++i) blob[i] = uint8_t(i * 13);
+    for (size_t i = 0; i < font.size(); ++i)
+      font[i] = uint8_t(i * 7 + i / 256), blob[i % 3000] = uint8_t(i * 13);
     dir_->write("font.ttf", font);
     dir_->write("blob.bin", blob);
     for (const char* command :

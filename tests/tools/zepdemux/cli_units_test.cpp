@@ -52,17 +52,6 @@ TEST(CliAnnexB, LengthsBecomeStartCodesAndDamageFails) {
   EXPECT_EQ(framed(four, annexb), annexb);
 }
 
-TEST(CliAnnexB, CodecHeaderGoesFirstOnlyWhenTheBlockLacksIt) {
-  const std::vector<uint8_t> header = {0, 0, 0, 1, 0x67, 0x42, 0, 0, 0, 1, 0x68, 0xCE};
-  zepcli::AnnexBFramer framer(header, 4);
-  const Bytes with_sps = {0, 0, 0, 2, 0x67, 0x42};
-  EXPECT_FALSE(framer.header_first(with_sps.data(), with_sps.size()));
-  const Bytes slice = {0, 0, 0, 2, 0x65, 0x88};
-  EXPECT_FALSE(framer.header_first(slice.data(), slice.size())) << "only the first block";
-  framer.restart();
-  EXPECT_TRUE(framer.header_first(slice.data(), slice.size()));
-}
-
 TEST(CliCodecTables, AvcConfigurationRecordToHeader) {
   ByteWriter record;
   record.u8(1).u8(0x64).u8(0).u8(0x1F).u8(0xFF).u8(0xE1);
