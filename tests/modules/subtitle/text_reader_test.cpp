@@ -42,9 +42,6 @@ struct Entry {
   uint64_t start, end;
   bool operator==(const Entry&) const = default;
 };
-std::ostream& operator<<(std::ostream& os, const Entry& e) {
-  return os << "{\"" << e.text << "\", " << e.start << ", " << e.end << "}";
-}
 using Entries = std::vector<Entry>;
 using Sought = std::pair<int64_t, std::string>;
 
@@ -90,20 +87,6 @@ using Srt = TextFile<CSRTReader>;
 using Ass = TextFile<CASSReader>;
 
 }  // namespace
-
-// Blank lines, and the scanner's failed and saturated numbers.
-TEST(SubtitleText, BlanksAndScanner) {
-  // Control bytes, no-break and ideographic spaces are blank; invalid UTF-8 shows.
-  EXPECT_TRUE(IsBlankLine(" \t\x01\x7F\xC2\xA0\xE3\x80\x80"));
-  EXPECT_FALSE(IsBlankLine("\xFF"));
-  int64_t a = 0, b = 0;
-  FormatScanner noDigits("-:");
-  EXPECT_FALSE(noDigits.Number(&a, -100, 100));
-  EXPECT_TRUE(noDigits.Literal('-'));  // the failed number consumed nothing
-  FormatScanner huge("99999999999999999999999 -99999999999999999999999");
-  ASSERT_TRUE(huge.Number(&a, -1000, 1000) && huge.Number(&b, -1000, 1000));
-  EXPECT_EQ(a * 10000 + b, 1000 * 10000 - 1000);  // saturated
-}
 
 TEST(TextLineReader, EveryEncodingAndLineEndGivesTheSameLines) {
   EXPECT_EQ(EncodingMarkerOf(reinterpret_cast<const uint8_t*>("\xEF\xBB\xBF"), 2), kMarkerNone);
@@ -248,6 +231,14 @@ TEST(AssReader, FieldsEntriesAndCodecPrivate) {
   EXPECT_EQ(file.All(), (Entries{{"0,0,Default,,0,0,0,,Hello", 15000000, 30000000},
                                  {"1,1,Default,Bob,0010,0020,0030,Fx,Text, with, c",
                                   6203 * 100000ULL, 3600ULL * 10000000}}));
+  // Seeking: into the second event, and between events (no move).
+  EXPECT_EQ(file.Seek(630000000).first, 620300000);
+  EXPECT_EQ(file.Seek(40000000, ZEP_FAIL).first, 40000000);
+  // Event times: the text form, garbage and negative times as 0, saturation.
+  EXPECT_EQ(
+      ZepScanAssTime(" 1:02:03.04") + ZepScanAssTime("garbage") + ZepScanAssTime("-5:00:00.00"),
+      37230400000ULL);
+  EXPECT_EQ(ZepScanAssTime("99999999999999999999:0:0.0"), uint64_t(kMax));
   ZepTextSubtitleFormat f;
   ASSERT_EQ(file.reader.GetStreamFormat(&f), ZEP_OK);
   EXPECT_EQ(std::memcmp(&f.fourcc, "ASS\0", 4), 0);
@@ -306,20 +297,4 @@ TEST(AssReader, DamagedAndOddEvents) {
   for (int i = 0; i < 400; ++i) longText += "\xE2\x82\xAC";
   Ass longFile(kHeader + "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,," + longText + "\n");
   EXPECT_EQ(longFile.FirstBounded().substr(0, 22), "0,0,Default,,0,0,0,,xx");
-}
-
-TEST(AssReader, SeekingAndTimeText) {
-  Ass file(kHeader +
-           "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,A\n"
-           "Dialogue: 0,0:00:05.00,0:00:06.00,Default,,0,0,0,,B\n");
-  EXPECT_EQ(file.Seek(55000000), (Sought{50000000, "1,0,Default,,0,0,0,,B"}));
-  int64_t t = 30000000;  // between the events
-  EXPECT_EQ(file.reader.SeekEntry(&t), ZEP_FAIL);
-  EXPECT_EQ(t, 30000000);
-  for (auto [text, want] : {std::pair<const char*, uint64_t>{" 1:02:03.04", 37230400000ULL},
-                            {"0:00:07", 70000000},
-                            {"garbage", 0},
-                            {"-5:00:00.00", 0},
-                            {"99999999999999999999:0:0.0", uint64_t(kMax)}})
-    EXPECT_EQ(ZepScanAssTime(text), want) << text;
 }

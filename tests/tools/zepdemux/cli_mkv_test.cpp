@@ -83,11 +83,6 @@ class CliMkv : public ::testing::Test {
           "mkvmerge -q -o part.mkv --split duration:00:00:02 --link source.mkv"})
       if (zeptest::run_command("cd " + shell_quote(dir_->path()) + " && " + command) != 0)
         return false;
-    // Two Segments one after the other in one file.
-    zeptest::Bytes two = zeptest::read_file(path("source.mkv"));
-    const zeptest::Bytes rich = zeptest::read_file(path("rich.mkv"));
-    two.insert(two.end(), rich.begin(), rich.end());
-    dir_->write("two.mkv", two);
     return std::filesystem::exists(path("part-002.mkv"));
   }
 
@@ -158,16 +153,6 @@ TEST_F(CliMkv, ChaptersMatchFfprobe) {
                     {"depth", 0}});
   ASSERT_EQ(want.size(), 3u);
   clitest::expect_json_subset(editions, {{{"current", true}, {"chapters", want}}}, 2e-7);
-}
-
-// The file's flags: a hidden edition, then the default one, which is current,
-// with a nested chapter and a hidden one (mkvinfo lists the same).
-TEST_F(CliMkv, EditionsKeepFlagsNestingAndTheDefaultIsCurrent) {
-  clitest::expect_json_subset(segments("editions.mkv")[0]["editions"], json::parse(R"([
-      {"uid": 1001, "hidden": true, "default": false, "current": false, "chapters": [{"uid": 11}]},
-      {"uid": 1002, "hidden": false, "default": true, "current": true, "chapters": [
-       {"depth": 0, "country": "de", "hidden": false}, {"uid": 22, "depth": 1, "country": null},
-       {"depth": 0, "hidden": true}]}])"));
 }
 
 // ffprobe flattens SimpleTags into one dictionary: a nested name as
@@ -282,19 +267,6 @@ TEST_F(CliMkv, LinkedChainMatchesMkvmergeIdentification) {
     EXPECT_NEAR(seg["duration"].get<double>(), total, 1e-6) << "the chain's duration";
     EXPECT_NEAR(all["titles"][0]["duration"].get<double>(), total, 1e-6);
   }
-}
-
-TEST_F(CliMkv, EverySegmentOfAFileIsDescribed) {
-  const json segs = segments("two.mkv");
-  clitest::expect_json_subset(
-      segs, {{{"title", identify("source.mkv")["container"]["properties"]["title"]},
-              {"attachments", json::array()}},
-             {{"title", "Rich file"}, {"editions", {{{"current", true}}}}}});
-  EXPECT_EQ(segs[1]["attachments"].size(), 2u);
-  const auto r =
-      run_cli({"extract", path("two.mkv"), "--title", "1", "--attachment", "2:" + path("second")});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(zeptest::read_file(path("second")), zeptest::read_file(path("blob.bin")));
 }
 
 // The text form carries what --json does: one line of each kind of detail, in order.
