@@ -146,20 +146,6 @@ TEST_F(SubtitleRenderTest, ColourSumAndStylesDecideThePixels) {
             std::count(m.pixels.begin(), m.pixels.end(), 2) + long(m.width) / 2);
 }
 
-TEST_F(SubtitleRenderTest, LinesBreakAndStopAtTheBottom) {
-  const ZepSubtitlePicture one = render("Line"), two = render("Line\r\nLine");
-  EXPECT_EQ(two.width, one.width);
-  EXPECT_EQ(two.height, one.height + 38u);  // 32 + 32 / 5 between baselines
-  // Any character may start a new line once the pen reaches W * 1.5 - W / 4.
-  const ZepSubtitlePicture longLine = render(std::string(80, 'W'));
-  EXPECT_LE(longLine.width, 640u + 8u);
-  EXPECT_GT(longLine.height, 3 * 38u);
-  std::string many;
-  for (int i = 0; i < 100; ++i) many += "x\n";
-  const ZepSubtitlePicture p = render(many);  // baselines from 152 by 38 while below 600: 12
-  EXPECT_TRUE(p.height < 12 * 38u + 10 && p.height > 11 * 38u) << p.height;
-}
-
 TEST_F(SubtitleRenderTest, FontsAndFrameSizes) {
   ZepSubtitlePicture p;
   // The status, then the width drawn.

@@ -170,20 +170,6 @@ TEST(SrtReader, DamagedAndOddEntries) {
   EXPECT_EQ(empty.Seek(0, -9).second, "(none)");
 }
 
-TEST(SrtReader, TextLimits) {
-  // Nine of eleven text lines are kept.
-  std::string text = "1\n00:00:01,000 --> 00:00:02,000\n";
-  for (int i = 1; i <= 11; ++i) text += "l" + std::to_string(i) + "\n";
-  EXPECT_EQ(Srt(text + "\n2\n00:00:03,000 --> 00:00:04,000\nafter\n").All()[0].text,
-            "l1\nl2\nl3\nl4\nl5\nl6\nl7\nl8\nl9");
-  // Nine lines of 450 bytes: two whole lines and as many whole characters as fit.
-  std::string longLine;
-  for (int i = 0; i < 150; ++i) longLine += "\xE2\x82\xAC";
-  text = "1\n00:00:01,000 --> 00:00:02,000\n";
-  for (int i = 0; i < 9; ++i) text += longLine + "\n";
-  EXPECT_EQ(Srt(text).FirstBounded(), longLine + "\n" + longLine + "\n" + longLine.substr(0, 96));
-}
-
 TEST(SrtReader, SeekingAndTimingArithmetic) {
   Srt file(
       "1\n00:00:02,000 --> 00:00:03,000\nA\n\n2\n00:00:05,000 --> 00:00:06,000\nB\n\n"

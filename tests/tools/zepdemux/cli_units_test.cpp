@@ -66,18 +66,6 @@ TEST(CliCodecTables, AvcConfigurationRecordToHeader) {
   EXPECT_TRUE(zepcli::avc_codec_header(Bytes(avcc.begin(), avcc.begin() + 10)).empty());
 }
 
-// The extensible audio format by its sub-format; the tag of ASS text.
-TEST(CliCodecTables, IdsFromFourccsAndTags) {
-  EXPECT_EQ(zepcli::subtitle_codec_id(0x00535341u), 284u);  // "ASS\0"
-  EXPECT_EQ(zepcli::fourcc_text(0x00535341u), "ASS\\x00");
-  // Valid bits, channel mask, then 00000001-0000-0010-8000-00AA00389B71.
-  ByteWriter extra;
-  extra.le16(16).le32(3).le32(1).le16(0).le16(0x10);
-  extra.bytes(Bytes{0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
-  EXPECT_EQ(zepcli::audio_codec_id(0xFFFE, extra.data().data(), 22), 201u);
-  EXPECT_EQ(zepcli::audio_codec_id(0xFFFE, extra.data().data(), 20), 130u);
-}
-
 // A 4 × 3 picture at 100,400. Rows 0 and 2: four pixels of 2 (two nibbles:
 // 4 × 4 + 2), then a fill to the end of the row with 1 (0 0 0 1). Row 1: 1 × 0,
 // 1 × 1, 2 × 2. Then damaged copies: a field offset past the end, data that
