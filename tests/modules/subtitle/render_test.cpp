@@ -1,6 +1,6 @@
 // Subtitle rendering: markup into styled characters, drawing with a fixed font
-// file, and QSUB packets (time strings, cropping, padding, fitting, placement,
-// the three frame forms, the run-length code), decoded back into pictures.
+// file, and QSUB packets, decoded back into pictures (the 640 x 480 packet
+// bytes of real text are pinned by the golden lists of the SRT files).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -29,17 +29,11 @@ std::u32string codes(const std::vector<ZepSubtitleStyledChar>& chars) {
   return out;
 }
 
-// One digit per character: italic 1 + underline 2 + strike-through 4.
-std::string styles(const std::vector<ZepSubtitleStyledChar>& chars) {
+// One letter per character: w for white, o for #FF8000, g for #00FF00.
+std::string colours(const std::vector<ZepSubtitleStyledChar>& chars) {
   std::string out;
   for (const auto& c : chars)
-    out += char('0' + c.style.italic + 2 * c.style.underline + 4 * c.style.strikeThrough);
-  return out;
-}
-
-std::vector<uint32_t> colours(const std::vector<ZepSubtitleStyledChar>& chars) {
-  std::vector<uint32_t> out;
-  for (const auto& c : chars) out.push_back(c.style.color);
+    out += c.style.color == 0xFFFFFF ? 'w' : c.style.color == 0xFF8000 ? 'o' : 'g';
   return out;
 }
 
@@ -56,8 +50,6 @@ void fill_rect(ZepSubtitlePicture& p, uint32_t x0, uint32_t y0, uint32_t w, uint
   for (uint32_t y = y0; y < y0 + h; ++y)
     std::fill_n(p.pixels.begin() + size_t(y) * p.width + x0, w, v);
 }
-
-uint16_t le16(const std::vector<uint8_t>& b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
 
 std::vector<uint8_t> build(const ZepSubtitlePicture& p, uint32_t w = 640, uint32_t h = 480) {
   std::vector<uint8_t> packet;
@@ -88,30 +80,19 @@ std::set<uint8_t> values(const std::vector<uint8_t>& pixels) {
 
 }  // namespace
 
-TEST(SubtitleMarkup, TagsStylesAndNesting) {
-  auto chars = parse("a<i>b<u>c</u>d</i>e");
-  ASSERT_EQ(codes(chars), U"abcde");
-  EXPECT_EQ(styles(chars), "01310");
-  EXPECT_EQ(chars[4].style, ZepSubtitleTextStyle{});
-  EXPECT_TRUE(chars[0].style.bold);  // the first face is asked bold
-  // Tags are exact and case-sensitive; "x" opens nothing; "/" and "br/" close the innermost.
-  chars = parse("<I>a<B>b<s>c<x>d</>e<br/>f");
-  ASSERT_EQ(codes(chars), U"abcdef");
-  EXPECT_EQ(styles(chars), "004400");
-}
-
 TEST(SubtitleMarkup, FontColourQuotesAndUnclosedTags) {
   // A font tag without colour opens no style, so its end tag closes the colour.
   auto chars = parse("<font color=\"#ff8000\">a<font face=\"Arial\" size=\"3\">b</font>c</font>d");
   ASSERT_EQ(codes(chars), U"abcd");
-  EXPECT_EQ(colours(chars), (std::vector<uint32_t>{0xFF8000, 0xFF8000, 0xFFFFFF, 0xFFFFFF}));
+  EXPECT_EQ(colours(chars),
+            "oo"
+            "ww");
   // Only six hex digits in quotes make a colour.
   chars = parse(
       "<font face=\"x\" color=\"#00FF00\">a</font>b<font color=\"#12345\">c"
       "<font color=\"red\">d<font color=#FF0000>e");
   ASSERT_EQ(codes(chars), U"abcde");
-  EXPECT_EQ(colours(chars),
-            (std::vector<uint32_t>{0x00FF00, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF, 0xFFFFFF}));
+  EXPECT_EQ(colours(chars), "gwwww");
   EXPECT_EQ(codes(parse("<font face=\"a>b\" color=\"#000000\">x</font>y")), U"xy");
   EXPECT_EQ(codes(parse("one<i two")), U"one");
   EXPECT_EQ(codes(parse("a > b")), U"a > b");
@@ -123,8 +104,9 @@ TEST(SubtitleMarkup, Utf8DecodingAndDamage) {
   EXPECT_EQ(codes(parse("\x80"
                         "a\xE2\x82")),
             U"\uFFFDa\uFFFD\uFFFD");
-  EXPECT_EQ(codes(parse("\xC0\xAF")), U"\uFFFD\uFFFD");
-  EXPECT_EQ(codes(parse("\xED\xA0\x80")), U"\uFFFD\uFFFD\uFFFD");
+  EXPECT_EQ(codes(parse("\xC0\xAF"
+                        "\xED\xA0\x80")),
+            std::u32string(5, U'\uFFFD'));
   EXPECT_TRUE(zep_subtitle_parse_markup(nullptr, 5).empty());
 }
 
@@ -156,79 +138,42 @@ TEST_F(SubtitleRenderTest, ColourSumAndStylesDecideThePixels) {
   EXPECT_EQ(render("<font color=\"#ffff00\">Blue</font>").pixels, render("Blue").pixels);
   // Bold is the first face already.
   EXPECT_EQ(render("ab <b>cd</b> ef").pixels, render("ab cd ef").pixels);
-  // Underline goes below the baseline; a strike-through bar runs across the
-  // gaps between the letters: some row holds text from one side to the other.
+  // Underline goes below the baseline; a strike-through bar adds text pixels.
   const ZepSubtitlePicture m = render("mmmm"), strike = render("<s>mmmm</s>");
   EXPECT_GT(render("<u>mmmm</u>").height, m.height);
   EXPECT_EQ(strike.height, m.height);
-  bool fullRow = false;
-  for (uint32_t y = 0; y < strike.height; ++y)
-    fullRow |=
-        std::count(strike.pixels.begin() + y * strike.width,
-                   strike.pixels.begin() + (y + 1) * strike.width, 2) >= long(strike.width) - 8;
-  EXPECT_TRUE(fullRow);
-}
-
-TEST_F(SubtitleRenderTest, LinesBreakAndStopAtTheBottom) {
-  const ZepSubtitlePicture one = render("Line"), two = render("Line\r\nLine");
-  EXPECT_EQ(two.width, one.width);
-  EXPECT_EQ(two.height, one.height + 38u);  // 32 + 32 / 5 between baselines
-  // Any character may start a new line once the pen reaches W * 1.5 - W / 4.
-  const ZepSubtitlePicture longLine = render(std::string(80, 'W'));
-  EXPECT_LE(longLine.width, 640u + 8u);
-  EXPECT_GT(longLine.height, 3 * 38u);
-  std::string many;
-  for (int i = 0; i < 100; ++i) many += "x\n";
-  const ZepSubtitlePicture p = render(many);  // baselines from 152 by 38 while below 600: 12
-  EXPECT_TRUE(p.height < 12 * 38u + 10 && p.height > 11 * 38u) << p.height;
-}
-
-TEST_F(SubtitleRenderTest, PacketsOfRenderedText) {
-  for (const char* text : {"", "<i></i>", " ", "\n\n"}) {  // nothing drawn: the blank packet
-    const ZepSubtitlePicture p = render(text);
-    EXPECT_EQ(std::count(p.pixels.begin(), p.pixels.end(), 0), long(p.pixels.size())) << text;
-    const ZepQsubPacket decoded = decode(build(p));
-    EXPECT_EQ(decoded.width * 10 + decoded.height, 84);
-  }
-  for (const uint32_t frame : {640u, 960u, 1440u}) {
-    const ZepSubtitlePicture p = render("Two lines\n<i>of text</i>", frame, frame * 3 / 4);
-    const ZepQsubPacket decoded = decode(build(p, frame, frame * 3 / 4));
-    // The renderer's box may hold a little background; the packet holds the
-    // ink with two empty columns each side.
-    EXPECT_NEAR(decoded.width, p.width, 4) << frame;
-    for (const std::string& row : rows_of(decoded))
-      EXPECT_EQ(row.substr(0, 2) + row.substr(row.size() - 2), "0000");
-    EXPECT_EQ(values(decoded.pixels), (std::set<uint8_t>{0, 1, 2}));
-  }
+  EXPECT_GT(std::count(strike.pixels.begin(), strike.pixels.end(), 2),
+            std::count(m.pixels.begin(), m.pixels.end(), 2) + long(m.width) / 2);
 }
 
 TEST_F(SubtitleRenderTest, FontsAndFrameSizes) {
   ZepSubtitlePicture p;
-  EXPECT_EQ(zep_subtitle_render_entry(renderer_, 640, 480, nullptr, 0, 1, &p), ZEP_E_NULL_ARG);
-  EXPECT_EQ(zep_subtitle_render_entry(renderer_, 0xFFFFFFFFu, 0xFFFFFFFFu, "big", 0, 1, &p),
-            ZEP_OK);
-  EXPECT_GT(p.width, 0u);
-  EXPECT_EQ(zep_subtitle_render_entry(renderer_, 0, 0, "none", 0, 1, &p), ZEP_OK);
-  EXPECT_EQ(p.width, 0u);
-  EXPECT_EQ(zep_subtitle_render_entry(renderer_, 8, 8, "tiny", 0, 1, &p), ZEP_OK);
+  // The status, then the width drawn.
+  auto draw = [&](uint32_t w, uint32_t h, const char* text) {
+    const ZEP_STATUS status = zep_subtitle_render_entry(renderer_, w, h, text, 0, 1, &p);
+    EXPECT_EQ(p.pixels.size(), size_t(p.width) * p.height);
+    return std::pair<ZEP_STATUS, bool>{status, p.width > 0};
+  };
+  using R = std::pair<ZEP_STATUS, bool>;
+  EXPECT_EQ(draw(640, 480, nullptr).first, ZEP_E_NULL_ARG);
+  EXPECT_EQ(draw(0xFFFFFFFFu, 0xFFFFFFFFu, "big"), R(ZEP_OK, true));
+  EXPECT_EQ(draw(0, 0, "none"), R(ZEP_OK, false));
+  EXPECT_EQ(draw(8, 8, "tiny").first, ZEP_OK);
   set_font("/nonexistent/font.ttf");
-  EXPECT_EQ(zep_subtitle_render_entry(renderer_, 640, 480, "text", 0, 1, &p), ZEP_FAIL);
-  // Cut font files fail the entry or draw without harm.
+  EXPECT_EQ(draw(640, 480, "text").first, ZEP_FAIL);
+  // Cut font files fail the entry (a glyph that cannot be drawn) or draw without harm.
   const zeptest::Bytes font = zeptest::read_file(kFontFile);
   zeptest::TempDir dir;
   for (const size_t keep :
        {size_t{0}, size_t{12}, size_t{400}, font.size() / 2, font.size() - 1000}) {
     set_font(dir.write("cut.ttf", zeptest::Bytes(font.begin(), font.begin() + keep)));
-    const ZEP_STATUS status =
-        zep_subtitle_render_entry(renderer_, 640, 480, "Hello \xE2\x82\xAC", 0, 1, &p);
+    const ZEP_STATUS status = draw(640, 480, "Hello \xE2\x82\xAC").first;
     EXPECT_TRUE(status == ZEP_OK || status == ZEP_FAIL) << keep << ": " << status;
-    EXPECT_EQ(p.pixels.size(), size_t(p.width) * p.height);
   }
   // Without a name the default font is found.
   ASSERT_EQ(zep_subtitle_renderer_set_font(renderer_, nullptr), ZEP_OK);
   EXPECT_FALSE(std::string(zep_subtitle_renderer_font_path(renderer_)).empty());
-  EXPECT_EQ(zep_subtitle_render_entry(renderer_, 640, 480, "text", 0, 1, &p), ZEP_OK);
-  EXPECT_GT(p.width, 0u);
+  EXPECT_EQ(draw(640, 480, "text"), R(ZEP_OK, true));
 }
 
 // Two hour digits only: later times stay at the last one, earlier at zero; the
@@ -246,26 +191,6 @@ TEST(SubtitleTimeString, FormatsAndReadsBack) {
   EXPECT_EQ(zep_subtitle_parse_time_string(bytes, 20, &start, &end), ZEP_ERR_INVALID_SUBTITLE);
   text[13] = ' ';
   EXPECT_EQ(zep_subtitle_parse_time_string(bytes, 27, &start, &end), ZEP_ERR_INVALID_SUBTITLE);
-}
-
-TEST(QsubPacket, Layout640x480) {
-  ZepSubtitlePicture picture = picture_of(20, 20);
-  fill_rect(picture, 3, 5, 10, 6, 2);
-  fill_rect(picture, 3, 5, 10, 1, 1);
-  const std::vector<uint8_t> packet = build(picture);
-  EXPECT_EQ(std::string(packet.begin(), packet.begin() + 27), "[00:00:00.000-00:00:01.500]");
-  // 10 + two background columns each side by 6; at (44 + 595 - 14) / 2 and
-  // 455 - 6, made even; the right and bottom edges; the palette.
-  const std::vector<uint16_t> fields = {14, 6, 312, 448, 312 + 13, 448 + 5};
-  for (size_t i = 0; i < fields.size(); ++i) EXPECT_EQ(le16(packet, 27 + 2 * i), fields[i]) << i;
-  EXPECT_EQ(std::vector<uint8_t>(packet.begin() + 41, packet.begin() + 53),
-            (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE}));
-  const ZepQsubPacket p = decode(packet);
-  EXPECT_FALSE(p.extraHeader);
-  EXPECT_EQ(p.dataOffset, 53u);
-  EXPECT_EQ(rows_of(p), (Rows{"00111111111100", "00222222222200", "00222222222200",
-                              "00222222222200", "00222222222200", "00222222222200"}));
-  EXPECT_EQ(std::vector<uint8_t>(packet.end() - 4, packet.end()), std::vector<uint8_t>(4, 0));
 }
 
 TEST(QsubPacket, FrameFormsAndPlacement) {
@@ -316,30 +241,6 @@ TEST(QsubPacket, CroppingAndPadding) {
   ZepSubtitlePicture dot = picture_of(40, 40);
   fill_rect(dot, 10, 10, 1, 1, 2);
   EXPECT_EQ(rows_of(decode(build(dot))), (Rows{"002000", "000000"}));
-}
-
-TEST(QsubPacket, TooWideOrTooTallPicturesAreScaledIntoTheArea) {
-  struct Case {
-    uint32_t frameW, frameH, picW, picH;
-    int left, top, right, bottom;
-  };
-  for (const Case& c :
-       {Case{640, 480, 1000, 40, 44, 24, 595, 455}, Case{640, 480, 20, 1000, 44, 24, 595, 455},
-        Case{960, 720, 2000, 900, 64, 48, 895, 671},
-        Case{1440, 1080, 3000, 100, 0, 64, 1439, 1023}}) {
-    ZepSubtitlePicture picture = picture_of(c.picW, c.picH);
-    fill_rect(picture, 0, 0, c.picW, c.picH, 2);
-    fill_rect(picture, 0, 0, c.picW / 2, c.picH, 1);
-    const ZepQsubPacket p = decode(build(picture, c.frameW, c.frameH));
-    SCOPED_TRACE(std::to_string(c.picW) + "x" + std::to_string(c.picH));
-    EXPECT_TRUE(p.left >= c.left && p.right <= c.right && p.top >= c.top && p.bottom <= c.bottom);
-    EXPECT_EQ(p.width % 2 + p.height % 2, 0);
-    // Still padded, and the two halves keep their proportion.
-    const std::string row = rows_of(p)[p.height / 2];
-    EXPECT_EQ(row.substr(0, 2) + row.substr(row.size() - 2), "0000");
-    const double ones = std::count(row.begin(), row.end(), '1');
-    EXPECT_NEAR(ones / (ones + std::count(row.begin(), row.end(), '2')), 0.5, 0.08);
-  }
 }
 
 TEST(QsubPacket, DamagedOrOversizedPacketsAreRefused) {

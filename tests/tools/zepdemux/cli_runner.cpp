@@ -9,11 +9,6 @@
 
 namespace clitest {
 
-std::string slurp(const std::string& path) {
-  const zeptest::Bytes bytes = zeptest::read_file(path);
-  return std::string(bytes.begin(), bytes.end());
-}
-
 std::string shell_quote(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -24,9 +19,11 @@ CliResult run_cli(const std::vector<std::string>& args) {
   zeptest::TempDir dir;
   std::string command = shell_quote(ZEPDEMUX_CLI);
   for (const auto& arg : args) command += " " + shell_quote(arg);
-  command += " >" + shell_quote(dir.path() + "/out") + " 2>" + shell_quote(dir.path() + "/err");
-  const int status = zeptest::run_command(command + " </dev/null");
-  return {status, slurp(dir.path() + "/out"), slurp(dir.path() + "/err")};
+  const int status = zeptest::run_command(command + " >" + shell_quote(dir.path() + "/out") +
+                                          " 2>" + shell_quote(dir.path() + "/err") + " </dev/null");
+  const auto out = zeptest::read_file(dir.path() + "/out"),
+             err = zeptest::read_file(dir.path() + "/err");
+  return {status, std::string(out.begin(), out.end()), std::string(err.begin(), err.end())};
 }
 
 nlohmann::json cli_json(const std::vector<std::string>& args, bool lines) {
@@ -63,18 +60,17 @@ void expect_json_subset(const nlohmann::json& actual, const nlohmann::json& expe
 }
 
 std::string media_file(const std::string& name, const std::string& ffmpeg_args) {
-  // The arguments are part of the name, so a changed recipe makes a new file.
+  // The arguments are part of the name, so a changed recipe makes a new file;
+  // written under a private name and renamed, as another test may make it too.
   const std::filesystem::path base(name);
   std::filesystem::create_directories("cli_media");
   const std::string path = "cli_media/" + base.stem().string() + "-" +
                            std::to_string(std::hash<std::string>{}(ffmpeg_args) % 1000000007u) +
                            base.extension().string();
   if (std::filesystem::exists(path)) return path;
-  // Written under a private name and renamed: another test process may be
-  // making the same file.
   const std::string partial = path + ".part" + std::to_string(getpid()) + base.extension().string();
-  if (zeptest::run_command("ffmpeg -hide_banner -loglevel error -y " + ffmpeg_args + " " +
-                           shell_quote(partial) + " </dev/null") != 0) {
+  if (zeptest::run_command("ffmpeg -nostdin -hide_banner -loglevel error -y " + ffmpeg_args + " " +
+                           shell_quote(partial)) != 0) {
     std::filesystem::remove(partial);
     return "";
   }
@@ -83,23 +79,14 @@ std::string media_file(const std::string& name, const std::string& ffmpeg_args) 
 }
 
 int decoded_frames(const std::string& path, const std::string& input_format) {
-  const std::string format = input_format.empty() ? "" : "-f " + input_format + " ";
   try {
     return std::stoi(zeptest::command_output(
-        "ffprobe -v error " + format +
+        "ffprobe -v quiet " + (input_format.empty() ? "" : "-f " + input_format + " ") +
         "-count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 " +
-        shell_quote(path) + " 2>/dev/null"));
+        shell_quote(path)));
   } catch (...) {
     return -1;
   }
-}
-
-std::string ffmpeg_stream_bytes(const std::string& path, int stream, const std::string& scratch) {
-  const std::string out = scratch + "/ffmpeg_stream_" + std::to_string(stream);
-  zeptest::run_command("ffmpeg -hide_banner -loglevel error -y -i " + shell_quote(path) +
-                       " -map 0:" + std::to_string(stream) + " -c copy -f data " +
-                       shell_quote(out) + " </dev/null");
-  return slurp(out);
 }
 
 }  // namespace clitest

@@ -36,9 +36,4 @@ std::string media_file(const std::string& name, const std::string& ffmpeg_args);
 // The frames ffprobe decodes from the first video stream of a file (-1 on failure).
 int decoded_frames(const std::string& path, const std::string& input_format = "");
 
-// ffmpeg's own extraction of one stream: -map 0:N -c copy -f data.
-std::string ffmpeg_stream_bytes(const std::string& path, int stream, const std::string& scratch);
-
-std::string slurp(const std::string& path);
-
 }  // namespace clitest

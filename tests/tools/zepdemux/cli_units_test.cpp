@@ -52,77 +52,39 @@ TEST(CliAnnexB, LengthsBecomeStartCodesAndDamageFails) {
   EXPECT_EQ(framed(four, annexb), annexb);
 }
 
-TEST(CliAnnexB, CodecHeaderGoesFirstOnlyWhenTheBlockLacksIt) {
-  const std::vector<uint8_t> header = {0, 0, 0, 1, 0x67, 0x42, 0, 0, 0, 1, 0x68, 0xCE};
-  zepcli::AnnexBFramer framer(header, 4);
-  const Bytes with_sps = {0, 0, 0, 2, 0x67, 0x42};
-  EXPECT_FALSE(framer.header_first(with_sps.data(), with_sps.size()));
-  const Bytes slice = {0, 0, 0, 2, 0x65, 0x88};
-  EXPECT_FALSE(framer.header_first(slice.data(), slice.size())) << "only the first block";
-  framer.restart();
-  EXPECT_TRUE(framer.header_first(slice.data(), slice.size()));
-}
-
 TEST(CliCodecTables, AvcConfigurationRecordToHeader) {
   ByteWriter record;
   record.u8(1).u8(0x64).u8(0).u8(0x1F).u8(0xFF).u8(0xE1);
   record.be16(4).bytes(Bytes{0x67, 0x64, 0x00, 0x1F});
   record.u8(1).be16(3).bytes(Bytes{0x68, 0xEB, 0xE3});
   const Bytes avcc = record.take();
-  const std::vector<uint8_t> header = zepcli::avc_codec_header(avcc);
-  EXPECT_EQ(header, (std::vector<uint8_t>{0, 0, 0, 1, 0x67, 0x64, 0x00, 0x1F, 0, 0, 0, 1, 0x68,
-                                          0xEB, 0xE3}));
+  EXPECT_EQ(
+      zepcli::avc_codec_header(avcc),
+      (std::vector<uint8_t>{0, 0, 0, 1, 0x67, 0x64, 0x00, 0x1F, 0, 0, 0, 1, 0x68, 0xEB, 0xE3}));
   EXPECT_EQ(zepcli::avc_length_size(avcc), 4);
   // A set longer than the record gives no header.
-  Bytes cut = avcc;
-  cut.resize(10);
-  EXPECT_TRUE(zepcli::avc_codec_header(cut).empty());
+  EXPECT_TRUE(zepcli::avc_codec_header(Bytes(avcc.begin(), avcc.begin() + 10)).empty());
 }
 
-// The extensible audio format by its sub-format; the tag of ASS text.
-TEST(CliCodecTables, IdsFromFourccsAndTags) {
-  EXPECT_EQ(zepcli::subtitle_codec_id(0x00535341u), 284u);  // "ASS\0"
-  EXPECT_EQ(zepcli::fourcc_text(0x00535341u), "ASS\\x00");
-  // Valid bits, channel mask, then 00000001-0000-0010-8000-00AA00389B71.
-  ByteWriter extra;
-  extra.le16(16).le32(3).le32(1).le16(0).le16(0x10);
-  extra.bytes(Bytes{0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
-  EXPECT_EQ(zepcli::audio_codec_id(0xFFFE, extra.data().data(), 22), 201u);
-  EXPECT_EQ(zepcli::audio_codec_id(0xFFFE, extra.data().data(), 20), 130u);
-}
-
-// A 4 × 3 picture at 100,400.
-Bytes qsub_packet(const Bytes& first_field, const Bytes& second_field, bool trailer = true) {
-  return clitest::qsub_packet("[00:00:01.000-00:00:02.500]", 4, 3, 100, 400, first_field,
-                              second_field, trailer);
-}
-
-TEST(CliQsub, DecodesBothFieldsAndTheHeader) {
-  // Rows 0 and 2: four pixels of 2 (two nibbles: 4 × 4 + 2), then a fill to
-  // the end of the row with 1 (0 0 0 1). Row 1: 1 × 0, 1 × 1, 2 × 2.
-  const Bytes first = {0x12, 0x00, 0x01};
-  const Bytes second = {0x45, 0xA0};
-  const Bytes packet = qsub_packet(first, second);
+// A 4 × 3 picture at 100,400. Rows 0 and 2: four pixels of 2 (two nibbles:
+// 4 × 4 + 2), then a fill to the end of the row with 1 (0 0 0 1). Row 1: 1 × 0,
+// 1 × 1, 2 × 2. Then damaged copies: a field offset past the end, data that
+// end before the second field's row, a cut header, none.
+TEST(CliQsub, DecodesBothFieldsAndRefusesDamage) {
+  const Bytes packet = clitest::qsub_packet("[00:00:01.000-00:00:02.500]", 4, 3, 100, 400,
+                                            {0x12, 0x00, 0x01}, {0x45, 0xA0});
   const auto picture = zepcli::decode_qsub(packet.data(), packet.size());
   ASSERT_TRUE(picture.has_value());
-  EXPECT_EQ(picture->time_text, "[00:00:01.000-00:00:02.500]");
-  EXPECT_EQ(picture->palette[2][0], 0xFE);
+  EXPECT_EQ(picture->time_text + char(picture->palette[2][0]), "[00:00:01.000-00:00:02.500]\xFE");
   EXPECT_EQ(picture->pixels, (std::vector<uint8_t>{2, 2, 2, 2, 0, 1, 2, 2, 1, 1, 1, 1}));
-}
-
-TEST(CliQsub, DamagedPacketsAreRefused) {
-  const Bytes packet = qsub_packet({0x12, 0x12}, {0x12});
-  EXPECT_TRUE(zepcli::decode_qsub(packet.data(), packet.size()).has_value());
   Bytes bad_offset = packet;
   bad_offset[39] = 0xFF;
   bad_offset[40] = 0x7F;
-  EXPECT_FALSE(zepcli::decode_qsub(bad_offset.data(), bad_offset.size()).has_value());
-  // Data that end before the second field's row.
-  const Bytes cut = qsub_packet({0x12, 0x12, 0x12, 0x12}, {}, false);
-  ASSERT_EQ(cut.size(), 57u);
-  EXPECT_FALSE(zepcli::decode_qsub(cut.data(), cut.size()).has_value());
-  EXPECT_FALSE(zepcli::decode_qsub(packet.data(), 20).has_value());
-  EXPECT_FALSE(zepcli::decode_qsub(nullptr, 0).has_value());
+  const Bytes cut = clitest::qsub_packet("[00:00:01.000-00:00:02.500]", 4, 3, 100, 400,
+                                         {0x12, 0x12, 0x12, 0x12}, {}, false);
+  for (const Bytes& bad : {bad_offset, cut, Bytes(packet.begin(), packet.begin() + 20), Bytes{}})
+    EXPECT_FALSE(zepcli::decode_qsub(bad.empty() ? nullptr : bad.data(), bad.size()).has_value())
+        << bad.size();
 }
 
 }  // namespace
