@@ -10,8 +10,7 @@ namespace avitest {
 AviFile::AviFile(const std::string& path, bool setTitle) {
   L1Start();
   zep_heap_block_init(&block_);
-  std::u16string name = zep::utf8_to_u16(path);
-  openStatus_ = L1OpenContainer(&container_, name.c_str(), nullptr);
+  openStatus_ = L1OpenContainer(&container_, zep::utf8_to_u16(path).c_str(), nullptr);
   if (openStatus_ < 0) container_ = nullptr;
   if (container_ && setTitle) titleStatus_ = L1SetTitle(container_, 0);
 }
@@ -118,9 +117,8 @@ std::unique_ptr<AviFile> AviTest::open(const Bytes& file, bool activate) {
 static double field(const std::string& line, const std::string& key) {
   size_t at = line.find(key + "=");
   if (at == std::string::npos) return NAN;
-  std::istringstream v(line.substr(at + key.size() + 1));
   double d = NAN;
-  return v >> d ? d : NAN;  // "N/A" reads as none
+  return std::istringstream(line.substr(at + key.size() + 1)) >> d ? d : NAN;  // "N/A": none
 }
 
 std::vector<Packet> probe_packets(const std::string& file, const std::string& stream) {
@@ -129,20 +127,16 @@ std::vector<Packet> probe_packets(const std::string& file, const std::string& st
       " -show_entries packet=pts_time,dts_time,duration_time,flags -of compact=p=0 '" + file +
       "'"));
   std::vector<Packet> packets;
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty()) continue;
-    size_t f = line.find("flags=");
-    packets.push_back({field(line, "pts_time"), field(line, "dts_time"),
-                       field(line, "duration_time"),
-                       f != std::string::npos && line.compare(f + 6, 1, "K") == 0});
-  }
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty())
+      packets.push_back({field(line, "pts_time"), field(line, "dts_time"), field(line, "duration_time"),
+                         line.find("flags=K") != std::string::npos});
   return packets;
 }
 
 Bytes ffmpeg_payload(const zeptest::TempDir& dir, const std::string& file, const std::string& map) {
-  std::string out = dir.path() + "/payload.bin";
-  std::string cmd = "ffmpeg -nostdin -v quiet -y -i '" + file + "' -map " + map +
-                    " -c copy -f data '" + out + "'";
+  const std::string out = dir.path() + "/payload.bin",
+                    cmd = "ffmpeg -nostdin -v quiet -y -i '" + file + "' -map " + map + " -c copy -f data '" + out + "'";
   EXPECT_EQ(zeptest::run_command(cmd), 0) << cmd;
   return zeptest::read_file(out);
 }

@@ -48,9 +48,7 @@ class AviFile {
   ZEP_STATUS read_stream(uint32_t type, uint32_t stream, Block* out);
   // Reads until the end or a failure (returned in *last).
   std::vector<Block> read_all(ZEP_STATUS* last = nullptr, size_t limit = 1000000);
-  ZEP_STATUS seek(uint32_t type, uint32_t stream, int64_t* time) {
-    return L1SetPosition(container_, type, stream, time);
-  }
+  ZEP_STATUS seek(uint32_t type, uint32_t stream, int64_t* t) { return L1SetPosition(container_, type, stream, t); }
 
  private:
   ZEP_STATUS fill(ZEP_STATUS s, uint32_t type, uint32_t stream, Block* out) const;
@@ -67,8 +65,7 @@ zeptest::AviFileSpec basic_spec(uint32_t frames, uint32_t keyEvery, bool audio =
 // Concatenated payload per (type, stream).
 std::map<std::pair<uint32_t, uint32_t>, Bytes> payloads(const std::vector<Block>& blocks);
 
-// For damaging built files: the first `id` at or after `from` (0: none), and
-// a little-endian overwrite.
+// For damaging built files: the first `id` at or after `from` (0: none), an overwrite.
 size_t find_id(const Bytes& b, const char* id, size_t from = 0);
 void put_le32(Bytes& b, size_t at, uint32_t v);
 
