@@ -24,7 +24,6 @@ Bytes titl(const Bytes& record, const Bytes& children) {
   return chunk("TITL", concat({fixed, children}));
 }
 
-// The name's length in bytes, then its UTF-16LE characters.
 static ByteWriter& name16(ByteWriter& w, std::u16string_view name) {
   w.le32(uint32_t(name.size() * 2));
   for (char16_t c : name) w.le16(c);

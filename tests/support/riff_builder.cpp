@@ -62,8 +62,7 @@ Bytes build_avi(const AviFileSpec& spec) {
     }
   }
   std::vector<size_t> chunkPos(spec.chunks.size()), indxPos(spec.streams.size());
-  auto video = std::find_if(spec.streams.begin(), spec.streams.end(),
-                            [](auto& s) { return s.kind == AviStreamSpec::kVideo; });
+  auto video = std::ranges::find(spec.streams, AviStreamSpec::kVideo, &AviStreamSpec::kind);
   const bool hasVideo = video != spec.streams.end();
 
   RiffWriter w;
@@ -73,8 +72,7 @@ Bytes build_avi(const AviFileSpec& spec) {
   w.le32(0).le32(0).le32(0x10).le32(hasVideo ? count(0, "dc") : 0).le32(0);
   w.le32(uint32_t(spec.streams.size())).le32(0);
   w.le32(hasVideo ? uint32_t(video->width) : 0).le32(hasVideo ? uint32_t(video->height) : 0);
-  w.zeros(16);
-  w.end_chunk();
+  w.zeros(16), w.end_chunk();
   for (uint32_t s = 0; s < spec.streams.size(); ++s) {
     const AviStreamSpec& st = spec.streams[s];
     const bool audio = st.kind == AviStreamSpec::kAudio, other = st.kind == AviStreamSpec::kOther;
@@ -127,8 +125,7 @@ Bytes build_avi(const AviFileSpec& spec) {
     w.end_chunk();
   };
   auto write_movi = [&](uint32_t seg) {
-    size_t moviPos = w.size();
-    w.begin_list("LIST", "movi");
+    const size_t moviPos = w.begin_list("LIST", "movi").size() - 12;
     for (size_t c = 0; c < spec.chunks.size(); ++c) {
       if (spec.chunks[c].segment != seg) continue;
       const bool rec = spec.recLists && seg == 0;
@@ -139,8 +136,7 @@ Bytes build_avi(const AviFileSpec& spec) {
     }
     for (StdIx& ix : ixs) {
       if (ix.segment != seg) continue;
-      ix.position = w.size();
-      w.begin_chunk("ix" + two_digits(ix.stream));
+      ix.position = w.begin_chunk("ix" + two_digits(ix.stream)).size() - 8;
       w.le16(2).u8(0).u8(1).le32(uint32_t(ix.chunks.size()));
       w.text(chunk_id(spec.chunks[ix.chunks.front()])).le64(moviPos).le32(0);
       for (size_t c : ix.chunks)
@@ -162,16 +158,15 @@ Bytes build_avi(const AviFileSpec& spec) {
 
   // The super indexes: per ix## its position, size and count, or (type 1) per chunk.
   for (uint32_t s = 0; s < spec.streams.size(); ++s) {
-    if (!indxPos[s]) continue;
     size_t at = indxPos[s] + 8 + 24;
     for (const StdIx& ix : ixs) {
-      if (ix.stream != s) continue;
+      if (ix.stream != s || !indxPos[s]) continue;
       w.patch_le64(at, ix.position);
       w.patch_le32(at + 8, uint32_t(32 + ix.chunks.size() * 8));
       w.patch_le32((at += 16) - 4, uint32_t(ix.chunks.size()));
     }
     for (size_t c = 0; type1 && c < spec.chunks.size(); ++c) {
-      if (spec.chunks[c].stream != s) continue;
+      if (spec.chunks[c].stream != s || !indxPos[s]) continue;
       w.patch_le32(at, uint32_t(chunkPos[c] + 8));
       w.patch_le32((at += 8) - 4, flagged_size(spec.chunks[c]));
     }

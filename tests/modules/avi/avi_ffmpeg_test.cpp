@@ -1,8 +1,8 @@
-// Real files written by ffmpeg, compared with ffmpeg's extraction (payload
-// bytes per stream) and ffprobe's packets (times, key flags, counts).
+// ffmpeg's real files against ffmpeg's payloads and ffprobe's packets (times, key flags).
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 
 #include "tests/modules/avi/avi_test_util.h"
@@ -21,8 +21,7 @@ class AviFfmpeg : public ::testing::Test {
         "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=160x120:rate=25:duration=2 "
         "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 ";
     const std::string d = dir_->path() + "/", sine = " -f lavfi -i sine=sample_rate=";
-    // AAC and MP3 beside B-frames: ffmpeg puts empty audio chunks in to keep
-    // the interleave, which carry no time.
+    // Beside B-frames ffmpeg puts empty audio chunks in (for the interleave): no time.
     ok_ = run_command(src + sine + "48000:duration=2" + sine +
                       "22050:duration=2 -map 0 -map 1 -map 2 -map 3 -c:v libx264 -g 12 -bf 2 "
                       "-c:a:0 ac3 -c:a:1 pcm_s16le -c:a:2 libmp3lame '" +
@@ -40,8 +39,7 @@ class AviFfmpeg : public ::testing::Test {
     ASSERT_TRUE(ok_) << "ffmpeg could not write the test files";
   }
 
-  // Reads `name` whole and compares it with ffmpeg's extraction (payloads)
-  // and ffprobe's packets of `reference` (times, key flags, counts, ends).
+  // `name` read whole against ffmpeg's payloads and ffprobe's packets of `reference`.
   void compare(const std::string& name, const std::string& reference) {
     const std::string path = dir_->path() + "/" + name, ref = dir_->path() + "/" + reference;
     AviFile f(path);
@@ -90,10 +88,31 @@ class AviFfmpeg : public ::testing::Test {
   static inline bool ok_ = false;
 };
 
-// MPEG-4 with MP3 is left to the golden packet lists; its MP3 is also in h264.avi.
 TEST_F(AviFfmpeg, H264WithAc3PcmAndMp3) { compare("h264.avi", "h264.avi"); }
 TEST_F(AviFfmpeg, Mpeg2WithMp2) { compare("mpeg2.avi", "mpeg2.avi"); }
 TEST_F(AviFfmpeg, H264WithAacAndMp3) { compare("aac.avi", "aac.avi"); }
 TEST_F(AviFfmpeg, FileWithoutIdx1) { compare("noidx1.avi", "h264.avi"); }
+
+// Opt-in (ZEP_TEST_LARGE=1, ~3 GiB disk, ~5 GiB memory): 1.3 GiB OpenDML with AVIX, seeks.
+TEST_F(AviFfmpeg, LargeOpenDmlFileWithAvixSegments) {
+  const char* on = std::getenv("ZEP_TEST_LARGE");
+  if (!on || std::string(on) != "1") GTEST_SKIP() << "set ZEP_TEST_LARGE=1 to run";
+  ASSERT_EQ(run_command("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=640x480:rate=25:"
+                        "duration=58 -f lavfi -i sine=sample_rate=48000:duration=58 -c:v rawvideo "
+                        "-pix_fmt bgr24 -c:a pcm_s16le '" + dir_->path() + "/large.avi'"),
+            0);
+  compare("large.avi", "large.avi");
+  AviFile f(dir_->path() + "/large.avi");
+  EXPECT_EQ(f.count(ZEP_QID_GET_CONTAINER_TYPE), 1u);
+  for (int64_t target : {500000000LL, 120000000LL, 0LL, 570000000LL}) {
+    int64_t t = target, at = 0;
+    ASSERT_EQ(f.seek(ZEP_BLOCK_VIDEO, 0, &t), 0);
+    ASSERT_EQ(f.seek(ZEP_BLOCK_AUDIO, 0, &(at = t)), 0);
+    EXPECT_TRUE(t <= target && t > target - 10000000 && std::abs(at - t) <= 1000000) << t;
+    Block v, a;
+    ASSERT_EQ(f.read_stream(ZEP_BLOCK_VIDEO, 0, &v) | f.read_stream(ZEP_BLOCK_AUDIO, 0, &a), 0);
+    EXPECT_TRUE(v.time == t && v.key() && a.time == at) << v.time;
+  }
+}
 
 }  // namespace

@@ -1,5 +1,4 @@
-// File structure: probe, open, stream limits and numbering, INFO texts, the
-// cover picture, queries, and damaged or cut headers.
+// File structure: probe, open, stream limits, INFO, cover, queries, damaged headers.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -36,8 +35,8 @@ TEST_F(AviStructure, ProbeAndOpenFailures) {
     uint32_t s = 7;
     EXPECT_EQ(std::pair(probe(name, &s), s), std::pair(0, expected)) << name;
   }
-  uint32_t s = 0;
-  EXPECT_EQ(probe(dir_.write("c.avi", std::string("RIFF")), &s), ZEP_FAIL);
+  uint32_t score = 0;
+  EXPECT_EQ(probe(dir_.write("c.avi", std::string("RIFF")), &score), ZEP_FAIL);
   EXPECT_EQ(zepAviModule.ops->ProbeContainer(nullptr, u"x.avi", nullptr), ZEP_FAIL);
   EXPECT_EQ(open_module(d + "none.avi"), ZEP_E_CANNOT_OPEN);
   EXPECT_EQ(open_module("http://host/file.avi"), ZEP_ERR_REMOTE_FILE_UNSUPPORTED);
@@ -45,13 +44,13 @@ TEST_F(AviStructure, ProbeAndOpenFailures) {
             ZEP_ERR_INVALID_FILE);
   EXPECT_EQ(open_module(dir_.write("s.avi", std::string("RIF"))), ZEP_ERR_FILE_CORRUPT);
   ZepModuleHandle h = nullptr;
-  EXPECT_EQ(zepAviModule.ops->OpenContainer(&h, nullptr, nullptr), ZEP_E_NULL_ARG);
-  EXPECT_EQ(zepAviModule.ops->SetMenu(nullptr, 0), ZEP_E_NULL_ARG);
-  EXPECT_EQ(zepAviModule.ops->CloseContainer(nullptr), ZEP_E_NULL_ARG);
+  EXPECT_EQ((std::vector{zepAviModule.ops->OpenContainer(&h, nullptr, nullptr),
+                         zepAviModule.ops->SetMenu(nullptr, 0),
+                         zepAviModule.ops->CloseContainer(nullptr)}),
+            std::vector(3, ZEP_E_NULL_ARG));
 }
 
-// Of two video streams the first is used, of nine audio streams the first
-// eight; chunk ids "03wb" and "wb03" both name stream 3.
+// The first of two video and eight of nine audio streams; "03wb" and "wb03" name stream 3.
 TEST_F(AviStructure, NineAudioAndTwoVideoStreams) {
   AviFileSpec spec = basic_spec(0, 1, false);
   spec.streams.push_back(spec.streams[0]);
@@ -61,8 +60,7 @@ TEST_F(AviStructure, NineAudioAndTwoVideoStreams) {
   }
   for (uint32_t s = 0; s < 11; ++s)
     spec.chunks.push_back({s, s < 2 ? "dc" : "wb", pattern_bytes(s, 16 + s), true, 0});
-  spec.chunks.push_back({3, "wb", pattern_bytes(99, 8), true, 0});
-  spec.chunks.push_back({3, "wb", pattern_bytes(98, 8), true, 0});
+  for (uint32_t tag : {99u, 98u}) spec.chunks.push_back({3, "wb", pattern_bytes(tag, 8), true, 0});
   Bytes file = build_avi(spec);
   size_t last = 0;  // the last "03wb" in the file becomes "wb03"
   for (size_t at = find_id(file, "03wb"); at; at = find_id(file, "03wb", at + 1)) last = at;
@@ -74,7 +72,8 @@ TEST_F(AviStructure, NineAudioAndTwoVideoStreams) {
                        ZEP_QID_TOTAL_NUM_TITLEMEDIA_VIDEOMEDIA,
                        ZEP_QID_TOTAL_NUM_TITLEMEDIA_AUDIOMEDIA, ZEP_QID_NUM_TITLE_STREAMS})
     counts.push_back(f->count(qid));
-  for (uint32_t i : {7, 8}) counts.push_back(f->count(ZEP_QID_TITLEMEDIA_AUD_ABSOLUTE_TRACK_NUM, i));
+  for (uint32_t i : {7, 8})
+    counts.push_back(f->count(ZEP_QID_TITLEMEDIA_AUD_ABSOLUTE_TRACK_NUM, i));
   EXPECT_EQ(counts, (std::vector{1u, 8u, 2u, 9u, 9u, 9u, ~0u}));
   auto blocks = f->read_all();
   ASSERT_EQ(blocks.size(), 1u + 8u + 2u);
@@ -97,7 +96,8 @@ TEST_F(AviStructure, InfoTextsOf255AndOf256Bytes) {
   auto f = open(spec);
   ASSERT_TRUE(f->ok());
   for (auto [qid, expected] : {std::pair{ZEP_QID_GET_TOOL_VERSION, std::string(255, 'a')},
-                               {ZEP_QID_GET_FORMAT_VERSION, "<null>"}, {ZEP_QID_PROFILE_NAME, "pro"}}) {
+                               {ZEP_QID_GET_FORMAT_VERSION, "<null>"},
+                               {ZEP_QID_PROFILE_NAME, "pro"}}) {
     ZepQueryData q{};
     EXPECT_EQ(L1GetInfo(f->container(), qid, &q, 0), 0);
     auto* s = static_cast<zep_wchar_t*>(q.value.ptr);
@@ -106,8 +106,7 @@ TEST_F(AviStructure, InfoTextsOf255AndOf256Bytes) {
   }
 }
 
-// idx1 before movi; a text stream passed over but counted; then no strh, strn
-// read as a second strh, no strf, no hdrl, no strl.
+// idx1 before movi; a text stream counted; no strh, strn as strh, no strf, hdrl, strl.
 TEST_F(AviStructure, HeaderErrors) {
   AviFileSpec before = basic_spec(3, 1);
   before.idx1BeforeMovi = true;
@@ -122,11 +121,11 @@ TEST_F(AviStructure, HeaderErrors) {
   AviFileSpec named = basic_spec(2, 1);
   named.streams[0].name = "vids";  // a strn whose data reads like a strh of video
   const Bytes good = build_avi(named);
-  for (auto [from, to, all, expected] :
-       {std::tuple{"strh", "JUNK", false, ZEP_ERR_STRH_NOT_FOUND},
-        {"strn", "strh", false, ZEP_ERR_DUPLICATE_STRH_FOUND},
-        {"strf", "JUNK", false, ZEP_ERR_STRF_NOT_FOUND_UNNAMED},
-        {"hdrl", "hdrX", false, ZEP_ERR_HDRL_NOT_FOUND}, {"strl", "strX", true, ZEP_ERR_STRL_NOT_FOUND}}) {
+  for (auto [from, to, all, expected] : {std::tuple{"strh", "JUNK", false, ZEP_ERR_STRH_NOT_FOUND},
+                                         {"strn", "strh", false, ZEP_ERR_DUPLICATE_STRH_FOUND},
+                                         {"strf", "JUNK", false, ZEP_ERR_STRF_NOT_FOUND_UNNAMED},
+                                         {"hdrl", "hdrX", false, ZEP_ERR_HDRL_NOT_FOUND},
+                                         {"strl", "strX", true, ZEP_ERR_STRL_NOT_FOUND}}) {
     Bytes file = good;
     for (size_t at = find_id(file, from); at; at = all ? find_id(file, from, at) : 0)
       std::memcpy(&file[at], to, 4);
@@ -135,8 +134,7 @@ TEST_F(AviStructure, HeaderErrors) {
 }
 
 // A second hdrl without strl fails the title after the first one found video:
-// sync queries and reads then answer a status instead of using an index that
-// was never made.
+// sync queries and reads then answer a status instead of using an index that was never made.
 TEST_F(AviStructure, SecondHdrlWithoutStreamsFailsTheTitleSafely) {
   Bytes file = build_avi(basic_spec(3, 1, false));
   const size_t movi = find_id(file, "movi") - 8;
@@ -156,8 +154,7 @@ TEST_F(AviStructure, SecondHdrlWithoutStreamsFailsTheTitleSafely) {
   EXPECT_LT(f->read(&block), 0);
 }
 
-// Queries before and after the title, one title at offset 0 that can be set
-// again; WAVEFORMATs without cbSize, with 30 (only the size told) or 4 extra bytes.
+// Queries around the title; WAVEFORMAT without cbSize, with 30 (size only) or 4 extra bytes.
 TEST_F(AviStructure, QueriesBeforeAndAfterTheTitle) {
   AviFileSpec spec = basic_spec(2, 1);
   for (int i = 0; i < 2; ++i) spec.streams.push_back(spec.streams[1]);
@@ -203,8 +200,7 @@ TEST_F(AviStructure, QueriesBeforeAndAfterTheTitle) {
   EXPECT_EQ(std::vector<uint16_t>(rec, rec + 3), (std::vector<uint16_t>{16, 1, 3}));
 }
 
-// Sizes from the file are checked against their parent and the file before
-// anything is read or allocated from them; a cover section is found.
+// Sizes are checked against parent and file before use; a cover section is found.
 TEST_F(AviStructure, CoverAndOversizedOrTruncatedChunks) {
   AviFileSpec spec = basic_spec(6, 2);
   spec.streams[0].name = "video";
@@ -222,7 +218,8 @@ TEST_F(AviStructure, CoverAndOversizedOrTruncatedChunks) {
     files.push_back(good);
     put_le32(files.back(), find_id(good, id) + offset, size);
   }
-  for (size_t n = 0; n < good.size(); n += 97) files.push_back(Bytes(good.begin(), good.begin() + long(n)));
+  for (size_t n = 0; n < good.size(); n += 97)
+    files.push_back(Bytes(good.begin(), good.begin() + long(n)));
   for (const Bytes& file : files) {
     auto f = open(file);
     if (!f->container()) continue;

@@ -1,5 +1,4 @@
-// The menu section reader on crafted sections: version rule, titles, menu
-// media, pages, queries, metadata position, the module's open sequence, damage.
+// The menu section reader on crafted sections: versions, titles, media, pages, queries, damage.
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -18,31 +17,17 @@ using U64s = std::vector<uint64_t>;
 // Stands in front of the menu section, as the first title would.
 const Bytes kLeadingRiff = m::list("RIFF", "AVI ", Bytes(100, 0xEE));
 
-class OpenedFile {
+// The reader over kLeadingRiff + section, parsed when `parse` is set.
+class Menu {
  public:
-  explicit OpenedFile(const Bytes& content) {
-    std::u16string name = zep::utf8_to_u16(dir_.write("menu.avi", content));
+  explicit Menu(const Bytes& section, bool parse = true) {
+    std::u16string name =
+        zep::utf8_to_u16(dir_.write("menu.avi", m::concat({kLeadingRiff, section})));
     EXPECT_EQ(zep_file_open(name.c_str(), ZEP_FILE_READ, &file_, nullptr), 0);
+    EXPECT_EQ(aviMenuOps.OpenMenu(file_, position(), &r, buffer_, sizeof buffer_, 1, 2), 0);
+    EXPECT_TRUE(!parse || aviMenuOps.ParseMenu(r) == 0);
   }
-  ~OpenedFile() {
-    if (file_) zep_file_close(file_);
-  }
-  ZepFile* file() const { return file_; }
-
- private:
-  TempDir dir_;
-  ZepFile* file_ = nullptr;
-};
-
-// The reader over kLeadingRiff + section + tail, parsed when `parse` is set.
-class Menu : public OpenedFile {
- public:
-  explicit Menu(const Bytes& section, bool parse = true, const Bytes& tail = {})
-      : OpenedFile(m::concat({kLeadingRiff, section, tail})) {
-    EXPECT_EQ(aviMenuOps.OpenMenu(file(), position(), &r, buffer_, sizeof buffer_, 1, 2), 0);
-    if (parse) EXPECT_EQ(aviMenuOps.ParseMenu(r), 0);
-  }
-  ~Menu() { aviMenuOps.CloseMenu(r); }
+  ~Menu() { aviMenuOps.CloseMenu(r), zep_file_close(file_); }
   static uint64_t position() { return kLeadingRiff.size(); }
   ZEP_STATUS get(uint32_t qid, ZepQueryData* q, uint32_t index = 0) {
     return aviMenuOps.MenuGetInfo(r, qid, q, index);
@@ -60,6 +45,8 @@ class Menu : public OpenedFile {
   AviMenuReader* r = nullptr;
 
  private:
+  TempDir dir_;
+  ZepFile* file_ = nullptr;
   uint8_t buffer_[AVI_MENU_BUFFER_SIZE] = {};
 };
 
@@ -83,8 +70,7 @@ ZepQueryData record_query(T* buffer, uint32_t size = sizeof(T)) {
   return {.size = size, .value = {.ptr = buffer}};
 }
 
-// A MENU chunk of version 2 before the version 1 one: the second is used,
-// with its name cut to 16 characters.
+// A MENU of version 2 before the version 1 one: the second is used, name cut to 16 chars.
 TEST(MenuParse, TitlesRecordsChaptersMediaAndTheHeaderOfVersionOne) {
   MenuSpec spec = three_titles();
   spec.versionsBefore = {2};
@@ -122,8 +108,7 @@ TEST(MenuParse, TitlesRecordsChaptersMediaAndTheHeaderOfVersionOne) {
   EXPECT_EQ(status, ZEP_E_NULL_ARG);
 }
 
-// Only other versions: a warning; no usable MENU chunk: failure (none at all,
-// ZPNU in a RIFF, a RIFF whose size + 8 is below 13, a MENU too short).
+// Other versions warn; no usable MENU (none, ZPNU in RIFF, RIFF size < 5, short MENU) fails.
 TEST(MenuParse, OtherVersionsWarnAndSectionsWithoutMenuFail) {
   Menu two(m::riff_menu(m::zpnu(m::menu_chunk(2, u"x", {}))), false);
   EXPECT_EQ(aviMenuOps.ParseMenu(two.r), ZEP_ERR_INVALID_MENU_VERSION);
@@ -174,8 +159,7 @@ TEST(MenuPages, DirectPagesLanguageGroupsAndTheLinkLimit) {
   }
 }
 
-// A title without MEDS, or with one too short for its position, ends the
-// title list; without any MDIA there are no titles.
+// A title without (or with a short) MEDS ends the title list; no MDIA: no titles.
 TEST(MenuDamage, TitleWithoutMedsEndsTheTitleList) {
   const Bytes short_meds = m::chunk("MEDS", ByteWriter().le32(0).le32(0).le32(5).take());
   for (auto [subchunks, titles] :
@@ -210,8 +194,7 @@ TEST(MenuDamage, CountsAndSizesBeyondTheirChunk) {
   EXPECT_EQ(q.value.u64, 0u);
 }
 
-// Every truncation, then 300 sections with six random bytes each: every
-// query answers with a status.
+// Every truncation, then 300 sections with six random bytes: every query gives a status.
 TEST(MenuDamage, TruncationsAndGarbageAnswerWithAStatus) {
   MenuSpec spec = three_titles();
   spec.groups = {{{3, u"C"}, {4, u"D"}}};
@@ -283,70 +266,15 @@ TEST(MenuQuery, CountsRecordsAndRefusals) {
   EXPECT_EQ(track.position, 61000u);
   EXPECT_EQ(f.get(ZEP_QID_SET_TRACK_PROP, &(q = record_query(&track)), 2), ZEP_E_NO_MORE_BLOCKS);
   // Without reader, unknown queries, null arguments.
-  EXPECT_EQ(aviMenuOps.MenuGetInfo(nullptr, ZEP_QID_MENUMEDIA_OFFSET, &q, 0),
-            ZEP_ERR_MENU_MODULE_NULL);
-  EXPECT_EQ(aviMenuOps.MenuSetInfo(nullptr, ZEP_QID_SET_TRACK_PROP, &q, 0),
-            ZEP_ERR_MENU_MODULE_NULL);
-  EXPECT_EQ(aviMenuOps.MenuSetInfoByQid(nullptr, ZEP_QID_SET_TRACK_PROP, &q),
-            ZEP_ERR_MENU_MODULE_NULL);
+  EXPECT_EQ((std::vector{aviMenuOps.MenuGetInfo(nullptr, ZEP_QID_MENUMEDIA_OFFSET, &q, 0),
+                         aviMenuOps.MenuSetInfo(nullptr, ZEP_QID_SET_TRACK_PROP, &q, 0),
+                         aviMenuOps.MenuSetInfoByQid(nullptr, ZEP_QID_SET_TRACK_PROP, &q)}),
+            std::vector(3, ZEP_ERR_MENU_MODULE_NULL));
   EXPECT_EQ(f.get(ZEP_QID_VID_STREAM_FORMAT, &q), ZEP_ERR_UNSUPPORTED_QID);
   EXPECT_EQ(aviMenuOps.MenuSetInfo(f.r, ZEP_QID_SET_TRACK_PROP, &q, 0), ZEP_ERR_UNSUPPORTED_QID);
   EXPECT_EQ(f.get(ZEP_QID_MENUMEDIA_OFFSET, nullptr), ZEP_E_NULL_ARG);
   q = record_query<AviMenuInfoRecord>(nullptr);
   EXPECT_EQ(f.get(ZEP_QID_TITLEDATA_MENU_INFO, &q), ZEP_E_NULL_ARG);
-}
-
-TEST(MetadataOffset, FindsTheFirstMetaSectionAndKeepsIt) {
-  const Bytes section = m::build_menu_section(paged_menu());
-  const Bytes second_title = m::list("RIFF", "AVI ", Bytes(64, 1));
-  Menu f(section, true, m::concat({second_title, m::riff_meta(Bytes{0x89, 'P', 'N', 'G'})}));
-  const uint64_t expected = f.position() + section.size() + second_title.size();
-  ZepQueryData q{};
-  for (int asked = 0; asked < 2; ++asked) {  // the second answer is the kept one
-    ASSERT_EQ(f.get(ZEP_QID_METADATA_OFFSET, &q), 0);
-    EXPECT_EQ(q.value.u64, expected);
-  }
-  // Without a reader, and files without META (or one ending in the middle).
-  uint64_t offset = 1;
-  EXPECT_EQ(AviMenuFindMetadataOffset(f.file(), nullptr, &offset), 0);
-  EXPECT_EQ(offset, expected);
-  for (const Bytes& file : {m::concat({kLeadingRiff, second_title, Bytes(5, 0)}),
-                            ByteWriter().text("RIFF").le32(0xFFFFFFFFu).text("AVI ").take()}) {
-    EXPECT_EQ(AviMenuFindMetadataOffset(OpenedFile(file).file(), nullptr, &offset), 0);
-    EXPECT_EQ(offset, 0u);
-  }
-  EXPECT_EQ(AviMenuFindMetadataOffset(nullptr, nullptr, &offset), ZEP_E_NULL_ARG);
-}
-
-// AviMenuOpenSection as the AVI module runs it: the reader with the titles and
-// menu media, or on failure no reader (and for another version one title at 0).
-TEST(OpenSection, FillsTitlesAndMenuMediaOrClosesTheReader) {
-  MenuSpec no_track = paged_menu();
-  no_track.withTrack = false;
-  uint8_t buffer[AVI_MENU_BUFFER_SIZE];
-  for (auto [section, expected] :
-       {std::pair{m::build_menu_section(paged_menu()), ZEP_OK},
-        {m::riff_menu(m::zpnu(m::menu_chunk(2, u"", {}))), ZEP_ERR_INVALID_MENU_VERSION},
-        {m::build_menu_section(no_track), ZEP_E_NULL_ARG},
-        {m::section(m::mdia({})), ZEP_E_NO_MORE_BLOCKS}}) {
-    Menu f(section, false);
-    AviMenuReader* reader = reinterpret_cast<AviMenuReader*>(1);
-    uint64_t titles[100] = {}, media[1000] = {};
-    uint32_t titleCount = 0, mediaCount = 9;
-    EXPECT_EQ(AviMenuOpenSection(f.file(), f.position(), buffer, 0, 0, &reader, titles, 100,
-                                 &titleCount, media, 1000, &mediaCount),
-              expected);
-    if (expected == ZEP_OK) {
-      ASSERT_NE(reader, nullptr);
-      EXPECT_EQ(std::tuple(titleCount, titles[1], mediaCount, media[0], reader->buffer),
-                std::tuple(2u, uint64_t(4000), 2u, uint64_t(60000), buffer));
-      aviMenuOps.CloseMenu(reader);
-    } else {
-      EXPECT_EQ(reader, nullptr);
-    }
-    if (expected == ZEP_ERR_INVALID_MENU_VERSION)
-      EXPECT_EQ(std::tuple(titleCount, titles[0], mediaCount), std::tuple(1u, 0u, 0u));
-  }
 }
 
 }  // namespace
