@@ -7,9 +7,9 @@ namespace zeptest::menu {
 Bytes chunk(std::string_view id, const Bytes& data) { return RiffWriter().chunk(id, data).take(); }
 
 Bytes list(std::string_view id, std::string_view form, const Bytes& children) {
-  RiffWriter w;
-  w.begin_list(id, form).bytes(children);
-  return w.end_list().take();
+  ByteWriter w;
+  w.text(id).le32(uint32_t(4 + children.size())).text(form).bytes(children);
+  return w.zeros(children.size() & 1).take();
 }
 
 Bytes concat(std::initializer_list<Bytes> parts) {
@@ -21,23 +21,25 @@ Bytes concat(std::initializer_list<Bytes> parts) {
 Bytes titl(const Bytes& record, const Bytes& children) {
   Bytes fixed = record;
   fixed.resize(40, 0);
-  return chunk("TITL", ByteWriter().bytes(fixed).bytes(children).take());
+  return chunk("TITL", concat({fixed, children}));
+}
+
+static ByteWriter& name16(ByteWriter& w, std::u16string_view name) {
+  w.le32(uint32_t(name.size() * 2));
+  for (char16_t c : name) w.le16(c);
+  return w;
 }
 
 Bytes wmen(uint32_t key, std::u16string_view name) {
   ByteWriter w;
-  w.le32(7).le32(key).le32(0x11).le32(0x22).le32(0x33).le32(0x44).le32(uint32_t(name.size() * 2));
-  for (char16_t c : name) w.le16(c);
-  return chunk("WMEN", w.take());
+  w.le32(7).le32(key).le32(0x11).le32(0x22).le32(0x33).le32(0x44);
+  return chunk("WMEN", name16(w, name).take());
 }
 
 Bytes menu_chunk(uint32_t version, std::u16string_view name, const Bytes& subchunks) {
   ByteWriter w;
   w.le64(0x0102030405060708ull).u8(0xA1).u8(0xA2).u8(0xA3).le32(version).le32(0x1111).le32(0x2222);
-  w.le32(uint32_t(name.size() * 2));
-  for (char16_t c : name) w.le16(c);
-  w.bytes(subchunks);
-  return chunk("MENU", w.take());
+  return chunk("MENU", name16(w, name).bytes(subchunks).take());
 }
 
 Bytes title_record(uint32_t index) {
@@ -86,26 +88,18 @@ Bytes build_menu_section(const MenuSpec& spec) {
 }
 
 Bytes tiny_video_payload(uint32_t seed, uint32_t frame) {
-  Bytes payload(40 + (frame * 7 + seed * 3) % 23);
-  for (size_t i = 0; i < payload.size(); ++i) payload[i] = uint8_t(seed * 31 + frame * 5 + i);
-  return payload;
+  return pattern_bytes(seed * 1000 + frame, 40 + (frame * 7 + seed * 3) % 23);
 }
-
 Bytes tiny_audio_payload(uint32_t seed, uint32_t chunk) {
-  Bytes payload(1600);
-  for (size_t i = 0; i < payload.size(); ++i) payload[i] = uint8_t(seed * 17 + chunk + i * 3);
-  return payload;
+  return pattern_bytes(seed * 1000 + 500 + chunk, 1600);
 }
 
 Bytes tiny_title(uint32_t seed, uint32_t frames, uint32_t width, uint32_t height) {
-  AviStreamSpec video{.handler = "FMP4", .compression = "FMP4", .rate = 10};
-  video.suggestedBufferSize = 4096;
-  video.width = int(width), video.height = int(height);
+  AviStreamSpec video{.handler = "FMP4", .compression = "FMP4", .rate = 10,
+                      .suggestedBufferSize = 4096, .width = int(width), .height = int(height)};
   // 16-bit mono PCM timed by the byte rate: 1600 bytes are 100 ms.
   AviStreamSpec audio = audio_stream(1, 2, 16000, 2, 2, 16000, 8000, 1);
-  audio.length = frames * 800;
-  audio.suggestedBufferSize = 1600;
-  audio.width = audio.height = 0;
+  audio.length = frames * 800, audio.suggestedBufferSize = 1600, audio.width = audio.height = 0;
   AviFileSpec spec{.streams = {video, audio}};
   for (uint32_t f = 0; f < frames; ++f) {
     spec.chunks.push_back({0, "dc", tiny_video_payload(seed, f), f % 5 == 0, 0});

@@ -1,7 +1,5 @@
-// Builders for the menu section of AVI files with several titles, RIFF MENU >
-// LIST ZPNU > MENU > MDIA (TITL > MEDS, CHAP; MNTK > MEDS, MEDT), TRTB, WMEN
-// pages, LGMN language groups; and the RIFF META that carries a cover. One
-// chunk per function, byte-exact, so tests can assemble damaged sections.
+// The menu section (RIFF MENU > LIST ZPNU > MENU > MDIA (TITL > MEDS, CHAP; MNTK > MEDS, MEDT),
+// TRTB, WMEN pages, LGMN groups) and the cover's RIFF META, one chunk per function.
 #pragma once
 
 #include <cstdint>
@@ -17,28 +15,20 @@ Bytes chunk(std::string_view id, const Bytes& data);  // with the pad byte of an
 Bytes list(std::string_view id, std::string_view form, const Bytes& children);
 Bytes concat(std::initializer_list<Bytes> parts);
 
-// MEDS: two u32 values and the position of a media RIFF.
+// MEDS: two u32 values and the position of a media RIFF; MEDT: the media key and four u32s.
 inline Bytes meds(uint64_t position, uint32_t value1 = 0, uint32_t value2 = 0) {
   return chunk("MEDS", ByteWriter().le32(value1).le32(value2).le64(position).take());
 }
-// MEDT: the media key and four further u32 values.
 inline Bytes medt(uint32_t key) {
   return chunk("MEDT", ByteWriter().le32(key).le32(1).le32(2).le32(3).le32(4).take());
 }
-inline Bytes chap(uint32_t number) {
-  return chunk("CHAP", ByteWriter().le32(number).le32(0).take());
-}
+inline Bytes chap(uint32_t n) { return chunk("CHAP", ByteWriter().le32(n).le32(0).take()); }
 // TITL: the 40-byte title record (padded/cut to 40), then its sub-chunks.
 Bytes titl(const Bytes& record, const Bytes& children);
 // MDIA and MNTK: a 4-byte field, then the children.
-inline Bytes mdia(const Bytes& children) {
-  return chunk("MDIA", ByteWriter().le32(0x4D).bytes(children).take());
-}
-inline Bytes mntk(const Bytes& children) {
-  return chunk("MNTK", ByteWriter().le32(0x4E).bytes(children).take());
-}
-// WMEN page: six u32 values (the second of them, at chunk offset 12, the media
-// key), the name length in bytes and the UTF-16LE name.
+inline Bytes mdia(const Bytes& c) { return chunk("MDIA", concat({{0x4D, 0, 0, 0}, c})); }
+inline Bytes mntk(const Bytes& c) { return chunk("MNTK", concat({{0x4E, 0, 0, 0}, c})); }
+// WMEN page: six u32 values (the second, at chunk offset 12, the media key), the name.
 Bytes wmen(uint32_t key, std::u16string_view name = u"");
 // MENU chunk of a version with its name and sub-chunks.
 Bytes menu_chunk(uint32_t version, std::u16string_view name, const Bytes& subchunks);
@@ -53,14 +43,8 @@ inline Bytes riff_meta(const Bytes& picture) {
   return list("RIFF", "META", list("LIST", "NRRL", chunk("dpic", picture)));
 }
 
-struct MenuPage {
-  uint32_t key = 0;
-  std::u16string name;
-};
-struct MenuMedia {
-  uint64_t position = 0;
-  std::vector<uint32_t> keys;  // one MEDT link per key
-};
+struct MenuPage { uint32_t key = 0; std::u16string name; };
+struct MenuMedia { uint64_t position = 0; std::vector<uint32_t> keys; };  // a MEDT per key
 struct MenuSpec {
   std::vector<uint64_t> titles;               // one TITL each, with one MEDS
   std::vector<uint32_t> chapters;             // CHAP chunks per title (missing: 0)
@@ -76,14 +60,12 @@ Bytes build_menu_section(const MenuSpec& spec);
 // The 40-byte record of title `index`: bytes index*40 + i.
 Bytes title_record(uint32_t index);
 
-// A small title: FMP4 at 10 fps (every fifth frame key), each frame followed
-// by 1600 bytes (100 ms) of 8 kHz 16-bit mono PCM; payloads distinct per seed.
+// FMP4 at 10 fps (every fifth frame key), each frame with 100 ms of 8 kHz 16-bit mono PCM.
 Bytes tiny_title(uint32_t seed, uint32_t frames, uint32_t width = 32, uint32_t height = 24);
 Bytes tiny_video_payload(uint32_t seed, uint32_t frame);
 Bytes tiny_audio_payload(uint32_t seed, uint32_t chunk);
 
-// Title 0, the section, the further titles and the menu media; the spec's
-// title and media positions are filled in, the rest is used as given.
+// Title 0, the section, the other titles, the menu media (positions filled in).
 Bytes build_menu_file(MenuSpec spec, const std::vector<Bytes>& titles,
                       const std::vector<Bytes>& menu_media);
 

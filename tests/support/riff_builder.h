@@ -1,5 +1,4 @@
-// Crafted RIFF/AVI files: a writer that nests chunks and lists, and an AVI
-// builder from streams and chunks with every index layout the module reads.
+// Crafted RIFF/AVI files from streams and chunks, with every index layout the module reads.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +10,7 @@
 
 namespace zeptest {
 
-// A ByteWriter that also nests chunks and lists: begin_* writes a size
-// placeholder that end_* patches, odd sizes get their pad byte.
+// Nests chunks and lists: begin_* writes a size that end_* patches, with the pad byte.
 class RiffWriter : public ByteWriter {
  public:
   RiffWriter& begin_list(std::string_view id, std::string_view form);
@@ -27,8 +25,7 @@ class RiffWriter : public ByteWriter {
 
 struct AviStreamSpec {
   enum Kind { kVideo, kAudio, kSubtitle, kOther } kind = kVideo;
-  std::string handler = "XVID";
-  std::string compression = "XVID";  // video/subtitle biCompression
+  std::string handler = "XVID", compression = "XVID";  // compression: biCompression
   uint32_t scale = 1, rate = 25, sampleSize = 0, length = 0, suggestedBufferSize = 0;
   uint16_t formatTag = 1, channels = 2, blockAlign = 4, bitsPerSample = 16;
   uint32_t samplesPerSec = 44100, avgBytesPerSec = 176400;
@@ -43,10 +40,9 @@ inline AviStreamSpec audio_stream(uint16_t formatTag, uint32_t scale, uint32_t r
                                   uint32_t sampleSize, uint16_t blockAlign,
                                   uint32_t avgBytesPerSec = 176400, uint32_t samplesPerSec = 44100,
                                   uint16_t channels = 2) {
-  AviStreamSpec s{.kind = AviStreamSpec::kAudio, .scale = scale, .rate = rate};
-  s.sampleSize = sampleSize, s.formatTag = formatTag, s.channels = channels;
-  s.blockAlign = blockAlign, s.samplesPerSec = samplesPerSec, s.avgBytesPerSec = avgBytesPerSec;
-  return s;
+  return {.kind = AviStreamSpec::kAudio, .scale = scale, .rate = rate, .sampleSize = sampleSize,
+          .formatTag = formatTag, .channels = channels, .blockAlign = blockAlign,
+          .samplesPerSec = samplesPerSec, .avgBytesPerSec = avgBytesPerSec};
 }
 
 struct AviChunkSpec {
@@ -61,10 +57,8 @@ struct AviFileSpec {
   std::vector<AviStreamSpec> streams;
   std::vector<AviChunkSpec> chunks;
   enum Index { kNone, kIdx1Relative, kIdx1Absolute, kOdml, kOdmlType1 } index = kIdx1Relative;
-  bool idx1BeforeMovi = false;
-  bool idx1OneEntry = false;   // keep only the first idx1 entry
-  bool idx1Empty = false;      // an idx1 chunk without entries
-  bool recLists = false;       // wrap every chunk of segment 0 in LIST rec
+  // idx1 before movi, with only its first entry, without entries; chunks of segment 0 in LIST rec.
+  bool idx1BeforeMovi = false, idx1OneEntry = false, idx1Empty = false, recLists = false;
   size_t odmlChunksPerIx = 0;  // OpenDML: chunks per ix## (0: one ix## per segment)
   uint32_t segments = 0;       // AVIX segments after the first RIFF
   std::vector<std::pair<std::string, Bytes>> info;  // LIST INFO sub-chunks

@@ -1,5 +1,4 @@
-// File structure: probe, open, stream limits and numbering, INFO texts, the
-// cover picture, queries, and damaged or cut headers.
+// File structure: probe, open, stream limits, INFO, cover, queries, damaged headers.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -15,13 +14,11 @@ namespace {
 class AviStructure : public AviTest {
  protected:
   static ZEP_STATUS probe(const std::string& name, uint32_t* score) {
-    std::u16string n = zep::utf8_to_u16(name);
-    return zepAviModule.ops->ProbeContainer(score, n.c_str(), nullptr);
+    return zepAviModule.ops->ProbeContainer(score, zep::utf8_to_u16(name).c_str(), nullptr);
   }
   static ZEP_STATUS open_module(const std::string& path) {
     ZepModuleHandle h = nullptr;
-    std::u16string n = zep::utf8_to_u16(path);
-    ZEP_STATUS s = zepAviModule.ops->OpenContainer(&h, n.c_str(), nullptr);
+    ZEP_STATUS s = zepAviModule.ops->OpenContainer(&h, zep::utf8_to_u16(path).c_str(), nullptr);
     if (h) zepAviModule.ops->CloseContainer(h);
     return s;
   }
@@ -30,19 +27,16 @@ class AviStructure : public AviTest {
 // By content when the file is there, else by extension (case, trailing blanks).
 TEST_F(AviStructure, ProbeAndOpenFailures) {
   const std::string d = dir_.path() + "/";
-  for (auto [name, expected] : {std::pair{dir_.write("a.mkv", build_avi(basic_spec(2, 1))), 100u},
-                                {dir_.write("b.avi", std::string("RIFF\0\0\0\0WAVEfmt ", 16)), 0u},
-                                {d + "missing.avi  ", 100u},
-                                {d + "missing.AVI", 100u},
-                                {d + "missing.qsub", 100u},
-                                {d + "missing.Avi", 0u},
-                                {d + "missing", 0u}}) {
+  for (auto [name, expected] :
+       {std::pair{dir_.write("a.mkv", build_avi(basic_spec(2, 1))), 100u},
+        {dir_.write("b.avi", std::string("RIFF\0\0\0\0WAVEfmt ", 16)), 0u},
+        {d + "missing.avi  ", 100u}, {d + "missing.AVI", 100u}, {d + "missing.qsub", 100u},
+        {d + "missing.Avi", 0u}, {d + "missing", 0u}}) {
     uint32_t s = 7;
-    EXPECT_EQ(probe(name, &s), 0) << name;
-    EXPECT_EQ(s, expected) << name;
+    EXPECT_EQ(std::pair(probe(name, &s), s), std::pair(0, expected)) << name;
   }
-  uint32_t s = 0;
-  EXPECT_EQ(probe(dir_.write("c.avi", std::string("RIFF")), &s), ZEP_FAIL);
+  uint32_t score = 0;
+  EXPECT_EQ(probe(dir_.write("c.avi", std::string("RIFF")), &score), ZEP_FAIL);
   EXPECT_EQ(zepAviModule.ops->ProbeContainer(nullptr, u"x.avi", nullptr), ZEP_FAIL);
   EXPECT_EQ(open_module(d + "none.avi"), ZEP_E_CANNOT_OPEN);
   EXPECT_EQ(open_module("http://host/file.avi"), ZEP_ERR_REMOTE_FILE_UNSUPPORTED);
@@ -50,13 +44,13 @@ TEST_F(AviStructure, ProbeAndOpenFailures) {
             ZEP_ERR_INVALID_FILE);
   EXPECT_EQ(open_module(dir_.write("s.avi", std::string("RIF"))), ZEP_ERR_FILE_CORRUPT);
   ZepModuleHandle h = nullptr;
-  EXPECT_EQ(zepAviModule.ops->OpenContainer(&h, nullptr, nullptr), ZEP_E_NULL_ARG);
-  EXPECT_EQ(zepAviModule.ops->SetMenu(nullptr, 0), ZEP_E_NULL_ARG);
-  EXPECT_EQ(zepAviModule.ops->CloseContainer(nullptr), ZEP_E_NULL_ARG);
+  EXPECT_EQ((std::vector{zepAviModule.ops->OpenContainer(&h, nullptr, nullptr),
+                         zepAviModule.ops->SetMenu(nullptr, 0),
+                         zepAviModule.ops->CloseContainer(nullptr)}),
+            std::vector(3, ZEP_E_NULL_ARG));
 }
 
-// Of two video streams the first is used, of nine audio streams the first
-// eight; chunk ids "03wb" and "wb03" both name stream 3.
+// The first of two video and eight of nine audio streams; "03wb" and "wb03" name stream 3.
 TEST_F(AviStructure, NineAudioAndTwoVideoStreams) {
   AviFileSpec spec = basic_spec(0, 1, false);
   spec.streams.push_back(spec.streams[0]);
@@ -66,29 +60,27 @@ TEST_F(AviStructure, NineAudioAndTwoVideoStreams) {
   }
   for (uint32_t s = 0; s < 11; ++s)
     spec.chunks.push_back({s, s < 2 ? "dc" : "wb", pattern_bytes(s, 16 + s), true, 0});
-  spec.chunks.push_back({3, "wb", pattern_bytes(99, 8), true, 0});
-  spec.chunks.push_back({3, "wb", pattern_bytes(98, 8), true, 0});
+  for (uint32_t tag : {99u, 98u}) spec.chunks.push_back({3, "wb", pattern_bytes(tag, 8), true, 0});
   Bytes file = build_avi(spec);
   size_t last = 0;  // the last "03wb" in the file becomes "wb03"
   for (size_t at = find_id(file, "03wb"); at; at = find_id(file, "03wb", at + 1)) last = at;
   std::memcpy(&file[last], "wb03", 4);
   auto f = open(file);
   ASSERT_TRUE(f->ok());
-  for (auto [qid, index, expected] : {std::tuple{ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA, 0u, 1u},
-                                      {ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA, 0u, 8u},
-                                      {ZEP_QID_TOTAL_NUM_TITLEMEDIA_VIDEOMEDIA, 0u, 2u},
-                                      {ZEP_QID_TOTAL_NUM_TITLEMEDIA_AUDIOMEDIA, 0u, 9u},
-                                      {ZEP_QID_NUM_TITLE_STREAMS, 0u, 9u},
-                                      {ZEP_QID_TITLEMEDIA_AUD_ABSOLUTE_TRACK_NUM, 7u, 9u},
-                                      {ZEP_QID_TITLEMEDIA_AUD_ABSOLUTE_TRACK_NUM, 8u, ~0u}})
-    EXPECT_EQ(f->count(qid, index), expected) << std::hex << qid << " " << index;
+  std::vector<uint32_t> counts;
+  for (uint32_t qid : {ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA, ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA,
+                       ZEP_QID_TOTAL_NUM_TITLEMEDIA_VIDEOMEDIA,
+                       ZEP_QID_TOTAL_NUM_TITLEMEDIA_AUDIOMEDIA, ZEP_QID_NUM_TITLE_STREAMS})
+    counts.push_back(f->count(qid));
+  for (uint32_t i : {7, 8})
+    counts.push_back(f->count(ZEP_QID_TITLEMEDIA_AUD_ABSOLUTE_TRACK_NUM, i));
+  EXPECT_EQ(counts, (std::vector{1u, 8u, 2u, 9u, 9u, 9u, ~0u}));
   auto blocks = f->read_all();
   ASSERT_EQ(blocks.size(), 1u + 8u + 2u);
   EXPECT_EQ(blocks[0].data, spec.chunks[0].data);
-  for (uint32_t i = 0; i < 10; ++i) {
-    EXPECT_EQ(blocks[1 + i].stream, i < 8 ? i : 1u);
-    EXPECT_EQ(blocks[1 + i].data, spec.chunks[i < 8 ? 2 + i : 3 + i].data);
-  }
+  for (uint32_t i = 0; i < 10; ++i)
+    EXPECT_EQ(std::pair(blocks[1 + i].stream, blocks[1 + i].data),
+              std::pair(i < 8 ? i : 1u, spec.chunks[i < 8 ? 2 + i : 3 + i].data));
   ZepAudioMediaProp prop{};
   ZepQueryData q{.size = sizeof prop, .value = {.ptr = &prop}};
   ASSERT_EQ(L1GetInfo(f->container(), ZEP_QID_GET_AUDIO_MEDIA_PROP, &q, 2), 0);
@@ -114,11 +106,11 @@ TEST_F(AviStructure, InfoTextsOf255AndOf256Bytes) {
   }
 }
 
+// idx1 before movi; a text stream counted; no strh, strn as strh, no strf, hdrl, strl.
 TEST_F(AviStructure, HeaderErrors) {
   AviFileSpec before = basic_spec(3, 1);
   before.idx1BeforeMovi = true;
   EXPECT_EQ(open(before)->title_status(), ZEP_ERR_MOVI_NOT_FOUND);
-  // A stream of another kind (text) is passed over; numbering still counts it.
   AviFileSpec other = basic_spec(0, 1, false);
   other.streams.insert(other.streams.begin(), AviStreamSpec{.kind = AviStreamSpec::kOther});
   other.chunks.push_back({1, "dc", mpeg4_frame(true, 1), true, 0});
@@ -126,7 +118,6 @@ TEST_F(AviStructure, HeaderErrors) {
   ASSERT_TRUE(b->ok()) << std::hex << b->title_status();
   EXPECT_EQ(b->count(ZEP_QID_TITLEMEDIA_VID_ABSOLUTE_TRACK_NUM, 0), 1u);
   EXPECT_EQ(b->read_all().size(), 1u);
-  // No strh, strn read as a second strh, no strf, no hdrl, no strl.
   AviFileSpec named = basic_spec(2, 1);
   named.streams[0].name = "vids";  // a strn whose data reads like a strh of video
   const Bytes good = build_avi(named);
@@ -143,8 +134,7 @@ TEST_F(AviStructure, HeaderErrors) {
 }
 
 // A second hdrl without strl fails the title after the first one found video:
-// sync queries and reads then answer a status instead of using an index that
-// was never made.
+// sync queries and reads then answer a status instead of using an index that was never made.
 TEST_F(AviStructure, SecondHdrlWithoutStreamsFailsTheTitleSafely) {
   Bytes file = build_avi(basic_spec(3, 1, false));
   const size_t movi = find_id(file, "movi") - 8;
@@ -164,27 +154,14 @@ TEST_F(AviStructure, SecondHdrlWithoutStreamsFailsTheTitleSafely) {
   EXPECT_LT(f->read(&block), 0);
 }
 
-// Up to 22 extra bytes are kept; of a larger cbSize only the size is told.
-TEST_F(AviStructure, WaveFormatWithoutCbSizeOrWithTooMuchExtra) {
-  AviFileSpec spec = basic_spec(1, 1);
-  spec.streams.push_back(spec.streams[1]);
-  spec.streams.push_back(spec.streams[1]);
+// Queries around the title; WAVEFORMAT without cbSize, with 30 (size only) or 4 extra bytes.
+TEST_F(AviStructure, QueriesBeforeAndAfterTheTitle) {
+  AviFileSpec spec = basic_spec(2, 1);
+  for (int i = 0; i < 2; ++i) spec.streams.push_back(spec.streams[1]);
   spec.streams[1].shortWave = true;
   spec.streams[2].waveExtra = pattern_bytes(1, 30);
   spec.streams[3].waveExtra = {1, 2, 3, 4};
-  auto f = open(spec);
-  ASSERT_TRUE(f->ok());
-  ZepAudioStreamFormat a{};
-  ZepQueryData q{.size = sizeof a, .value = {.ptr = &a}};
-  for (uint32_t i = 0; i < 3; ++i) {
-    ASSERT_EQ(L1GetInfo(f->container(), ZEP_QID_AUD_STREAM_FORMAT, &q, i), 0);
-    EXPECT_EQ(a.extraSize, Bytes({0, 30, 4})[i]) << i;
-    EXPECT_EQ(Bytes(a.extra, a.extra + 4), (i == 2 ? Bytes{1, 2, 3, 4} : Bytes(4, 0))) << i;
-  }
-}
-
-TEST_F(AviStructure, QueriesBeforeAndAfterTheTitle) {
-  AviFile f(dir_.write("q.avi", build_avi(basic_spec(2, 1))), false);
+  AviFile f(dir_.write("q.avi", build_avi(spec)), false);
   ASSERT_GE(f.open_status(), 0);
   ZepContainer* c = f.container();
   ZepQueryData q{};
@@ -197,11 +174,9 @@ TEST_F(AviStructure, QueriesBeforeAndAfterTheTitle) {
   q = {.size = sizeof back, .value = {.ptr = back}};
   EXPECT_EQ(L1GetInfo(c, ZEP_QID_GET_HTTP_AUTH, &q, 0), 0);
   EXPECT_STREQ(back, "user:pw");
-  // One title at offset 0 that can be set again.
   EXPECT_EQ(f.count(ZEP_QID_NUM_CONTAINER_TITLE), 1u);
-  ASSERT_EQ(L1SetTitle(c, 0), 0);
-  EXPECT_EQ(L1SetTitle(c, 0), 0);
-  EXPECT_EQ(L1SetTitle(c, 1), ZEP_FAIL);
+  EXPECT_EQ((std::vector{L1SetTitle(c, 0), L1SetTitle(c, 0), L1SetTitle(c, 1)}),
+            (std::vector{0, 0, ZEP_FAIL}));
   EXPECT_EQ(f.value64(ZEP_QID_TITLEMEDIA_FILE_OFFSET, 0), 0);
   ZepVideoStreamFormat v{};
   q = {.size = sizeof v, .value = {.ptr = &v}};
@@ -211,17 +186,21 @@ TEST_F(AviStructure, QueriesBeforeAndAfterTheTitle) {
   q = {.size = 10, .value = {.ptr = &a}};
   EXPECT_EQ(L1GetInfo(c, ZEP_QID_AUD_STREAM_FORMAT, &q, 0), ZEP_ERR_BUFFER_TOO_SMALL);
   q.size = sizeof a;
-  EXPECT_EQ(L1GetInfo(c, ZEP_QID_AUD_STREAM_FORMAT, &q, 1), ZEP_ERR_INDEX_OUT_OF_RANGE);
+  EXPECT_EQ(L1GetInfo(c, ZEP_QID_AUD_STREAM_FORMAT, &q, 3), ZEP_ERR_INDEX_OUT_OF_RANGE);
+  for (uint32_t i = 0; i < 3; ++i) {
+    ASSERT_EQ(L1GetInfo(c, ZEP_QID_AUD_STREAM_FORMAT, &q, i), 0);
+    EXPECT_EQ(std::pair(a.extraSize, Bytes(a.extra, a.extra + 4)),
+              std::pair(uint16_t(Bytes{0, 30, 4}[i]), i == 2 ? Bytes{1, 2, 3, 4} : Bytes(4, 0)));
+  }
   EXPECT_EQ(f.count(ZEP_QID_TITLEDATA_VIDEOFRAMECOUNT), 2u);
   EXPECT_EQ(f.value64(ZEP_QID_TITLEDATA_VIDEO_FRAME_FROM_TIME, 10000000) & 0xFFFFFFFF, 25);
   uint16_t rec[4] = {};
   q = {.size = sizeof rec, .value = {.ptr = rec}};
   ASSERT_EQ(L1GetInfo(c, ZEP_QID_GET_TITLE_MEDIA_PROP, &q, 0), 0);
-  EXPECT_EQ(std::vector<uint16_t>(rec, rec + 3), (std::vector<uint16_t>{16, 1, 1}));
+  EXPECT_EQ(std::vector<uint16_t>(rec, rec + 3), (std::vector<uint16_t>{16, 1, 3}));
 }
 
-// Sizes from the file are checked against their parent and the file before
-// anything is read or allocated from them; a cover section is found.
+// Sizes are checked against parent and file before use; a cover section is found.
 TEST_F(AviStructure, CoverAndOversizedOrTruncatedChunks) {
   AviFileSpec spec = basic_spec(6, 2);
   spec.streams[0].name = "video";
@@ -232,12 +211,10 @@ TEST_F(AviStructure, CoverAndOversizedOrTruncatedChunks) {
   EXPECT_GT(cover->value64(ZEP_QID_METADATA_OFFSET, 0), 0);
   EXPECT_EQ(cover->read_all().size(), 12u);
   std::vector<Bytes> files;
-  for (auto [id, offset, size] : {std::tuple{"strn", 4, 0xFFFFFFF0u},  // name past the file
-                                  {"dpic", 4, 0xFFFFFFF0u},            // cover past the file
-                                  {"00dc", 4, 0xFFFFFFFFu},   // first chunk runs past the end
-                                  {"hdrl", -4, 0xFFFFFFF0u},  // hdrl past the end
-                                  {"AVI ", -4, 0xFFFFFFFFu},  // RIFF size past the end
-                                  {"movi", -4, 0u}}) {        // empty movi
+  // Name, cover, first chunk, hdrl and RIFF past the end of the file; an empty movi.
+  for (auto [id, offset, size] : {std::tuple{"strn", 4, 0xFFFFFFF0u}, {"dpic", 4, 0xFFFFFFF0u},
+                                  {"00dc", 4, 0xFFFFFFFFu}, {"hdrl", -4, 0xFFFFFFF0u},
+                                  {"AVI ", -4, 0xFFFFFFFFu}, {"movi", -4, 0u}}) {
     files.push_back(good);
     put_le32(files.back(), find_id(good, id) + offset, size);
   }

@@ -10,8 +10,7 @@ namespace avitest {
 AviFile::AviFile(const std::string& path, bool setTitle) {
   L1Start();
   zep_heap_block_init(&block_);
-  std::u16string name = zep::utf8_to_u16(path);
-  openStatus_ = L1OpenContainer(&container_, name.c_str(), nullptr);
+  openStatus_ = L1OpenContainer(&container_, zep::utf8_to_u16(path).c_str(), nullptr);
   if (openStatus_ < 0) container_ = nullptr;
   if (container_ && setTitle) titleStatus_ = L1SetTitle(container_, 0);
 }
@@ -35,36 +34,12 @@ int64_t AviFile::value64(uint32_t qid, int64_t in, ZEP_STATUS* status, uint32_t 
   return q.value.i64;
 }
 
-ZEP_STATUS AviFile::set(uint32_t qid, uint32_t value) {
-  ZepQueryData q{};
-  q.value.u32 = value;
-  return L1SetInfo(container_, qid, &q, 0, 0);
-}
-
-void AviFile::activate_all() {
-  // The first video stream, up to eight audio and eight subtitle streams.
-  const uint32_t counts[] = {std::min(count(ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA), 1u),
-                             std::min(count(ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA), 8u),
-                             std::min(count(ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA), 8u)};
-  const uint32_t types[] = {ZEP_BLOCK_VIDEO, ZEP_BLOCK_AUDIO, ZEP_BLOCK_SUBTITLE};
-  for (int k = 0; k < 3; ++k)
-    for (uint32_t i = 0; i < counts[k]; ++i) L1SetTitleActiveStream(container_, types[k], i, 1);
-}
-
-ZEP_STATUS AviFile::read(Block* out) {
-  uint32_t type = 0, stream = 0;
-  ZEP_STATUS s = L1ReadNextBlock(container_, &type, &stream, &block_, 0);
-  return fill(s, type, stream, out);
-}
-
-ZEP_STATUS AviFile::read_stream(uint32_t type, uint32_t stream, Block* out) {
-  return fill(L1ReadNextBlockByStream(container_, type, stream, &block_), type, stream, out);
-}
-
-ZEP_STATUS AviFile::fill(ZEP_STATUS s, uint32_t type, uint32_t stream, Block* out) const {
-  const ZepBlock& b = block_;
-  if (s >= 0) *out = {type, stream, Bytes(b.data, b.data + b.size), b.time, b.duration, b.flags};
-  return s;
+void AviFile::activate_all() {  // the first video stream, up to eight audio and subtitle ones
+  for (auto [type, qid, most] : {std::tuple{ZEP_BLOCK_VIDEO, ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA, 1u},
+                                 {ZEP_BLOCK_AUDIO, ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA, 8u},
+                                 {ZEP_BLOCK_SUBTITLE, ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA, 8u}})
+    for (uint32_t i = 0; i < std::min(count(qid), most); ++i)
+      L1SetTitleActiveStream(container_, type, i, 1);
 }
 
 std::vector<Block> AviFile::read_all(ZEP_STATUS* last, size_t limit) {
@@ -118,9 +93,8 @@ std::unique_ptr<AviFile> AviTest::open(const Bytes& file, bool activate) {
 static double field(const std::string& line, const std::string& key) {
   size_t at = line.find(key + "=");
   if (at == std::string::npos) return NAN;
-  std::istringstream v(line.substr(at + key.size() + 1));
   double d = NAN;
-  return v >> d ? d : NAN;  // "N/A" reads as none
+  return std::istringstream(line.substr(at + key.size() + 1)) >> d ? d : NAN;  // "N/A": none
 }
 
 std::vector<Packet> probe_packets(const std::string& file, const std::string& stream) {
@@ -129,20 +103,17 @@ std::vector<Packet> probe_packets(const std::string& file, const std::string& st
       " -show_entries packet=pts_time,dts_time,duration_time,flags -of compact=p=0 '" + file +
       "'"));
   std::vector<Packet> packets;
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty()) continue;
-    size_t f = line.find("flags=");
-    packets.push_back({field(line, "pts_time"), field(line, "dts_time"),
-                       field(line, "duration_time"),
-                       f != std::string::npos && line.compare(f + 6, 1, "K") == 0});
-  }
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty())
+      packets.push_back({field(line, "pts_time"), field(line, "dts_time"),
+                         field(line, "duration_time"), line.find("flags=K") != std::string::npos});
   return packets;
 }
 
 Bytes ffmpeg_payload(const zeptest::TempDir& dir, const std::string& file, const std::string& map) {
-  std::string out = dir.path() + "/payload.bin";
-  std::string cmd = "ffmpeg -nostdin -v quiet -y -i '" + file + "' -map " + map +
-                    " -c copy -f data '" + out + "'";
+  const std::string out = dir.path() + "/payload.bin", cmd = "ffmpeg -nostdin -v quiet -y -i '" +
+                                                             file + "' -map " + map +
+                                                             " -c copy -f data '" + out + "'";
   EXPECT_EQ(zeptest::run_command(cmd), 0) << cmd;
   return zeptest::read_file(out);
 }

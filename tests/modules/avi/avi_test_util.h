@@ -1,5 +1,4 @@
-// A container file through layer 1 for the module tests, and the ffmpeg and
-// ffprobe views of a file that the real-file tests compare it with.
+// A container file through layer 1, and the ffmpeg and ffprobe views of a real file.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,11 +18,9 @@ namespace avitest {
 using zeptest::Bytes;
 
 struct Block {
-  uint32_t type = 0;
-  uint32_t stream = 0;
+  uint32_t type = 0, stream = 0;
   Bytes data;
-  int64_t time = 0;
-  int64_t duration = 0;
+  int64_t time = 0, duration = 0;
   uint32_t flags = 0;
   bool key() const { return (flags & ZEP_BLOCK_FLAG_KEYFRAME) != 0; }
 };
@@ -33,7 +30,6 @@ class AviFile {
   explicit AviFile(const std::string& path, bool setTitle = true);
   ~AviFile();
   AviFile(const AviFile&) = delete;
-  AviFile& operator=(const AviFile&) = delete;
 
   ZepContainer* container() const { return container_; }
   ZEP_STATUS open_status() const { return openStatus_; }
@@ -42,33 +38,44 @@ class AviFile {
 
   uint32_t count(uint32_t qid, uint32_t index = 0);
   int64_t value64(uint32_t qid, int64_t in, ZEP_STATUS* status = nullptr, uint32_t index = 0);
-  ZEP_STATUS set(uint32_t qid, uint32_t value);
+  ZEP_STATUS set(uint32_t qid, uint32_t value) {
+    ZepQueryData q{};
+    q.value.u32 = value;
+    return L1SetInfo(container_, qid, &q, 0, 0);
+  }
   void activate_all();
-  ZEP_STATUS read(Block* out);
-  ZEP_STATUS read_stream(uint32_t type, uint32_t stream, Block* out);
+  ZEP_STATUS read(Block* out) {
+    uint32_t type = 0, stream = 0;
+    ZEP_STATUS s = L1ReadNextBlock(container_, &type, &stream, &block_, 0);
+    return fill(s, type, stream, out);
+  }
+  ZEP_STATUS read_stream(uint32_t type, uint32_t stream, Block* out) {
+    return fill(L1ReadNextBlockByStream(container_, type, stream, &block_), type, stream, out);
+  }
   // Reads until the end or a failure (returned in *last).
   std::vector<Block> read_all(ZEP_STATUS* last = nullptr, size_t limit = 1000000);
-  ZEP_STATUS seek(uint32_t type, uint32_t stream, int64_t* time) {
-    return L1SetPosition(container_, type, stream, time);
+  ZEP_STATUS seek(uint32_t type, uint32_t stream, int64_t* t) {
+    return L1SetPosition(container_, type, stream, t);
   }
 
  private:
-  ZEP_STATUS fill(ZEP_STATUS s, uint32_t type, uint32_t stream, Block* out) const;
+  ZEP_STATUS fill(ZEP_STATUS s, uint32_t type, uint32_t stream, Block* out) const {
+    const ZepBlock& b = block_;
+    if (s >= 0) *out = {type, stream, Bytes(b.data, b.data + b.size), b.time, b.duration, b.flags};
+    return s;
+  }
   ZepContainer* container_ = nullptr;
-  ZEP_STATUS openStatus_ = ZEP_FAIL;
-  ZEP_STATUS titleStatus_ = ZEP_FAIL;
+  ZEP_STATUS openStatus_ = ZEP_FAIL, titleStatus_ = ZEP_FAIL;
   ZepBlock block_{};
 };
 
-// `frames` MPEG-4 frames at 25 fps (key every `keyEvery`) interleaved with
-// 8 kHz 8-bit mono PCM, 320 bytes (40 ms) per chunk.
+// `frames` MPEG-4 frames at 25 fps (key every `keyEvery`), 40 ms of 8 kHz PCM after each.
 zeptest::AviFileSpec basic_spec(uint32_t frames, uint32_t keyEvery, bool audio = true);
 
 // Concatenated payload per (type, stream).
 std::map<std::pair<uint32_t, uint32_t>, Bytes> payloads(const std::vector<Block>& blocks);
 
-// For damaging built files: the first `id` at or after `from` (0: none), and
-// a little-endian overwrite.
+// For damaging built files: the first `id` at or after `from` (0: none), an overwrite.
 size_t find_id(const Bytes& b, const char* id, size_t from = 0);
 void put_le32(Bytes& b, size_t at, uint32_t v);
 

@@ -27,13 +27,3 @@ if(zep_menu_in_avi)
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/menu_file_test.cpp
     LIBS zep_avi_test_util)
 endif()
-
-# The same files through the exported API, as the zepdemux CLI reads them.
-if(zep_menu_in_avi AND TARGET zepdemux_cli)
-  find_package(nlohmann_json CONFIG REQUIRED)
-  zep_add_test(avi_menu_cli_tests
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/menu_cli_test.cpp
-    LIBS nlohmann_json::nlohmann_json)
-  target_compile_definitions(avi_menu_cli_tests PRIVATE ZEPDEMUX_CLI="$<TARGET_FILE:zepdemux_cli>")
-  add_dependencies(avi_menu_cli_tests zepdemux_cli)
-endif()

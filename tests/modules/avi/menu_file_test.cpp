@@ -1,6 +1,4 @@
-// Files with a menu section through the container layer: each title with its
-// streams, menu media through the pages, unusable sections as one title, and
-// ffmpeg titles joined into one file giving what ffmpeg extracts from each.
+// Files with a menu section through layer 1, and ffmpeg titles joined into one such file.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -27,37 +25,26 @@ void expect_tiny_title(AviFile& f, uint32_t t, uint32_t seed, uint32_t frames) {
   for (uint32_t i = 0; i < 2 * frames; ++i) {
     const Block& b = blocks[i];
     const bool audio = i % 2;
-    EXPECT_EQ(b.data, (audio ? menu::tiny_audio_payload : menu::tiny_video_payload)(seed, i / 2))
-        << "seed " << seed << " block " << i;
-    EXPECT_EQ(std::tuple(b.type, b.key(), b.time),
-              std::tuple(uint32_t(audio ? ZEP_BLOCK_AUDIO : ZEP_BLOCK_VIDEO),
+    EXPECT_EQ(std::tuple(b.data, b.type, b.key(), b.time),
+              std::tuple((audio ? menu::tiny_audio_payload : menu::tiny_video_payload)(seed, i / 2),
+                         uint32_t(audio ? ZEP_BLOCK_AUDIO : ZEP_BLOCK_VIDEO),
                          audio || i / 2 % 5 == 0, int64_t(i / 2) * 1000000))
-        << i;
+        << "seed " << seed << " block " << i;
   }
 }
 
 // Title seeds and frame counts of the file below; the menu media has seed 9.
-const uint32_t kSeeds[] = {1, 2, 3};
-const uint32_t kFrames[] = {4, 7, 5};
+const uint32_t kSeeds[] = {1, 2, 3}, kFrames[] = {4, 7, 5};
 
-Bytes three_title_file() {
-  menu::MenuSpec spec{.chapters = {1, 2, 3}, .media = {{.keys = {77}}}};
-  spec.pages = {{77, u"Root"}, {5, u"Unlinked"}};
+struct MenuFile : ::testing::Test { TempDir dir_; };
+
+// Titles out of order with chapters; menu media by page (1: none) and by Aux operations.
+TEST_F(MenuFile, ThreeTitlesAndTheMenuMedia) {
+  menu::MenuSpec spec{
+      .chapters = {1, 2, 3}, .media = {{.keys = {77}}}, .pages = {{77, u"Root"}, {5, u"X"}}};
   std::vector<Bytes> titles;
   for (size_t t = 0; t < 3; ++t) titles.push_back(menu::tiny_title(kSeeds[t], kFrames[t]));
-  return menu::build_menu_file(spec, titles, {menu::tiny_title(9, 3, 16, 16)});
-}
-
-class MenuFile : public ::testing::Test {
- protected:
-  TempDir dir_;
-};
-
-// Titles out of order, with the chapter count the module passes to the menu
-// reader; the menu media through the pages (page 1 has none; beyond the pages
-// page 0 is taken again) and through the module's Aux operations.
-TEST_F(MenuFile, ThreeTitlesAndTheMenuMedia) {
-  const Bytes file = three_title_file();
+  const Bytes file = menu::build_menu_file(spec, titles, {menu::tiny_title(9, 3, 16, 16)});
   const std::string path = dir_.write("three.avi", file);
   AviFile f(path, false);
   ASSERT_EQ(f.open_status(), 0);
@@ -74,13 +61,12 @@ TEST_F(MenuFile, ThreeTitlesAndTheMenuMedia) {
   for (auto [page, expected] :
        {std::pair{0u, media_position}, {1u, 0}, {0u, media_position}, {9u, media_position}}) {
     ZEP_STATUS s = -1;
-    EXPECT_EQ(f.value64(ZEP_QID_MENUMEDIA_OFFSET, 0, &s, page), expected) << page;
-    EXPECT_EQ(s, 0);
+    EXPECT_EQ(std::pair(f.value64(ZEP_QID_MENUMEDIA_OFFSET, 0, &s, page), s),
+              std::pair(expected, 0));
   }
   const ZepModuleOps* ops = zepAviModule.ops;
   ZepModuleHandle handle = nullptr;
-  const std::u16string name = zep::utf8_to_u16(path);
-  ASSERT_EQ(ops->OpenContainer(&handle, name.c_str(), nullptr), 0);
+  ASSERT_EQ(ops->OpenContainer(&handle, zep::utf8_to_u16(path).c_str(), nullptr), 0);
   ASSERT_GE(ops->AuxSetTitle(handle, 0), 0);
   ASSERT_EQ(ops->AuxSetActiveStream(handle, ZEP_BLOCK_VIDEO, 0, 1), 0);
   ZepBlock block;
@@ -90,8 +76,7 @@ TEST_F(MenuFile, ThreeTitlesAndTheMenuMedia) {
        video.size() < 100 && ops->AuxReadNextBlock(handle, &type, &stream, &block, 0) == 0;)
     if (type == ZEP_BLOCK_VIDEO) video.emplace_back(block.data, block.data + block.size);
   zep_heap_block_free(&block);
-  EXPECT_EQ(video,
-            (std::vector<Bytes>{menu::tiny_video_payload(9, 0), menu::tiny_video_payload(9, 1),
+  EXPECT_EQ(video, (std::vector{menu::tiny_video_payload(9, 0), menu::tiny_video_payload(9, 1),
                                 menu::tiny_video_payload(9, 2)}));
   // Page 1 has no linked media: nothing is loaded in place of it.
   EXPECT_EQ(ops->AuxSetTitle(handle, 1), ZEP_ERR_SCAN_RIFF_FAILURE);
@@ -112,45 +97,20 @@ TEST_F(MenuFile, OnlyVersionTwoOpensAsOneTitle) {
   expect_tiny_title(f, 0, 1, 4);
 }
 
-// Cuts inside or after the section, then random bytes in it.
-TEST_F(MenuFile, DamagedSectionsGiveAStatusNeverACrash) {
-  const Bytes file = three_title_file();
-  const size_t menu_at = menu::tiny_title(kSeeds[0], kFrames[0]).size();
-  uint32_t seed = 99;
-  for (int round = 0; round < 60; ++round) {
-    Bytes damaged = file;
-    if (round < 20) damaged.resize(menu_at + size_t(round) * 23);
-    for (int flips = 0; round >= 20 && flips < 4; ++flips) {
-      seed = seed * 1103515245u + 12345u;
-      damaged[menu_at + (seed >> 8) % 700] = uint8_t(seed >> 24);
-    }
-    AviFile f(dir_.write("damaged.avi", damaged), false);
-    for (uint32_t t = 0; f.container() && t < f.count(ZEP_QID_NUM_CONTAINER_TITLE) && t < 4; ++t) {
-      L1SetTitle(f.container(), t);
-      f.activate_all();
-      f.read_all(nullptr, 10000);
-    }
-  }
-}
-
 TEST(MenuFfmpeg, EachTitleGivesWhatFfmpegExtractsFromItsOwnFile) {
   if (!have_tool("ffmpeg") || !have_tool("ffprobe")) GTEST_SKIP() << "ffmpeg not installed";
   TempDir dir;
-  const std::string lavfi = "ffmpeg -v error -y -f lavfi -i ";
-  const std::vector<std::string> commands = {
-      lavfi +
-          "testsrc=size=64x48:rate=10:duration=1.2 -f lavfi -i sine=f=440:r=8000:d=1.2 "
-          "-c:v mpeg4 -g 5 -c:a pcm_s16le -ac 1 ",
-      lavfi +
-          "testsrc2=size=48x32:rate=15:duration=1 -f lavfi -i sine=f=660:r=16000:d=1 "
-          "-c:v mjpeg -c:a mp2 -b:a 64k -ac 1 ",
-      lavfi + "rgbtestsrc=size=32x32:rate=5:duration=1.6 -c:v mpeg4 -g 3 -an ",
-  };
   std::vector<std::string> files;
   std::vector<Bytes> titles;
-  for (size_t t = 0; t < commands.size(); ++t) {
-    files.push_back(dir.path() + "/title" + std::to_string(t) + ".avi");
-    ASSERT_EQ(run_command(commands[t] + "'" + files.back() + "'"), 0) << commands[t];
+  for (std::string input :
+       {"testsrc=size=64x48:rate=10:duration=1.2 -f lavfi -i sine=f=440:r=8000:d=1.2 "
+        "-c:v mpeg4 -g 5 -c:a pcm_s16le -ac 1 ",
+        "testsrc2=size=48x32:rate=15:duration=1 -f lavfi -i sine=f=660:r=16000:d=1 "
+        "-c:v mjpeg -c:a mp2 -b:a 64k -ac 1 ",
+        "rgbtestsrc=size=32x32:rate=5:duration=1.6 -c:v mpeg4 -g 3 -an "}) {
+    files.push_back(dir.path() + "/title" + std::to_string(files.size()) + ".avi");
+    ASSERT_EQ(run_command("ffmpeg -v error -y -f lavfi -i " + input + "'" + files.back() + "'"), 0)
+        << input;
     titles.push_back(read_file(files.back()));
   }
   AviFile f(dir.write("joined.avi", menu::build_menu_file({.chapters = {1, 1, 1}}, titles, {})),
@@ -175,10 +135,9 @@ TEST(MenuFfmpeg, EachTitleGivesWhatFfmpegExtractsFromItsOwnFile) {
     for (const auto& b : blocks)
       if (b.type == ZEP_BLOCK_VIDEO) video.push_back(b);
     ASSERT_EQ(video.size(), packets.size());
-    for (size_t i = 0; i < packets.size(); ++i) {
-      EXPECT_NEAR(double(video[i].time) / 1e7, packets[i].pts, 0.0011) << i;
-      EXPECT_EQ(video[i].key(), packets[i].key) << i;
-    }
+    for (size_t i = 0; i < packets.size(); ++i)
+      EXPECT_TRUE(std::abs(double(video[i].time) / 1e7 - packets[i].pts) < 0.0011 &&
+                  video[i].key() == packets[i].key) << i;
   }
 }
 
