@@ -1,13 +1,13 @@
 // Shared set-up of the demuxer API tests: a C host (test_host.c) with an
-// instance, and for ApiTest a fake read module (fake_module.cpp, id 3) that
-// takes names ending in ".fake" and serves a scenario the test describes,
-// recording what the API asked.
+// instance; for ApiTest a fake read module (fake_module.cpp) taking ".fake"
+// names that serves the scenario the test describes and records the calls.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "api/zep_demux.h"
@@ -50,14 +50,10 @@ struct FakeScenario {
   bool refuseSmallBuffers = false;  // ZEP_ERR_BLOCK_BUFFER_TOO_SMALL, not EnsureBlockCapacity
   int failAfterBlocks = -1;         // the read after this many blocks fails (-1: never)
   int64_t nextSyncTime = 0, prevSyncTime = 0;  // answers of the sync-time queries
-  // Recorded: containers opened and closed, positions and sync queries asked.
+  // Recorded: containers opened and closed, positions (type, time) and sync
+  // queries (qid, time asked from).
   int opens = 0, closes = 0;
-  struct Position {
-    uint32_t type, stream;
-    int64_t time;
-  };
-  std::vector<Position> positions;
-  std::vector<std::pair<uint32_t, int64_t>> syncQueries;  // qid, time asked from
+  std::vector<std::pair<uint32_t, int64_t>> positions, syncQueries;
 };
 
 extern FakeScenario* g_fake;  // the scenario served; the test owns it
@@ -83,8 +79,7 @@ class HostTest : public ::testing::Test {
     return zepDemuxOpen(demux, nullptr, file.c_str()) == 0;
   }
   int32_t new_parser(int16_t title = 0) {
-    zepdmux_parser_settings_t settings{};
-    settings.title_num = title;
+    zepdmux_parser_settings_t settings{.title_num = title};
     return zepDemuxNewParser(demux, &settings);
   }
   int32_t add_stream(int32_t parser, int16_t stream, test_output* out, bool addHeader = false) {
@@ -97,10 +92,8 @@ class HostTest : public ::testing::Test {
   int32_t seek(int32_t parser, int64_t time, uint8_t next_sync = 0, uint8_t prev_sync = 0,
                int64_t* resolved = nullptr) {
     zepdmux_seek_info_t seek{};
-    seek.parser_num = parser;
-    seek.seek_time = time;
-    seek.next_sync = next_sync;
-    seek.prev_sync = prev_sync;
+    std::tie(seek.parser_num, seek.seek_time, seek.next_sync, seek.prev_sync) =
+        std::tuple(parser, time, next_sync, prev_sync);
     const int32_t result = zepDemuxSeek(demux, &seek);
     if (resolved != nullptr) *resolved = seek.resolved_time;
     return result;
@@ -111,9 +104,8 @@ class HostTest : public ::testing::Test {
     return result == failure ? last_message() : "no failure: " + std::to_string(result);
   }
   void push_all(int32_t p) {
-    int64_t got;
-    while ((got = zepDemuxPush(demux, p)) > 0) {
-    }
+    int64_t got = 1;
+    while (got > 0) got = zepDemuxPush(demux, p);
     EXPECT_EQ(got, 0) << last_message();
   }
 
@@ -129,10 +121,6 @@ class ApiTest : public HostTest {
     g_fake = &scenario;
     path = dir.write("input.fake", std::string("FAKE container for the API tests"));
   }
-  void TearDown() override {
-    HostTest::TearDown();
-    g_fake = nullptr;
-  }
   bool open() { return HostTest::open(path); }
   // The stream record, asserting that the call succeeds.
   zep_stream_info_t stream_info(int16_t stream) {
@@ -146,7 +134,7 @@ class ApiTest : public HostTest {
   std::string path;
 };
 
-// Reads a member of a packed record by value (gtest binds references, which a
+// A member of a packed record by value (gtest binds references, which a
 // packed member cannot carry).
 template <typename T>
 T get(T value) {
@@ -159,7 +147,7 @@ Bytes bytes(const T* data, int32_t size) {
 
 inline FakeBlock block(uint32_t type, uint32_t stream, std::vector<uint8_t> bytes, int64_t time,
                        int64_t duration = 400000, bool key = true) {
-  return FakeBlock{type, stream, std::move(bytes), time, duration, key};
+  return {type, stream, std::move(bytes), time, duration, key};
 }
 
 inline std::vector<uint8_t> pattern(size_t size, uint8_t seed = 1) {

@@ -66,29 +66,6 @@ TEST(Framing, LengthsBecomeStartCodes) {
   EXPECT_FALSE(begins_with_start_code(fourByteStart, 6, 2));
 }
 
-TEST(Framing, AdtsHeaderAndAc3SyncWord) {
-  AdtsParams params{};
-  ASSERT_TRUE(adts_params(nullptr, 0, 2, 48000, -1, &params));
-  uint8_t header[7];
-  write_adts_header(params, 200, header);
-  EXPECT_EQ(Bytes(header, header + 7), Bytes({0xFF, 0xF1, 0x4C, 0x80, 0x19, 0xFF, 0xFC}));
-  EXPECT_FALSE(adts_params(nullptr, 0, 2, 7350, -1, &params));
-  ASSERT_TRUE(adts_params(nullptr, 0, 2, 7350, 12, &params));
-  EXPECT_EQ(params.frequencyIndex, 12u);
-  const uint8_t asc[] = {0x12, 0x10};  // AudioSpecificConfig: AAC LC, 44.1 kHz, stereo
-  ASSERT_TRUE(adts_params(asc, 2, 6, 8000, -1, &params));
-  EXPECT_EQ(params.profile * 100 + params.frequencyIndex * 10 + params.channelConfig, 142u);
-  params.channelConfig = 6;  // six channels put their high bit into byte 2
-  write_adts_header(params, 10, header);
-  EXPECT_EQ(header[2] & 1, 1);
-  EXPECT_EQ(header[3] >> 6, 2);
-  const uint8_t swapped[] = {0x77, 0x0B, 1}, plain[] = {0x0B, 0x77, 1}, none[] = {0x12, 0x34, 1};
-  EXPECT_TRUE(ac3_has_sync_word(swapped, 3));
-  EXPECT_TRUE(ac3_has_sync_word(plain, 3));
-  EXPECT_FALSE(ac3_has_sync_word(none, 3));
-  EXPECT_FALSE(ac3_has_sync_word(plain, 1));
-}
-
 // What a header rule finds in the first `size` bytes (0: all) of a record;
 // nullopt when it finds nothing. g_header keeps the whole result.
 using Rule = bool (*)(const uint8_t*, uint32_t, CodecHeader*);

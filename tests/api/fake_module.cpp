@@ -155,7 +155,7 @@ ZEP_STATUS set_position(ZepModuleHandle handle, uint32_t type, uint32_t stream, 
   auto* h = static_cast<Handle*>(handle);
   FakeTitle* t = title_of(h);
   if (t == nullptr) return ZEP_FAIL;
-  g_fake->positions.push_back({type, stream, *time});
+  g_fake->positions.emplace_back(type, *time);
   if (h->readSincePosition) h->starts.clear();  // a new seek
   h->readSincePosition = false;
   // The first key block of the stream at or after the time.

@@ -5,11 +5,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#define COUNT(array) (sizeof(array) / sizeof((array)[0]))
+
 static void* host_malloc(void* context, size_t size) {
   test_host* host = (test_host*)context;
-  if (host->fail_allocations_larger_than > 0 && (long)size > host->fail_allocations_larger_than) {
+  if (host->fail_allocations_larger_than > 0 && (long)size > host->fail_allocations_larger_than)
     return NULL;
-  }
   host->allocations++;
   return malloc(size);
 }
@@ -26,18 +27,14 @@ static void
 host_err(void* context, const char* format, ...) {
   test_host* host = (test_host*)context;
   va_list args;
-  if (host->message_count >= TEST_HOST_MAX_MESSAGES) return;
+  if (host->message_count >= (int)COUNT(host->messages)) return;
   va_start(args, format);
-  vsnprintf(host->messages[host->message_count], sizeof host->messages[0], format, args);
+  vsnprintf(host->messages[host->message_count++], sizeof host->messages[0], format, args);
   va_end(args);
-  host->message_count++;
 }
 
 /* Warnings, information and progress. */
-static void host_other(void* context, const char* format, ...) {
-  (void)context;
-  (void)format;
-}
+static void host_other(void* context, const char* format, ...) { (void)context, (void)format; }
 
 void test_host_init(test_host* host) { memset(host, 0, sizeof *host); }
 
@@ -51,11 +48,10 @@ zepdmux_func_t test_host_get_rc(void* context, const char* name) {
       {"inf_printf_ex", (zepdmux_func_t)host_other}, {"prg_printf_ex", (zepdmux_func_t)host_other}};
   test_host* host = (test_host*)context;
   size_t i;
-  if (host->asked_count < TEST_HOST_MAX_NAMES) host->asked[host->asked_count++] = name;
+  if (host->asked_count < (int)COUNT(host->asked)) host->asked[host->asked_count++] = name;
   if (host->withhold != NULL && strcmp(name, host->withhold) == 0) return NULL;
-  for (i = 0; i < sizeof callbacks / sizeof callbacks[0]; ++i) {
+  for (i = 0; i < COUNT(callbacks); ++i)
     if (strcmp(name, callbacks[i].name) == 0) return callbacks[i].callback;
-  }
   return NULL;
 }
 
@@ -64,22 +60,11 @@ const char* test_host_last_message(const test_host* host) {
 }
 
 static void* grow(void* array, size_t* capacity, size_t needed, size_t item) {
-  size_t next;
   if (needed <= *capacity) return array;
-  next = *capacity ? *capacity * 2 : 64;
-  while (next < needed) next *= 2;
-  array = realloc(array, next * item);
+  while (*capacity < needed) *capacity = *capacity ? *capacity * 2 : 64;
+  array = realloc(array, *capacity * item);
   if (array == NULL) abort();
-  *capacity = next;
   return array;
-}
-
-static void add_event(test_output* out, uint32_t kind, uint32_t size) {
-  if (out->event_count < TEST_OUTPUT_MAX_EVENTS) {
-    out->events[out->event_count].kind = kind;
-    out->events[out->event_count].size = size;
-  }
-  out->event_count++;
 }
 
 static void append_bytes(test_output* out, const uint8_t* data, uint32_t count) {
@@ -88,13 +73,19 @@ static void append_bytes(test_output* out, const uint8_t* data, uint32_t count) 
   out->size += count;
 }
 
+static void add_event(test_output* out, uint32_t kind, uint32_t size) {
+  if (out->event_count < COUNT(out->events)) {
+    out->events[out->event_count].kind = kind;
+    out->events[out->event_count].size = size;
+  }
+  out->event_count++;
+}
+
 static uint32_t output_copybytes(bufstream* self, const uint8_t* data, uint32_t count) {
   test_output* out = (test_output*)self->host_context;
-  uint32_t take = count;
-  if (out->refuse_after >= 0) {
-    long room = out->refuse_after - (long)out->size;
-    if (room < (long)take) take = room > 0 ? (uint32_t)room : 0;
-  }
+  long room = out->refuse_after - (long)out->size;
+  uint32_t take =
+      out->refuse_after >= 0 && room < (long)count ? (room > 0 ? (uint32_t)room : 0) : count;
   add_event(out, 0, take);
   append_bytes(out, data, take);
   return take;
@@ -151,14 +142,10 @@ int32_t test_output_pull(test_output* out, int* end, const uint8_t** data) {
   zep_block_info_t info;
   test_output_block* block;
   int32_t answer;
-  *end = 0;
   memset(&info, 0, sizeof info);
   answer = out->base.auxinfo(&out->base, 0, ZEP_INFO_BLOCK, &info, sizeof info);
-  if (answer != 0) return answer;
-  if (info.end_of_stream) {
-    *end = 1;
-    return 0;
-  }
+  *end = answer == 0 && info.end_of_stream;
+  if (answer != 0 || *end) return answer;
   if (data != NULL) *data = info.data;
   block = add_block(out, out->size, info.size);
   append_bytes(out, info.data, info.size);

@@ -1,6 +1,6 @@
-/* A host of the demuxer API written in C, as a real host would be: the
- * lookup function with counting memory callbacks and recorded messages, and a
- * recording output stream (bufstream) for push and pull mode. */
+/* A host of the demuxer API written in C, as a real host would be: the lookup
+ * with counting memory callbacks and recorded messages, and a recording
+ * output stream (bufstream) for push and pull mode. */
 #ifndef ZEP_TEST_HOST_H
 #define ZEP_TEST_HOST_H
 
@@ -13,29 +13,18 @@
 extern "C" {
 #endif
 
-#define TEST_HOST_MAX_MESSAGES 64
-#define TEST_HOST_MAX_NAMES 16
-#define TEST_OUTPUT_MAX_EVENTS 16
-
 typedef struct test_host {
-  const char* withhold;                   /* a callback name the lookup answers with null */
-  const char* asked[TEST_HOST_MAX_NAMES]; /* names asked for, in order */
+  const char* withhold;  /* a callback name the lookup answers with null */
+  const char* asked[16]; /* names asked for, in order */
   int asked_count;
-  long allocations, releases;                 /* through malloc_ex and free_ex */
-  long fail_allocations_larger_than;          /* 0: never fail */
-  char messages[TEST_HOST_MAX_MESSAGES][256]; /* error messages, formatted */
+  long allocations, releases, fail_allocations_larger_than; /* 0: never fail */
+  char messages[64][256];                                   /* error messages, formatted */
   int message_count;
 } test_host;
 
 void test_host_init(test_host* host);
 zepdmux_func_t test_host_get_rc(void* context, const char* name);
-/* The last error message, or "" when there is none. */
-const char* test_host_last_message(const test_host* host);
-
-/* A call on an output: kind 0 copied size bytes, else an info id and size. */
-typedef struct test_output_event {
-  uint32_t kind, size;
-} test_output_event;
+const char* test_host_last_message(const test_host* host); /* "" when there is none */
 
 typedef struct test_output_block {
   size_t offset; /* into data */
@@ -51,18 +40,18 @@ typedef struct test_output {
   int32_t info_answer; /* answer of auxinfo */
   uint8_t* data;       /* every payload byte, concatenated */
   size_t size, capacity;
-  test_output_event events[TEST_OUTPUT_MAX_EVENTS]; /* the first ones */
+  struct {
+    uint32_t kind, size;
+  } events[16]; /* the first calls: 0 copied bytes, else info id */
   size_t event_count;
   test_output_block* blocks;
-  size_t block_count, block_capacity;
-  size_t pending_offset; /* where the block being copied starts */
+  size_t block_count, block_capacity, pending_offset; /* where the block being copied starts */
 } test_output;
 
 void test_output_init(test_output* out, uint32_t chunk);
 void test_output_free(test_output* out);
-
-/* Pull mode: asks the library's auxinfo for the next block and records it
- * like a push; *end is set at the end, *data gets the block's pointer. */
+/* Pull mode: asks auxinfo for the next block and records it like a push; *end
+ * is set at the end, *data gets the block's pointer. */
 int32_t test_output_pull(test_output* out, int* end, const uint8_t** data);
 
 #ifdef __cplusplus

@@ -15,23 +15,22 @@ TEST(Status, TextsOfStoredAndUnknownValuesAndClasses) {
     EXPECT_EQ(zep::u16_to_utf8(row.name), zep_status_name(ZEP_STATUS(row.code)));
     EXPECT_EQ(zep::u16_to_utf8(row.message), zep_status_message(ZEP_STATUS(row.code)));
   }
-  EXPECT_STREQ(zep_status_message(ZEP_ERR_KILL), "Kill command received.");
   EXPECT_EQ(zep_status_name(ZEP_STATUS(0xC0000044)), nullptr);  // the AVI reader's, without row
-  EXPECT_STREQ(zep_status_message(ZEP_STATUS(0xC0000044)), "Unknown error.");
-  EXPECT_STREQ(zep_status_message(ZEP_STATUS(0x40000077)), "Unknown warning.");
-  EXPECT_STREQ(zep_status_name(ZEP_OK), "ZEP_OK");
-  EXPECT_STREQ(zep_status_message(ZEP_OK), "Success.");
+  EXPECT_EQ((std::vector<std::string>{zep_status_message(ZEP_STATUS(0xC0000044)),
+                                      zep_status_message(ZEP_STATUS(0x40000077))}),
+            (std::vector<std::string>{"Unknown error.", "Unknown warning."}));
   // Warnings pass the failure tests.
-  EXPECT_FALSE(ZEP_FAILED(ZEP_ERR_NO_INDEX_FOUND));
-  EXPECT_TRUE(ZEP_IS_WARNING(ZEP_ERR_INVALID_MENU_VERSION));
-  EXPECT_TRUE(ZEP_FAILED(ZEP_E_NO_MORE_BLOCKS));
-  EXPECT_TRUE(ZEP_SUCCEEDED(ZEP_OK));
+  EXPECT_EQ(
+      (std::vector{ZEP_FAILED(ZEP_ERR_NO_INDEX_FOUND), ZEP_IS_WARNING(ZEP_ERR_INVALID_MENU_VERSION),
+                   ZEP_FAILED(ZEP_E_NO_MORE_BLOCKS), ZEP_SUCCEEDED(ZEP_OK)}),
+      (std::vector{false, true, true, true}));
 }
 
 TEST(QidNames, KnownValuesGiveTheirNamesOthersTheirDecimalText) {
-  EXPECT_EQ(zep::u16_to_utf8(zep_qid_name(0x801305)), "ZEP_QID_GET_CONTAINER_TYPE");
-  EXPECT_EQ(zep::u16_to_utf8(zep_qid_name(0xE1001B)), "ZEP_QID_MASTERTRACK");  // the last
-  EXPECT_EQ(zep::u16_to_utf8(zep_qid_name(0x801306)), std::to_string(0x801306));
+  EXPECT_EQ(
+      (std::vector{zep::u16_to_utf8(zep_qid_name(0xE1001B)),
+                   zep::u16_to_utf8(zep_qid_name(0x801306))}),
+      (std::vector<std::string>{"ZEP_QID_MASTERTRACK", std::to_string(0x801306)}));  // the last row
   // One shared buffer: the next lookup overwrites it.
   const zep_wchar_t* first = zep_qid_name(7);
   zep_qid_name(12);
@@ -40,19 +39,7 @@ TEST(QidNames, KnownValuesGiveTheirNamesOthersTheirDecimalText) {
   EXPECT_EQ(zep_qid_name(zep_qid_at(5, &name)), name);
   EXPECT_EQ(zep_qid_at(zep_qid_count(), &name), 0u);
   EXPECT_EQ(name, nullptr);
-  EXPECT_EQ(ZEP_QID_VALUE_TYPE(ZEP_QID_VID_STREAM_FORMAT), ZEP_QTYPE_BUFFER);
-  EXPECT_EQ(ZEP_QID_MEDIA_KIND(ZEP_QID_AUD_STREAM_FORMAT), 2u);
 }
-
-// The field offsets the modules write at, beyond the sizes zep_qid.h fixes.
-static_assert(offsetof(ZepQueryData, value) == 8 &&
-              offsetof(ZepAudioStreamFormat, sampleRate) == 8);
-static_assert(offsetof(ZepVideoStreamFormat, compression) == 24 &&
-              offsetof(ZepVideoStreamFormat, displayHeight) == 44);
-static_assert(offsetof(ZepAudioStreamFormat, extraSize) == 22 &&
-              offsetof(ZepSubtitleStreamFormat, compression) == 24);
-static_assert(offsetof(ZepAudioMediaProp, text2) == 16 &&
-              offsetof(ZepSubtitleMediaProp, text2) == 12);
 
 struct Owner {
   ZepBlock block{};
@@ -87,12 +74,10 @@ TEST(Block, GrowsThroughTheOwnersCallbackOrFailsWithoutOne) {
   EXPECT_EQ(zep_block_ensure_capacity(&owner.block, 1000), ZEP_E_NO_MEMORY);
   EXPECT_EQ(owner.block.data, nullptr);
   uint8_t buffer[8];
-  ZepBlock block = {};
-  block.data = buffer;
-  block.capacity = sizeof buffer;
-  EXPECT_EQ(zep_block_ensure_capacity(&block, 8), ZEP_OK);
-  EXPECT_EQ(zep_block_ensure_capacity(&block, 9), ZEP_ERR_BLOCK_BUFFER_TOO_SMALL);
-  EXPECT_EQ(zep_block_ensure_capacity(nullptr, 1), ZEP_ERR_BLOCK_BUFFER_NULL);
+  ZepBlock block = {.data = buffer, .capacity = sizeof buffer};
+  EXPECT_EQ((std::vector{zep_block_ensure_capacity(&block, 8), zep_block_ensure_capacity(&block, 9),
+                         zep_block_ensure_capacity(nullptr, 1)}),
+            (std::vector{ZEP_OK, ZEP_ERR_BLOCK_BUFFER_TOO_SMALL, ZEP_ERR_BLOCK_BUFFER_NULL}));
   zep_heap_block_init(&block);
   for (uint32_t size : {10u, 1u << 20}) {
     ASSERT_EQ(zep_block_ensure_capacity(&block, size), ZEP_OK);

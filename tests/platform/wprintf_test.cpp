@@ -1,8 +1,7 @@
-// Formatting into UTF-16: numeric conversions must read exactly like the C
+// Formatting into UTF-16: numeric conversions read exactly like the C
 // library's wide printf; strings and characters are UTF-16 units.
 #include <limits.h>
 #include <stdarg.h>
-#include <stdint.h>
 #include <wchar.h>
 
 #include <string>
@@ -62,73 +61,54 @@ std::u16string reference(const wchar_t* format, ...) {
 #define EXPECT_LIKE_SWPRINTF(fmt, ...) \
   EXPECT_EQ(format(u"" fmt, __VA_ARGS__), reference(L"" fmt, __VA_ARGS__)) << fmt
 
-TEST(WidePrintf, IntegersLikeTheCLibrary) {
-  EXPECT_LIKE_SWPRINTF("[%d|%i]", -42, 7);
-  EXPECT_LIKE_SWPRINTF("[%5d|%-5d|%05d|%+d|% d]", 42, 42, -42, 42, 42);
-  EXPECT_LIKE_SWPRINTF("[%.3d|%8.3d|%.0d]", 7, -7, 0);
-  EXPECT_LIKE_SWPRINTF("[%hhd|%hd|%hhu|%hu]", 300, 70000, 300, 70000);
-  EXPECT_LIKE_SWPRINTF("[%ld|%lld|%llu]", LONG_MIN, LLONG_MIN, ULLONG_MAX);
-  EXPECT_LIKE_SWPRINTF("[%u|%x|%X|%#x|%#X|%o|%#o]", -1, 0xBEEF, 0xBEEF, 255, 0, 8, 8);
-  EXPECT_LIKE_SWPRINTF("[%zu|%zd|%jd|%td]", static_cast<size_t>(12), static_cast<ptrdiff_t>(-3),
-                       static_cast<intmax_t>(INTMAX_MIN), static_cast<ptrdiff_t>(-9));
-  EXPECT_LIKE_SWPRINTF("[%*d|%-*d|%.*d|%*d]", 6, 1, 6, 2, 4, 3, -4, 5);
-  EXPECT_LIKE_SWPRINTF("[%.*d]", -1, 17);
-  EXPECT_LIKE_SWPRINTF("[%#10.4llx]", 0x1234ULL);
-}
-
-TEST(WidePrintf, FloatsPointersAndPercent) {
+TEST(WidePrintf, NumbersLikeTheCLibrary) {
+  EXPECT_LIKE_SWPRINTF("[%d|%i|%5d|%-5d|%05d|%+d|% d|%.3d|%8.3d|%.0d]", -42, 7, 42, 42, -42, 42, 42,
+                       7, -7, 0);
+  EXPECT_LIKE_SWPRINTF("[%hhd|%hd|%hhu|%hu|%ld|%lld|%llu]", 300, 70000, 300, 70000, LONG_MIN,
+                       LLONG_MIN, ULLONG_MAX);
+  EXPECT_LIKE_SWPRINTF("[%u|%x|%X|%#x|%#X|%o|%#o|%#10.4llx]", -1, 0xBEEF, 0xBEEF, 255, 0, 8, 8,
+                       0x1234ULL);
+  EXPECT_LIKE_SWPRINTF("[%zu|%zd|%jd|%td]", size_t(12), ptrdiff_t(-3), intmax_t(INTMAX_MIN),
+                       ptrdiff_t(-9));
+  EXPECT_LIKE_SWPRINTF("[%*d|%-*d|%.*d|%*d|%.*d]", 6, 1, 6, 2, 4, 3, -4, 5, -1, 17);
   EXPECT_LIKE_SWPRINTF("[%f|%.2f|%10.3f|%-10.1f|%+.0f|%010.2f]", 3.14159, 2.005, -1.5, 2.25, 2.5,
                        -3.75);
   EXPECT_LIKE_SWPRINTF("[%e|%E|%.3e|%g|%G|%g|%#g]", 12345.678, 0.000123, 1e300, 0.0001, 1e-10,
                        100000.0, 1.0);
-  EXPECT_LIKE_SWPRINTF("[%a|%A|%f|%F]", 1.0, 255.5, 1.0 / 0.0, -1.0 / 0.0);
-  EXPECT_LIKE_SWPRINTF("[%Lf|%.3Le]", static_cast<long double>(1.25),
-                       static_cast<long double>(3e5));
-  EXPECT_LIKE_SWPRINTF("[%p|%20p|%-20p|%p]", reinterpret_cast<void*>(0x1234),
-                       reinterpret_cast<void*>(0xABCDEF), reinterpret_cast<void*>(1),
-                       static_cast<void*>(nullptr));
-  EXPECT_LIKE_SWPRINTF("[100%%|%c|%5c|%-3c|]", 'x', L'y', L'z');
-  EXPECT_LIKE_SWPRINTF("%s", L"");
+  EXPECT_LIKE_SWPRINTF("[%a|%A|%f|%F|%Lf|%.3Le]", 1.0, 255.5, 1.0 / 0.0, -1.0 / 0.0,
+                       (long double)1.25, (long double)3e5);
+  EXPECT_LIKE_SWPRINTF("[%p|%20p|%-20p|%p]", (void*)0x1234, (void*)0xABCDEF, (void*)1,
+                       (void*)nullptr);
+  EXPECT_LIKE_SWPRINTF("[100%%|%c|%5c|%-3c|%s]", 'x', L'y', L'z', L"");
 }
 
 TEST(WidePrintf, StringsAndCharactersAreUtf16) {
-  EXPECT_EQ(format(u"<%s>", u"caf\u00E9 \U0001F600"), u"<caf\u00E9 \U0001F600>");
-  EXPECT_EQ(format(u"<%8s|%-6s|%.2s|%6.1s>", u"ab", u"cd", u"efgh", u"ij"),
-            u"<      ab|cd    |ef|     i>");
-  // Precision counts units and never reads past them.
-  const zep_wchar_t unterminated[3] = {u'a', u'b', u'c'};
-  EXPECT_EQ(format(u"<%.3s>", unterminated), u"<abc>");
-  EXPECT_EQ(format(u"<%ls|%ws|%hs|%S>", u"l", u"w", "caf\xC3\xA9", "n"), u"<l|w|caf\u00E9|n>");
-  EXPECT_EQ(format(u"<%.3hs>", "abcdef"), u"<abc>");
+  const zep_wchar_t unterminated[3] = {u'a', u'b', u'c'};  // precision never reads past it
+  const zep_wchar_t* const none = nullptr;
+  EXPECT_EQ(format(u"<%s|%8s|%-6s|%.2s|%6.1s|%.3s>", u"caf\u00E9 \U0001F600", u"ab", u"cd", u"efgh",
+                   u"ij", unterminated),
+            u"<caf\u00E9 \U0001F600|      ab|cd    |ef|     i|abc>");
+  EXPECT_EQ(format(u"<%ls|%ws|%hs|%S|%.3hs>", u"l", u"w", "caf\xC3\xA9", "n", "abcdef"),
+            u"<l|w|caf\u00E9|n|abc>");
   EXPECT_EQ(format(u"<%c%c|%hc|%lc>", 0xD83D, 0xDE00, 'A', 0x20AC), u"<\U0001F600|A|\u20AC>");
-  EXPECT_EQ(format(u"<%s|%.3s|%hs>", static_cast<const zep_wchar_t*>(nullptr),
-                   static_cast<const zep_wchar_t*>(nullptr), static_cast<const char*>(nullptr)),
-            u"<(null)||(null)>");
+  EXPECT_EQ(format(u"<%s|%.3s|%hs>", none, none, (const char*)nullptr), u"<(null)||(null)>");
   // Literal text keeps every unit, a lone surrogate included.
   const zep_wchar_t lone[] = {u'[', 0xDC00, u'%', u'd', u']', 0};
   const zep_wchar_t expected[] = {u'[', 0xDC00, u'7', u']', 0};
   EXPECT_EQ(format(lone, 7), std::u16string(expected));
-}
-
-TEST(WidePrintf, MeasureCountsUnits) {
   // The size prefixes of the Windows run-time.
-  EXPECT_EQ(format(u"%I64d|%I64u|%I32d|%Id", INT64_MIN, UINT64_MAX, -5, static_cast<ptrdiff_t>(-6)),
+  EXPECT_EQ(format(u"%I64d|%I64u|%I32d|%Id", INT64_MIN, UINT64_MAX, -5, ptrdiff_t(-6)),
             u"-9223372036854775808|18446744073709551615|-5|-6");
-  EXPECT_EQ(measure(u"%s", u"\U0001F600"), 2);
-  EXPECT_EQ(measure(u"%d-%5s", 123, u"x"), 9);
-  EXPECT_EQ(measure(nullptr), 0);
-  // A huge field is counted without being built.
-  EXPECT_EQ(measure(u"%*d", 100000000, 1), 100000000);
-  EXPECT_EQ(measure(u"%.*f", 1000, 1.0), 1002);
 }
 
-TEST(WidePrintf, InvalidFormatsAreRefused) {
+TEST(WidePrintf, MeasureCountsUnitsAndRefusesInvalidFormats) {
   int written = 0;
-  EXPECT_EQ(measure(u"%n", &written), -1);
-  EXPECT_EQ(measure(u"%y", 1), -1);
-  EXPECT_EQ(measure(u"abc%"), -1);
-  EXPECT_EQ(measure(u"%99999999999d", 1), -1);
-  EXPECT_EQ(measure(u"%\u00E9", 1), -1);
+  // A huge field is counted without being built.
+  EXPECT_EQ((std::vector{measure(u"%s", u"\U0001F600"), measure(u"%d-%5s", 123, u"x"),
+                         measure(nullptr), measure(u"%*d", 100000000, 1),
+                         measure(u"%.*f", 1000, 1.0), measure(u"%n", &written), measure(u"%y", 1),
+                         measure(u"abc%"), measure(u"%99999999999d", 1), measure(u"%\u00E9", 1)}),
+            (std::vector{2, 9, 0, 100000000, 1002, -1, -1, -1, -1, -1}));
   zep_wchar_t buffer[8];
   EXPECT_EQ(format_into(buffer, 8, u"%n", &written), ZEP_FAIL);
   EXPECT_EQ(written, 0);
@@ -137,29 +117,26 @@ TEST(WidePrintf, InvalidFormatsAreRefused) {
 TEST(WidePrintf, BoundedOutput) {
   zep_wchar_t buffer[8];
   std::fill(std::begin(buffer), std::end(buffer), 0x7777);
-  EXPECT_EQ(format_into(buffer, 0, u"x"), ZEP_E_NULL_ARG);
+  EXPECT_EQ((std::vector{format_into(buffer, 0, u"x"), format_into(nullptr, 8, u"x"),
+                         format_into(buffer, 8, nullptr)}),
+            std::vector(3, ZEP_E_NULL_ARG));
   EXPECT_EQ(buffer[0], 0x7777);
-  EXPECT_EQ(format_into(nullptr, 8, u"x"), ZEP_E_NULL_ARG);
-  EXPECT_EQ(format_into(buffer, 8, nullptr), ZEP_E_NULL_ARG);
-
   // Exactly n - 1 units fit; the rest of the n units is cleared.
   EXPECT_EQ(format_into(buffer, 5, u"%d", 1234), ZEP_OK);
   EXPECT_EQ(std::u16string(buffer), u"1234");
   EXPECT_EQ(format_into(buffer, 6, u"%s", u"ab"), ZEP_OK);
-  EXPECT_EQ(std::u16string(buffer, 6), std::u16string(u"ab\0\0\0\0", 6));
-  EXPECT_EQ(buffer[6], 0x7777);
-
+  EXPECT_EQ(std::u16string(buffer, 7), std::u16string(u"ab\0\0\0\0\u7777", 7));
   // One more does not fit: the beginning is kept and terminated.
   EXPECT_EQ(format_into(buffer, 5, u"%d", 12345), ZEP_FAIL);
-  EXPECT_EQ(std::u16string(buffer), u"1234");
-  EXPECT_EQ(buffer[5], 0);
+  EXPECT_EQ(std::u16string(buffer, 6), std::u16string(u"1234\0\0", 6));
   EXPECT_EQ(format_into(buffer, 4, u"%*d", 100000000, 7), ZEP_FAIL);
   EXPECT_EQ(std::u16string(buffer), u"   ");
   EXPECT_EQ(format_into(buffer, 4, u"%-*s", 100000000, u"ab"), ZEP_FAIL);
   EXPECT_EQ(std::u16string(buffer), u"ab ");
   EXPECT_EQ(format_into(buffer, 1, u"abc"), ZEP_FAIL);
-  EXPECT_EQ(buffer[0], 0);
-  EXPECT_EQ(buffer[6], 0x7777);
+  EXPECT_EQ(std::u16string(buffer, 7), std::u16string(u"\0"
+                                                      "b \0\0\0\u7777",
+                                                      7));
 }
 
 }  // namespace
