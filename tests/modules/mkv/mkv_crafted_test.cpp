@@ -97,8 +97,8 @@ TEST_F(MkvCrafted, EverySegmentIsATitle) {
   EXPECT_EQ(row(get(*f, ZEP_QID_NUM_CONTAINER_TITLE), get(*f, ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA)),
             "2 0 ");
   ASSERT_GE(L1SetTitle(f->container(), 1), 0);
-  EXPECT_EQ(get(*f, ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA), 1);
-  EXPECT_EQ(text(*f, ZEP_QID_AUD_CODEC_ID), "A_AC3");
+  EXPECT_EQ(row(get(*f, ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA), text(*f, ZEP_QID_AUD_CODEC_ID)),
+            "1 A_AC3 ");
   EXPECT_LT(L1SetTitle(f->container(), 2), 0);
 }
 
@@ -114,19 +114,16 @@ TEST_F(MkvCrafted, TrackRecordsFromTheTrackEntries) {
              {E::str(kName, "Commentary"),
               E(kAudio, {E::flt(kSamplingFrequency, 24000), E::flt(kOutputSamplingFrequency, 48000),
                          E::uint(kChannels, 2)})})}));
-  EXPECT_EQ(get(*f, ZEP_QID_TITLE_DURATION), 900000000);
   EXPECT_EQ(row(text(*f, ZEP_QID_CONTAINER_TITLE_NAME), text(*f, ZEP_QID_CONTAINER_MUX_APP),
                 text(*f, ZEP_QID_CONTAINER_WRITE_APP), text(*f, ZEP_QID_SUB_CODEC_ID),
                 text(*f, ZEP_QID_AUD_CODEC_ID), text(*f, ZEP_QID_AUD_STREAM_NAME)),
             "Crafted ebml_builder (null) S_SSA A_AAC/MPEG4/LC/SBR Commentary ");
-  EXPECT_EQ(row(get(*f, ZEP_QID_NUM_TITLE_STREAMS), get(*f, ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA),
-                get(*f, ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA),
-                get(*f, ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA)),
-            "4 1 1 1 ")
-      << "streams: all, video, audio, subtitle";
-  const auto track = [&](uint32_t n) {
-    return record<ZepMkvTrackProp>(*f, ZEP_QID_GET_TRACK_PROP, n);
-  };
+  EXPECT_EQ(
+      row(get(*f, ZEP_QID_TITLE_DURATION), get(*f, ZEP_QID_NUM_TITLE_STREAMS),
+          get(*f, ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA), get(*f, ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA),
+          get(*f, ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA)),
+      "900000000 4 1 1 1 ");
+  auto track = [&](uint32_t n) { return record<ZepMkvTrackProp>(*f, ZEP_QID_GET_TRACK_PROP, n); };
   EXPECT_EQ(
       row(track(1).codecCode, track(2).kind, track(2).number, zep::u16_to_utf8(track(3).codecId)),
       "54 0 3 A_AAC/MPEG4/LC/SBR ");
@@ -258,18 +255,17 @@ TEST_F(MkvCrafted, TagsTargetsAndNestedSimpleTags) {
   EXPECT_EQ(row(get(*f, ZEP_QID_TAGS_GET_SIMPLETAG_NAME_SIZE),
                 get(*f, ZEP_QID_TAGS_GET_SIMPLETAG_LANGUAGE_SIZE)),
             "20 0 ");
-  char16_t value[32];
+  char16_t value[32], other[32];
   std::fill(std::begin(value), std::end(value), u'#');
   into(*f, ZEP_QID_TAGS_GET_SIMPLETAG_NAME, 0, value, 8);  // too small: nothing past 8 bytes
   EXPECT_EQ(std::u16string(value + 4, 28), std::u16string(28, u'#'));
-  ASSERT_GE(into(*f, ZEP_QID_TAGS_GET_SIMPLETAG_NAME, 0, value, sizeof value), 0);
-  EXPECT_EQ(std::u16string(value), u"SORT_WITH");
-  ASSERT_GE(into(*f, ZEP_QID_TAGS_GET_SIMPLETAG_STRING, 0, value, sizeof value), 0);
-  EXPECT_EQ(std::u16string(value), u"One");
+  into(*f, ZEP_QID_TAGS_GET_SIMPLETAG_NAME, 0, value, sizeof value);
+  into(*f, ZEP_QID_TAGS_GET_SIMPLETAG_STRING, 0, other, sizeof other);
+  EXPECT_EQ(std::u16string(value) + u" " + other, u"SORT_WITH One");
   EXPECT_EQ(simple(ZEP_QID_TAGS_GET_SIMPLETAGINFO_BYINDEX, 1), "2 -1 0 0 12 0 0 3 0 ");
   ASSERT_GE(f->set(ZEP_QID_TAGS_SET_SIMPLETAGID, 2), 0);
-  uint8_t binary[8] = {};
-  ASSERT_GE(into(*f, ZEP_QID_TAGS_GET_SIMPLETAG_BINARY, 0, binary, sizeof binary), 0);
+  uint8_t binary[3] = {};
+  into(*f, ZEP_QID_TAGS_GET_SIMPLETAG_BINARY, 0, binary, sizeof binary);
   EXPECT_EQ(Bytes(binary, binary + 3), (Bytes{1, 2, 3}));
   EXPECT_LT(f->set(ZEP_QID_TAGS_SET_CURRENTTAGIDX, 2), 0);
   ASSERT_GE(f->set(ZEP_QID_TAGS_SET_CURRENTTAGIDX, 1), 0);

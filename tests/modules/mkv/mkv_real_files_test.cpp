@@ -1,10 +1,9 @@
 // Real Matroska files made by ffmpeg and mkvmerge, read delaced (one frame per block, as ffmpeg
-// counts packets) against ffmpeg's payloads and ffprobe's packets; seeks, cuts, chains, the CLI.
+// counts packets) against ffmpeg's payloads and ffprobe's packets; seeks, chains, the CLI.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -46,8 +45,8 @@ bool same_block(const Block& a, const Block& b) {
 }
 
 // Besides the ffmpeg comparison: seeks (with Cues: on the last key frame before the target),
-// the cut counted against ffprobe (no laces), extraction through the CLI.
-enum Tests : unsigned { kSeek = 1, kSeekCues = 2, kCutCounted = 4, kApi = 8 };
+// extraction through the CLI (cut files: tests/damage).
+enum Tests : unsigned { kSeek = 1, kSeekCues = 2, kApi = 4 };
 
 // In `make`: $FF ffmpeg, $SRC 3 s of test picture and sine, $MKV mkvmerge, $D the folder, $O
 // the file ($D/STEM.mkv), made after `needs`.
@@ -55,7 +54,6 @@ struct RealFile {
   const char* stem;
   const char* make;
   unsigned tests = 0;
-  int cut = 0;                       // percent kept of a file cut short; 0: not cut
   const char* firstCodec = nullptr;  // CodecID of the first track
   const char* compression = "";      // ContentCompAlgo + 1 per track
   const char* needs = nullptr;
@@ -66,38 +64,38 @@ const RealFile kFiles[] = {
     {"h264_aac_srt",
      "$FF $SRC -i $D/subs.srt -map 0 -map 1 -map 2 -c:v libx264 -pix_fmt yuv420p -g 25 -c:a aac "
      "-c:s srt $O",
-     kSeekCues | kCutCounted | kApi, 60, "V_MPEG4/ISO/AVC"},
+     kSeekCues | kApi, "V_MPEG4/ISO/AVC"},
     {"mpeg4_mp3_ac3",
      "$FF $SRC -f lavfi -i sine=frequency=880:sample_rate=44100:duration=3 -map 0 -map 1 -map 2 "
      "-c:v mpeg4 -pix_fmt yuv420p -g 12 -c:a:0 libmp3lame -c:a:1 ac3 $O",
-     0, 0, "V_MPEG4/ISO/ASP"},
+     0, "V_MPEG4/ISO/ASP"},
     // ffmpeg turns the SubRip cues into ASS events.
     {"mpeg2_pcm_ass",
      "$FF $SRC -i $D/subs.srt -map 0 -map 1 -map 2 -c:v mpeg2video -pix_fmt yuv420p -g 10 "
      "-c:a pcm_s16le -c:s ass $O",
-     0, 0, "V_MPEG2"},
+     0, "V_MPEG2"},
     {"hevc_aac", "$FF $SRC -c:v libx265 -pix_fmt yuv420p -x265-params log-level=none -c:a aac $O",
-     0, 0, "V_MPEGH/ISO/HEVC"},
+     0, "V_MPEGH/ISO/HEVC"},
     // mkvmerge laces MP3 and AC-3.
-    {"laced", "$MKV -o $O $D/mpeg4_mp3_ac3.mkv", kApi, 60, nullptr, "", "mpeg4_mp3_ac3"},
+    {"laced", "$MKV -o $O $D/mpeg4_mp3_ac3.mkv", kApi, nullptr, "", "mpeg4_mp3_ac3"},
     {"zlib",
      "$MKV -o $O --compression 0:zlib --compression 1:zlib --compression 2:zlib "
      "$D/mpeg4_mp3_ac3.mkv",
-     kApi, 45, nullptr, "111", "mpeg4_mp3_ac3"},
+     kApi, nullptr, "111", "mpeg4_mp3_ac3"},
     // Written to a pipe: Segment and Clusters of unknown size, no Cues.
     {"piped", "$FF $SRC -c:v libx264 -pix_fmt yuv420p -g 25 -c:a aac -f matroska - | cat > $O",
-     kSeek | kCutCounted | kApi, 60},
+     kSeek | kApi},
     {"vfw",
      "$FF $SRC -c:v mpeg4 -pix_fmt yuv420p -c:a libmp3lame $D/vfw.avi && $MKV -o $O $D/vfw.avi",
-     kApi, 0, "V_MS/VFW/FOURCC"},
+     kApi, "V_MS/VFW/FOURCC"},
     {"long",
      "$FF -f lavfi -i testsrc=size=320x240:rate=25:duration=6 -f lavfi -i "
      "sine=frequency=440:sample_rate=48000:duration=6 -c:v libx264 -pix_fmt yuv420p -g 25 "
      "-c:a aac $O"},
     // The middle of a linked chain plays the whole chain.
-    {"chain-001", "$MKV -o $D/chain.mkv --split duration:2s --link $D/long.mkv", 0, 0, nullptr, "",
+    {"chain-001", "$MKV -o $D/chain.mkv --split duration:2s --link $D/long.mkv", 0, nullptr, "",
      "long", "long"},
-    {"chain-002", "test -s $O", kSeekCues | kApi, 0, nullptr, "", "chain-001", "long"}};
+    {"chain-002", "test -s $O", kSeekCues | kApi, nullptr, "", "chain-001", "long"}};
 
 // A file opened with delacing on and every stream active.
 class DelacedFile : public avitest::AviFile {
@@ -259,42 +257,6 @@ TEST_P(MkvRealSeek, VideoSeekLandsOnAKeyFrameAtOrBeforeTheTarget) {
   }
 }
 
-class MkvRealCut : public MkvRealFile {};
-
-// The cut falls inside a Cluster: every block before it comes as in the whole
-// file (bytes, time, key flag), then the end of the stream.
-TEST_P(MkvRealCut, PlaysUpToTheCutThenEnds) {
-  const RealFile& c = GetParam();
-  const std::string cut = scratch(std::string(c.stem) + "_cut.mkv");
-  std::filesystem::copy_file(path_, cut, std::filesystem::copy_options::overwrite_existing);
-  const uintmax_t kept = std::filesystem::file_size(path_) * uintmax_t(c.cut) / 100;
-  std::filesystem::resize_file(cut, kept);
-  const std::vector<Block> expected = DelacedFile(path_).read_all();
-  DelacedFile f(cut);
-  ASSERT_TRUE(f.opened) << "open " << f.open_status();
-  ZEP_STATUS last = 0;
-  const std::vector<Block> blocks = f.read_all(&last);
-  EXPECT_EQ(last, ZEP_ERR_END_OF_STREAM) << "the cut is reported as a failure";
-  Block more;
-  EXPECT_EQ(f.read(&more), ZEP_ERR_END_OF_STREAM) << "a read after the end";
-  if (c.tests & kCutCounted) {
-    // ffprobe's packets of every stream that end at or before the cut.
-    size_t before = 0;
-    for (const std::string& line : output_lines(
-             "ffprobe -v error -show_entries packet=pos,size -of csv=p=0 " + quote(path_))) {
-      unsigned long long size = 0, pos = 0;
-      before += std::sscanf(line.c_str(), "%llu,%llu", &size, &pos) == 2 && pos + size <= kept;
-    }
-    EXPECT_EQ(blocks.size(), before) << "blocks before the cut";
-  } else {
-    EXPECT_GT(blocks.size() * 100, expected.size() * size_t(c.cut - 25)) << "stopped early";
-  }
-  ASSERT_LT(blocks.size(), expected.size());
-  for (size_t k = 0; k < blocks.size(); ++k)
-    ASSERT_TRUE(same_block(blocks[k], expected[k]))
-        << "block " << k << " differs from the whole file's";
-}
-
 class MkvRealApi : public MkvRealFile {};
 
 // `zepdemux extract` pushes and pulls every stream's bytes as ffmpeg extracts them.
@@ -337,8 +299,7 @@ INSTANTIATE_TEST_SUITE_P(mkv_real, MkvRealSeek, files([](const RealFile& f) {
                            return (f.tests & (kSeek | kSeekCues)) != 0;
                          }),
                          stem_name);
-INSTANTIATE_TEST_SUITE_P(mkv_real, MkvRealCut, files([](const RealFile& f) { return f.cut > 0; }),
-                         stem_name);
+
 INSTANTIATE_TEST_SUITE_P(mkv_real, MkvRealApi,
                          files([](const RealFile& f) { return (f.tests & kApi) != 0; }), stem_name);
 
