@@ -1,10 +1,5 @@
-// Byte-exact EBML (Matroska) builder for crafted test files. An element
-// holds its ID and its content: a value's bytes, or its children, each one
-// serialised when it is added. The size field can be forced to the all-ones
-// "unknown" size or a wrong value, for damaged layouts that no muxer writes.
-// IDs are written as they stand in the file (0x1A45DFA3 is 1A 45 DF A3).
-// On top sit the EBML header, SegmentInfo, TrackEntry, blocks with every
-// lacing, Clusters and Cues; tests build the other records from elements.
+// Byte-exact EBML (Matroska) elements for crafted files, damaged sizes included: an element
+// holds its ID (as it stands in the file) and its content, children serialised when added.
 #pragma once
 
 #include <bit>
@@ -20,38 +15,28 @@
 namespace zeptest {
 
 namespace mkvid {
-// The EBML header, Segment and SegmentInfo.
 constexpr uint32_t kEbml = 0x1A45DFA3, kSegment = 0x18538067, kVoid = 0xEC, kCrc32 = 0xBF;
 constexpr uint32_t kInfo = 0x1549A966, kTimecodeScale = 0x2AD7B1, kDuration = 0x4489;
-constexpr uint32_t kSegmentUid = 0x73A4, kPrevUid = 0x3CB923, kNextUid = 0x3EB923;
-constexpr uint32_t kTitle = 0x7BA9, kMuxingApp = 0x4D80;
-// Tracks.
-constexpr uint32_t kTracks = 0x1654AE6B, kTrackEntry = 0xAE, kTrackNumber = 0xD7,
-                   kTrackUid = 0x73C5;
-constexpr uint32_t kTrackType = 0x83, kDefaultDuration = 0x23E383, kName = 0x536E, kCodecId = 0x86;
-constexpr uint32_t kVideo = 0xE0, kPixelWidth = 0xB0, kPixelHeight = 0xBA, kAudio = 0xE1;
+constexpr uint32_t kSegmentUid = 0x73A4, kPrevUid = 0x3CB923, kNextUid = 0x3EB923, kTitle = 0x7BA9;
+constexpr uint32_t kMuxingApp = 0x4D80, kTracks = 0x1654AE6B, kTrackEntry = 0xAE;
+constexpr uint32_t kTrackNumber = 0xD7, kTrackUid = 0x73C5, kTrackType = 0x83;
+constexpr uint32_t kDefaultDuration = 0x23E383, kName = 0x536E, kCodecId = 0x86, kVideo = 0xE0;
+constexpr uint32_t kPixelWidth = 0xB0, kPixelHeight = 0xBA, kAudio = 0xE1;
 constexpr uint32_t kSamplingFrequency = 0xB5, kOutputSamplingFrequency = 0x78B5, kChannels = 0x9F;
-// Compression, a master in the TrackEntry.
 constexpr uint32_t kContentEncodings = 0x6D80, kContentEncoding = 0x6240;
 constexpr uint32_t kContentCompression = 0x5034, kContentCompAlgo = 0x4254;
-constexpr uint32_t kContentCompSettings = 0x4255;
-// Clusters, blocks and Cues.
-constexpr uint32_t kCluster = 0x1F43B675, kTimecode = 0xE7, kSimpleBlock = 0xA3, kBlockGroup = 0xA0;
-constexpr uint32_t kBlock = 0xA1, kBlockDuration = 0x9B, kReferenceBlock = 0xFB, kCues = 0x1C53BB6B;
-constexpr uint32_t kCuePoint = 0xBB, kCueTime = 0xB3, kCueTrackPositions = 0xB7, kCueTrack = 0xF7;
-constexpr uint32_t kCueClusterPosition = 0xF1;
-// Chapters.
+constexpr uint32_t kContentCompSettings = 0x4255, kCluster = 0x1F43B675, kTimecode = 0xE7;
+constexpr uint32_t kSimpleBlock = 0xA3, kBlockGroup = 0xA0, kBlock = 0xA1, kBlockDuration = 0x9B;
+constexpr uint32_t kReferenceBlock = 0xFB, kCues = 0x1C53BB6B, kCuePoint = 0xBB, kCueTime = 0xB3;
+constexpr uint32_t kCueTrackPositions = 0xB7, kCueTrack = 0xF7, kCueClusterPosition = 0xF1;
 constexpr uint32_t kChapters = 0x1043A770, kEditionEntry = 0x45B9, kEditionUid = 0x45BC;
 constexpr uint32_t kEditionFlagHidden = 0x45BD, kEditionFlagDefault = 0x45DB;
 constexpr uint32_t kEditionFlagOrdered = 0x45DD, kChapterAtom = 0xB6, kChapterUid = 0x73C4;
 constexpr uint32_t kChapterTimeStart = 0x91, kChapterTimeEnd = 0x92, kChapterFlagHidden = 0x98;
 constexpr uint32_t kChapterFlagEnabled = 0x4598, kChapterDisplay = 0x80, kChapString = 0x85;
-// A chapter's language and country, and attachments.
-constexpr uint32_t kChapLanguage = 0x437C, kChapCountry = 0x437E;
-constexpr uint32_t kAttachments = 0x1941A469, kAttachedFile = 0x61A7, kFileDescription = 0x467E;
-constexpr uint32_t kFileName = 0x466E, kFileMimeType = 0x4660, kFileData = 0x465C,
-                   kFileUid = 0x46AE;
-// Tags.
+constexpr uint32_t kChapLanguage = 0x437C, kChapCountry = 0x437E, kAttachments = 0x1941A469;
+constexpr uint32_t kAttachedFile = 0x61A7, kFileDescription = 0x467E, kFileName = 0x466E;
+constexpr uint32_t kFileMimeType = 0x4660, kFileData = 0x465C, kFileUid = 0x46AE;
 constexpr uint32_t kTags = 0x1254C367, kTag = 0x7373, kTargets = 0x63C0, kTargetType = 0x63CA;
 constexpr uint32_t kTargetTypeValue = 0x68CA, kTagTrackUid = 0x63C5, kTagChapterUid = 0x63C4;
 constexpr uint32_t kTagAttachmentUid = 0x63C6, kSimpleTag = 0x67C8, kTagName = 0x45A3;
@@ -88,20 +73,15 @@ class EbmlElement {
   explicit EbmlElement(uint32_t id, const std::vector<EbmlElement>& list = {}) : id_(id) {
     children(list);
   }
-  // Values in the fewest bytes (one for 0; a signed one keeps its sign),
-  // floats in 8.
-  static EbmlElement uint(uint32_t id, uint64_t value) {
-    int width = 1;
-    while (width < 8 && (value >> (8 * width)) != 0) ++width;
-    return bin(id, big_endian(value, width));
+  // Values in the fewest bytes (one for 0; a signed one keeps its sign), floats in 8.
+  static EbmlElement uint(uint32_t id, uint64_t value, bool isSigned = false) {
+    int w = 1;  // a signed value takes the bytes in which it keeps its sign
+    while (w < 8 &&
+           (isSigned ? uint64_t((int64_t(value) >> (8 * w - 1)) + 1) > 1 : value >> (8 * w)))
+      ++w;
+    return bin(id, big_endian(value, w));
   }
-  static EbmlElement sint(uint32_t id, int64_t value) {
-    int width = 1;
-    while (width < 8 &&
-           (value >= int64_t(1) << (8 * width - 1) || value < -(int64_t(1) << (8 * width - 1))))
-      ++width;
-    return bin(id, big_endian(uint64_t(value), width));
-  }
+  static EbmlElement sint(uint32_t id, int64_t value) { return uint(id, uint64_t(value), true); }
   static EbmlElement flt(uint32_t id, double value) {
     return bin(id, big_endian(std::bit_cast<uint64_t>(value), 8));
   }
@@ -114,11 +94,7 @@ class EbmlElement {
     return e;
   }
   // Bytes written as they stand, without a header: garbage or zero filling.
-  static EbmlElement raw(Bytes bytes) {
-    EbmlElement e = bin(0, std::move(bytes));
-    e.raw_ = true;
-    return e;
-  }
+  static EbmlElement raw(Bytes bytes) { return bin(0, std::move(bytes)).raw_size(); }
 
   EbmlElement& child(const EbmlElement& e) {
     const Bytes b = e.bytes();
@@ -129,16 +105,11 @@ class EbmlElement {
     for (const EbmlElement& c : list) child(c);
     return *this;
   }
-  // The 8-byte all-ones size: the reader must find the end itself.
-  EbmlElement& unknown_size() {
-    unknownSize_ = true;
-    return *this;
-  }
-  // `size` in the size field whatever the content is.
-  EbmlElement& wrong_size(uint64_t size) {
-    forcedSize_ = size;
-    return *this;
-  }
+  // The 8-byte all-ones size (the reader must find the end itself); `size`
+  // whatever the content is; no header at all.
+  EbmlElement& unknown_size() { return unknownSize_ = true, *this; }
+  EbmlElement& wrong_size(uint64_t size) { return forcedSize_ = size, *this; }
+  EbmlElement& raw_size() { return raw_ = true, *this; }
 
   // The ID (without leading zero bytes) and the size field.
   Bytes header() const {
@@ -176,10 +147,8 @@ inline E mkv_ebml_header() {
 // A Void of `totalBytes` bytes in all (2..128).
 inline E ebml_void(size_t totalBytes) { return E::bin(mkvid::kVoid, Bytes(totalBytes - 2, 0)); }
 // A CRC-32 element; the value is stored little-endian.
-inline E ebml_crc32(uint32_t value) {
-  ByteWriter w;
-  w.le32(value);
-  return E::bin(mkvid::kCrc32, w.take());
+inline E ebml_crc32(uint32_t v) {
+  return E::bin(mkvid::kCrc32, {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
 }
 
 // SegmentInfo with the scale (ns per tick), the duration when set, and more.
@@ -201,9 +170,8 @@ inline E mkv_track(uint64_t number, uint64_t type, std::string_view codecId,
 enum class Lacing { kNone, kXiph, kFixed, kEbml };
 constexpr uint8_t kBlockKey = 0x80;  // SimpleBlock flags
 
-// The payload of a SimpleBlock or Block: the track as a vint, the 16-bit
-// time relative to the Cluster, the flags with the lacing bits, the lace
-// head and the frames (kNone: the frames one after the other).
+// A SimpleBlock's or Block's payload: track vint, 16-bit time relative to the Cluster, the
+// flags with the lacing bits, the lace head (every size but the last) and the frames.
 inline Bytes mkv_block_payload(uint64_t track, int16_t relativeTime, uint8_t flags,
                                const std::vector<Bytes>& frames, Lacing lacing = Lacing::kNone) {
   ByteWriter w;
@@ -211,15 +179,12 @@ inline Bytes mkv_block_payload(uint64_t track, int16_t relativeTime, uint8_t fla
   w.u8(uint8_t((flags & ~0x06) | (int(lacing) << 1)));
   if (lacing != Lacing::kNone) {
     w.u8(uint8_t(frames.size() - 1));  // the lace count is the frames less one
-    // Every size but the last; the last frame takes what the block has left.
     for (size_t i = 0; i + 1 < frames.size(); ++i) {
       const int64_t size = int64_t(frames[i].size());
-      if (lacing == Lacing::kXiph) {
-        w.fill(0xFF, size_t(size / 255)).u8(uint8_t(size % 255));
-      } else if (lacing == Lacing::kEbml) {
-        // The first size as it is, the others as differences to the one before.
+      if (lacing == Lacing::kXiph) w.fill(0xFF, size_t(size / 255)).u8(uint8_t(size % 255));
+      // EBML: the first size as it is, the others as differences to the one before.
+      if (lacing == Lacing::kEbml)
         w.bytes(i == 0 ? vint_bytes(size) : vint_bytes(size - int64_t(frames[i - 1].size()), true));
-      }
     }
   }
   for (const Bytes& f : frames) w.bytes(f);
@@ -252,8 +217,7 @@ inline E mkv_cues(const std::vector<std::pair<uint64_t, uint64_t>>& points) {
   return e;
 }
 inline E mkv_segment(const std::vector<E>& children) { return E(mkvid::kSegment, children); }
-// Where each child starts, counted from the first (the Segment's data), for
-// Cues written after the Clusters they point at.
+// Where each child starts from the first (the Segment's data), for Cues after their Clusters.
 inline std::vector<uint64_t> mkv_positions(const std::vector<E>& children) {
   std::vector<uint64_t> out = {0};
   for (const E& c : children) out.push_back(out.back() + c.byte_size());

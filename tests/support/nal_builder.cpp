@@ -37,10 +37,7 @@ Bytes make_nal(uint8_t nal_ref_idc, uint8_t nal_unit_type, const Bytes& rbsp) {
   Bytes nal{uint8_t((nal_ref_idc & 3) << 5 | (nal_unit_type & 0x1F))};
   int zeros = 0;
   for (uint8_t b : rbsp) {
-    if (zeros >= 2 && b <= 3) {
-      nal.push_back(3);
-      zeros = 0;
-    }
+    if (zeros >= 2 && b <= 3) nal.push_back(3), zeros = 0;
     nal.push_back(b);
     zeros = b == 0 ? zeros + 1 : 0;
   }
@@ -57,9 +54,8 @@ namespace {
 
 void write_hrd(BitWriter& w, const HrdOptions& h) {
   w.ue(h.cpb_cnt_minus1).u(4, 2).u(4, 3);
-  for (uint32_t i = 0; i <= h.cpb_cnt_minus1; ++i) {
+  for (uint32_t i = 0; i <= h.cpb_cnt_minus1; ++i)
     w.ue(h.bit_rate_value_minus1 + i).ue(h.cpb_size_value_minus1 + i).flag(h.cbr);
-  }
   w.u(5, 23).u(5, 22).u(5, 21).u(5, 20);
 }
 
@@ -98,10 +94,8 @@ Bytes make_sps(const SpsOptions& o) {
   w.flag(o.vui);
   if (o.vui) {
     w.flag(o.aspect_ratio_info);
-    if (o.aspect_ratio_info) {
-      w.u(8, o.aspect_ratio_idc);
-      if (o.aspect_ratio_idc == 255) w.u(16, o.sar_width).u(16, o.sar_height);
-    }
+    if (o.aspect_ratio_info) w.u(8, o.aspect_ratio_idc);
+    if (o.aspect_ratio_info && o.aspect_ratio_idc == 255) w.u(16, o.sar_width).u(16, o.sar_height);
     w.flag(false);  // overscan_info_present_flag
     w.flag(true).u(3, 5).flag(false).flag(true).u(8, 1).u(8, 1).u(8, 1);  // video signal
     w.flag(false);  // chroma_loc_info_present_flag
@@ -113,10 +107,14 @@ Bytes make_sps(const SpsOptions& o) {
     if (o.vcl_hrd) write_hrd(w, o.hrd);
     if (o.nal_hrd || o.vcl_hrd) w.flag(o.low_delay_hrd);
     w.flag(o.pic_struct_present).flag(o.bitstream_restriction);
-    if (o.bitstream_restriction) {
-      w.flag(true).ue(2).ue(1).ue(16).ue(16).ue(o.max_num_reorder_frames);
-      w.ue(o.max_dec_frame_buffering);
-    }
+    if (o.bitstream_restriction)
+      w.flag(true)
+          .ue(2)
+          .ue(1)
+          .ue(16)
+          .ue(16)
+          .ue(o.max_num_reorder_frames)
+          .ue(o.max_dec_frame_buffering);
   }
   return make_nal(3, 7, w.trailing().bytes());
 }
@@ -133,10 +131,8 @@ Bytes make_slice(const SpsOptions& sps, const SliceOptions& s) {
   w.ue(s.first_mb).ue(s.slice_type).ue(0);  // pic_parameter_set_id 0
   if (sps.separate_colour_plane) w.u(2, 0);
   w.u(sps.log2_max_frame_num_minus4 + 4, s.frame_num);
-  if (!sps.frame_mbs_only) {
-    w.flag(s.field_pic);
-    if (s.field_pic) w.flag(s.bottom_field);
-  }
+  if (!sps.frame_mbs_only) w.flag(s.field_pic);
+  if (!sps.frame_mbs_only && s.field_pic) w.flag(s.bottom_field);
   if (s.nal_unit_type == 5) w.ue(s.idr_pic_id);
   const bool bottom = s.with_bottom_delta && !s.field_pic;
   if (sps.poc_type == 0) {
@@ -154,9 +150,11 @@ Bytes make_slice(const SpsOptions& sps, const SliceOptions& s) {
 SliceOptions idr_slice(uint32_t poc_lsb) { return {.nal_unit_type = 5, .poc_lsb = poc_lsb}; }
 
 SliceOptions p_slice(uint32_t poc_lsb, uint32_t frame_num, uint8_t ref) {
-  SliceOptions s{.nal_unit_type = 1, .nal_ref_idc = ref, .slice_type = 5, .frame_num = frame_num};
-  s.poc_lsb = poc_lsb;
-  return s;
+  return {.nal_unit_type = 1,
+          .nal_ref_idc = ref,
+          .slice_type = 5,
+          .frame_num = frame_num,
+          .poc_lsb = poc_lsb};
 }
 
 Bytes h264_stream(const SpsOptions& sps, const std::vector<SliceOptions>& slices,

@@ -1,6 +1,4 @@
-// Bit-exact H.264 NAL units for tests: a bit writer with Exp-Golomb codes,
-// emulation prevention, and builders for SPS, PPS and slice NAL units and for
-// Annex B streams made of them.
+// Bit-exact H.264 NAL units for tests: Exp-Golomb bits, emulation prevention, SPS, PPS, slices.
 #pragma once
 
 #include <cstddef>
@@ -17,18 +15,15 @@ class BitWriter {
   BitWriter& flag(bool value) { return u(1, value ? 1 : 0); }
   BitWriter& ue(uint64_t value);
   BitWriter& se(int64_t value);
-  // rbsp_stop_one_bit and zero bits up to the next byte.
-  BitWriter& trailing();
-  // The bytes written; a last partial byte is padded with zero bits.
-  const Bytes& bytes() const { return data_; }
+  BitWriter& trailing();                        // rbsp_stop_one_bit, then zeros to the byte
+  const Bytes& bytes() const { return data_; }  // a last partial byte padded with zeros
 
  private:
   Bytes data_;
   size_t bits_ = 0;
 };
 
-// Header byte (forbidden bit 0, nal_ref_idc, type) followed by the RBSP with
-// an emulation-prevention 03 wherever two zero bytes precede a byte of 00..03.
+// Header byte and RBSP with a 03 wherever two zero bytes precede a byte of 00..03.
 Bytes make_nal(uint8_t nal_ref_idc, uint8_t nal_unit_type, const Bytes& rbsp);
 // Each unit behind a 00 00 00 01 start code.
 Bytes annexb(const std::vector<Bytes>& nals);
@@ -39,21 +34,18 @@ struct HrdOptions {
   bool cbr = false;
 };
 
-// The fields a test sets; designated initializers keep the order below.
 struct SpsOptions {
   uint8_t profile_idc = 66, constraint_flags = 0xC0, level_idc = 30;
   uint32_t sps_id = 0;
-  // Profiles with chroma information (100, 110, ...):
-  uint32_t chroma_format_idc = 1;
+  uint32_t chroma_format_idc = 1;  // profiles with chroma information (100, 110, ...):
   bool separate_colour_plane = false;
   uint32_t bit_depth_luma_minus8 = 0, bit_depth_chroma_minus8 = 0;
   bool scaling_matrix_present = false;
 
   uint32_t log2_max_frame_num_minus4 = 0;
   uint32_t poc_type = 0;
-  uint32_t log2_max_poc_lsb_minus4 = 2;  // MaxPicOrderCntLsb 64
-  // pic_order_cnt_type 1:
-  bool delta_pic_order_always_zero = false;
+  uint32_t log2_max_poc_lsb_minus4 = 2;      // MaxPicOrderCntLsb 64
+  bool delta_pic_order_always_zero = false;  // pic_order_cnt_type 1
   int32_t offset_for_non_ref_pic = 0, offset_for_top_to_bottom_field = 0;
   std::vector<int32_t> offset_for_ref_frame;
 
@@ -86,15 +78,12 @@ struct SliceOptions {
   bool field_pic = false, bottom_field = false;
   uint32_t idr_pic_id = 0, poc_lsb = 0;
   int32_t delta_pic_order_cnt_0 = 0;
-  // Present when the PPS sets bottom_field_pic_order_in_frame_present_flag
-  // and the slice is a frame.
-  bool with_bottom_delta = false;
+  bool with_bottom_delta = false;  // as the PPS's bottom_field_pic_order flag wants, in a frame
   int32_t delta_pic_order_cnt_bottom = 0, delta_pic_order_cnt_1 = 0;
   size_t payload_bytes = 8;  // filler bytes behind the header fields
 };
 
-// A slice NAL unit whose header matches the SPS; the rest is filler that
-// never needs emulation prevention.
+// A slice whose header matches the SPS, then filler that never needs escaping.
 Bytes make_slice(const SpsOptions& sps, const SliceOptions& slice);
 // An IDR picture and a P picture (nal_ref_idc `ref`, 0 for a B picture).
 SliceOptions idr_slice(uint32_t poc_lsb = 0);

@@ -1,5 +1,4 @@
-// A raw H.264 file opened with the module's operation table, its access
-// units read, for the module tests and the real-stream tests.
+// A raw H.264 file opened with the module's operation table, for the module and real-stream tests.
 #pragma once
 
 #include <cstdint>
@@ -26,15 +25,12 @@ class H264File {
     open_status_ = ops().OpenContainer(&handle_, zep::utf8_to_u16(path).c_str(), nullptr);
   }
   ~H264File() { ops().CloseContainer(handle_); }
-  H264File(const H264File&) = delete;
-  H264File& operator=(const H264File&) = delete;
 
   static const ZepModuleOps& ops() { return *zepH264Module.ops; }
   ZEP_STATUS open_status() const { return open_status_; }
   ZepModuleHandle handle() const { return handle_; }
   ZEP_STATUS set_title(uint32_t title = 0) { return ops().SetTitle(handle_, title); }
-  // Reads into a growing heap block; `status` gets the status that ended the
-  // reading (ZEP_ERR_END_OF_STREAM at a clean end).
+  // Reads into a growing heap block; `status` gets the status that ended the reading.
   std::vector<AccessUnit> read_all(ZEP_STATUS* status) {
     std::vector<AccessUnit> units;
     ops().SetTitleActiveStream(handle_, ZEP_BLOCK_VIDEO, 0, 1);
@@ -44,9 +40,9 @@ class H264File {
     for (uint32_t type = 0, stream = 0; units.size() < 100000;) {
       block.size = 0;  // a read that ends without a block leaves no payload
       last = ops().ReadNextBlock(handle_, &type, &stream, &block, 0);
-      if (last != ZEP_OK && block.size == 0) break;
-      units.push_back(
-          {Bytes(block.data, block.data + block.size), block.time, block.duration, block.flags});
+      if (last == ZEP_OK || block.size)
+        units.push_back(
+            {Bytes(block.data, block.data + block.size), block.time, block.duration, block.flags});
       if (last != ZEP_OK) break;
     }
     zep_heap_block_free(&block);
@@ -54,9 +50,8 @@ class H264File {
     return units;
   }
   ZEP_STATUS format(ZepVideoStreamFormat* format) {
-    std::memset(format, 0, sizeof(*format));
-    ZepQueryData q{};
-    q.size = sizeof(*format);
+    *format = {};
+    ZepQueryData q{.size = sizeof(*format)};
     q.value.ptr = format;
     return ops().GetInfo(handle_, ZEP_QID_VID_STREAM_FORMAT, &q, 0);
   }
@@ -65,8 +60,7 @@ class H264File {
     ZepQueryData q{};
     ZEP_STATUS s = ops().GetInfo(handle_, size_qid, &q, 0);
     Bytes out(s >= 0 ? q.value.u32 : 0);
-    ZepQueryData d{};
-    d.size = uint32_t(out.size());
+    ZepQueryData d{.size = uint32_t(out.size())};
     d.value.ptr = out.data();
     if (s >= 0 && (s = ops().GetInfo(handle_, data_qid, &d, 0)) >= 0) out.resize(d.size);
     if (status) *status = s;

@@ -1,6 +1,5 @@
-// Crafted Matroska files that no muxer writes, through the container layer:
-// Segments, track, chapter, tag and attachment records, every lacing,
-// compression, times, Cues, linked loops, and cut or overwritten files.
+// Crafted Matroska files through the container layer: records, lacing, compression, times,
+// Cues, linked loops, and cut or overwritten files.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -35,7 +34,6 @@ E audio(uint64_t number, std::string_view codec = "A_AC3", std::vector<E> more =
 Bytes segment_file(const E& info, const std::vector<E>& tracks, const std::vector<E>& more = {}) {
   return mkv_file({mkv_segment({info, E(kTracks, tracks)}).children(more)});
 }
-// The values separated by spaces: one line per record to compare.
 template <typename... T>
 std::string row(const T&... values) {
   std::ostringstream out;
@@ -45,8 +43,7 @@ std::string row(const T&... values) {
 // A text query as UTF-8; "(null)" for a null string.
 std::string text(ContainerFile& f, uint32_t qid, uint32_t index = 0) {
   ZepQueryData q{};
-  if (ZEP_STATUS s = L1GetInfo(f.container(), qid, &q, index); s < 0)
-    return "(failed " + std::to_string(s) + ")";
+  if (L1GetInfo(f.container(), qid, &q, index) < 0) return "(failed)";
   if (!q.value.ptr) return "(null)";
   std::string s = zep::u16_to_utf8(static_cast<const char16_t*>(q.value.ptr));
   zep_wcsfree(static_cast<zep_wchar_t*>(q.value.ptr), nullptr);
@@ -63,15 +60,13 @@ int64_t get(ContainerFile& f, uint32_t qid, uint32_t index = 0) {
 // A record or buffer query into `out` of `size` bytes.
 ZEP_STATUS into(ContainerFile& f, uint32_t qid, uint32_t index, void* out, uint32_t size,
                 uint32_t* stored = nullptr) {
-  ZepQueryData q{};
-  q.size = size;
+  ZepQueryData q{.size = size};
   q.value.ptr = out;
   const ZEP_STATUS s = L1GetInfo(f.container(), qid, &q, index);
-  if (stored) *stored = q.size;
-  return s;
+  return stored ? *stored = q.size, s : s;
 }
 template <typename R>
-R record(ContainerFile& f, uint32_t qid, uint32_t index) {
+R record(ContainerFile& f, uint32_t qid, uint32_t index = 0) {
   R r{};
   EXPECT_GE(into(f, qid, index, &r, sizeof r), 0) << std::hex << qid << " " << index;
   return r;
@@ -79,8 +74,7 @@ R record(ContainerFile& f, uint32_t qid, uint32_t index) {
 
 class MkvCrafted : public ::testing::Test {
  protected:
-  // Writes, opens, chooses title 0, activates every stream; a Void behind
-  // small files, as the probe wants 83 bytes.
+  // Opened on title 0, every stream active; a Void behind, as the probe wants 83 bytes.
   std::unique_ptr<ContainerFile> open(Bytes bytes, bool delace = false, bool pad = true) {
     if (pad) bytes = E::raw(std::move(bytes)).child(ebml_void(90)).bytes();
     auto f = std::make_unique<ContainerFile>(
@@ -100,17 +94,15 @@ class MkvCrafted : public ::testing::Test {
 TEST_F(MkvCrafted, EverySegmentIsATitle) {
   auto f = open(mkv_file({mkv_segment({mkv_info(), E(kTracks, {video()})}),
                           mkv_segment({mkv_info(), E(kTracks, {video(), audio(2)})})}));
-  ASSERT_GE(titleStatus_, 0);
   EXPECT_EQ(row(get(*f, ZEP_QID_NUM_CONTAINER_TITLE), get(*f, ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA)),
             "2 0 ");
   ASSERT_GE(L1SetTitle(f->container(), 1), 0);
-  EXPECT_EQ(get(*f, ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA), 1);
-  EXPECT_EQ(text(*f, ZEP_QID_AUD_CODEC_ID), "A_AC3");
+  EXPECT_EQ(row(get(*f, ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA), text(*f, ZEP_QID_AUD_CODEC_ID)),
+            "1 A_AC3 ");
   EXPECT_LT(L1SetTitle(f->container(), 2), 0);
 }
 
-// Track 3 (TrackType 3) is in no stream count; track 4 repeats the video
-// track's UID; AAC has no CodecPrivate.
+// Track 3 (TrackType 3) counts in no stream; track 4 repeats track 1's UID; AAC lacks CodecPrivate.
 TEST_F(MkvCrafted, TrackRecordsFromTheTrackEntries) {
   auto f = open(segment_file(
       mkv_info(90000.0, 1000000, {E::str(kTitle, "Crafted"), E::str(kMuxingApp, "ebml_builder")}),
@@ -122,32 +114,27 @@ TEST_F(MkvCrafted, TrackRecordsFromTheTrackEntries) {
              {E::str(kName, "Commentary"),
               E(kAudio, {E::flt(kSamplingFrequency, 24000), E::flt(kOutputSamplingFrequency, 48000),
                          E::uint(kChannels, 2)})})}));
-  ASSERT_GE(titleStatus_, 0);
-  EXPECT_EQ(get(*f, ZEP_QID_TITLE_DURATION), 900000000);
   EXPECT_EQ(row(text(*f, ZEP_QID_CONTAINER_TITLE_NAME), text(*f, ZEP_QID_CONTAINER_MUX_APP),
                 text(*f, ZEP_QID_CONTAINER_WRITE_APP), text(*f, ZEP_QID_SUB_CODEC_ID),
                 text(*f, ZEP_QID_AUD_CODEC_ID), text(*f, ZEP_QID_AUD_STREAM_NAME)),
             "Crafted ebml_builder (null) S_SSA A_AAC/MPEG4/LC/SBR Commentary ");
-  EXPECT_EQ(row(get(*f, ZEP_QID_NUM_TITLE_STREAMS), get(*f, ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA),
-                get(*f, ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA),
-                get(*f, ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA)),
-            "4 1 1 1 ")
-      << "streams: all, video, audio, subtitle";
-  const auto track = [&](uint32_t n) {
-    return record<ZepMkvTrackProp>(*f, ZEP_QID_GET_TRACK_PROP, n);
-  };
-  EXPECT_EQ(track(1).codecCode, 54u);
-  EXPECT_EQ(row(track(2).kind, track(2).number), "0 3 ");
-  EXPECT_EQ(zep::u16_to_utf8(track(3).codecId), "A_AAC/MPEG4/LC/SBR");
+  EXPECT_EQ(
+      row(get(*f, ZEP_QID_TITLE_DURATION), get(*f, ZEP_QID_NUM_TITLE_STREAMS),
+          get(*f, ZEP_QID_NUM_TITLEMEDIA_VIDEOMEDIA), get(*f, ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA),
+          get(*f, ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA)),
+      "900000000 4 1 1 1 ");
+  auto track = [&](uint32_t n) { return record<ZepMkvTrackProp>(*f, ZEP_QID_GET_TRACK_PROP, n); };
+  EXPECT_EQ(
+      row(track(1).codecCode, track(2).kind, track(2).number, zep::u16_to_utf8(track(3).codecId)),
+      "54 0 3 A_AAC/MPEG4/LC/SBR ");
   // The AudioSpecificConfig made from the CodecID and Audio: LC at 24 kHz, 2 channels, SBR to 48.
   uint8_t config[8] = {};
   uint32_t stored = 0;
   ASSERT_GE(into(*f, ZEP_QID_AUDIO_CODEC_PRIVATE_DATA, 0, config, sizeof config, &stored), 0);
   EXPECT_EQ(Bytes(config, config + stored), (Bytes{0x13, 0x10, 0x56, 0xE5, 0x98}));
-  const auto sub = record<ZepSubtitleStreamFormat>(*f, ZEP_QID_SUB_STREAM_FORMAT, 0);
-  EXPECT_EQ(std::memcmp(&sub.fourcc, "SSA\0", 4), 0);
-  const auto v = record<ZepVideoStreamFormat>(*f, ZEP_QID_VID_STREAM_FORMAT, 0);
-  EXPECT_EQ(row(v.width, v.height), "64 48 ");
+  const auto sub = record<ZepSubtitleStreamFormat>(*f, ZEP_QID_SUB_STREAM_FORMAT);
+  const auto v = record<ZepVideoStreamFormat>(*f, ZEP_QID_VID_STREAM_FORMAT);
+  EXPECT_EQ(row(std::memcmp(&sub.fourcc, "SSA", 4), v.width, v.height), "0 64 48 ");
 }
 
 TEST_F(MkvCrafted, SegmentUidOfSeventeenBytesFailsTheTitle) {
@@ -167,8 +154,7 @@ Rows edition_rows(ContainerFile& f) {
   }
   return out;
 }
-// Per chapter of the current edition: UID, start, end, playlist offset,
-// depth, children, flags, name, language, country.
+// Per chapter: UID, start, end, playlist offset, depth, children, flags, name, language, country.
 Rows chapter_rows(ContainerFile& f) {
   Rows out;
   for (uint32_t n = 0; n < get(f, ZEP_QID_CHAPTERS_CHAPTER_COUNT); ++n) {
@@ -192,8 +178,7 @@ E chapter(uint64_t uid, uint64_t start, std::optional<uint64_t> end, std::string
   return e.child(display).children(more);
 }
 
-// Edition 1: A, B, C without ends. Edition 2 (default, ordered): X then Y.
-// Edition 3 (hidden): P holds Q (disabled), which holds R (hidden, in gb).
+// Editions: A, B, C without ends; X, Y (default, ordered); P > Q (disabled) > R (hidden, gb).
 TEST_F(MkvCrafted, ChapterEndsEditionsAndOrderedPlaylists) {
   const E r = chapter(8, 40, 50, "R", {E::uint(kChapterFlagHidden, 1)}, "gb");
   auto f = open(segment_file(
@@ -208,7 +193,6 @@ TEST_F(MkvCrafted, ChapterEndsEditionsAndOrderedPlaylists) {
             {E::uint(kEditionUid, 3), E::uint(kEditionFlagHidden, 1),
              chapter(6, 0, 90, "P",
                      {chapter(7, 30, 60, "Q", {E::uint(kChapterFlagEnabled, 0), r})})})})}));
-  ASSERT_GE(titleStatus_, 0);
   // The default edition is current; its playlist plays X from 0 s, Y from 10 s.
   EXPECT_EQ(edition_rows(*f),
             (Rows{"1 0 3 3 0 - ", "2 12 2 2 300000000 current ", "3 1 3 1 0 - "}));
@@ -232,8 +216,7 @@ E simple_tag(std::string_view name, const std::vector<E>& more) {
   return E(kSimpleTag, {E::str(kTagName, name)}).children(more);
 }
 
-// Ids count the Segment's SimpleTags in file order: ARTIST 0, its child
-// SORT_WITH 1, COVER 2, TITLE 3. Sizes are UTF-16 bytes with the terminator.
+// SimpleTag ids in file order: ARTIST 0 > SORT_WITH 1, COVER 2, TITLE 3; sizes in UTF-16 bytes.
 TEST_F(MkvCrafted, TagsTargetsAndNestedSimpleTags) {
   auto f = open(segment_file(
       mkv_info(), {video()},
@@ -246,15 +229,12 @@ TEST_F(MkvCrafted, TagsTargetsAndNestedSimpleTags) {
                    simple_tag("COVER", {E::bin(kTagBinary, {1, 2, 3})})}),
           E(kTag, {E(kTargets, {E::uint(kTagAttachmentUid, 42)}),
                    simple_tag("TITLE", {E::str(kTagString, "Two")})})})}));
-  ASSERT_GE(titleStatus_, 0);
-  // A tag: simple tags, track, edition, chapter and attachment targets.
-  auto tag = [&](uint32_t n) {
+  auto tag = [&](uint32_t n) {  // simple tags, targets
     const auto t = record<ZepTagInfo>(*f, ZEP_QID_TAGS_GET_INFO, n);
     return row(t.simpleTagCount, t.trackTargets, t.editionTargets, t.chapterTargets,
                t.attachmentTargets);
   };
-  // A SimpleTag: id, parent, tag, children, name, string, language and binary sizes, depth.
-  auto simple = [&](uint32_t qid, uint32_t n) {
+  auto simple = [&](uint32_t qid, uint32_t n) {  // id, parent, tag, children, sizes, depth
     const auto s = record<ZepSimpleTagInfo>(*f, qid, n);
     return row(s.id, int32_t(s.parentId), s.tagIndex, s.childCount, s.nameSize, s.stringSize,
                s.languageSize, s.binarySize, s.depth);
@@ -275,18 +255,17 @@ TEST_F(MkvCrafted, TagsTargetsAndNestedSimpleTags) {
   EXPECT_EQ(row(get(*f, ZEP_QID_TAGS_GET_SIMPLETAG_NAME_SIZE),
                 get(*f, ZEP_QID_TAGS_GET_SIMPLETAG_LANGUAGE_SIZE)),
             "20 0 ");
-  char16_t value[32];
+  char16_t value[32], other[32];
   std::fill(std::begin(value), std::end(value), u'#');
   into(*f, ZEP_QID_TAGS_GET_SIMPLETAG_NAME, 0, value, 8);  // too small: nothing past 8 bytes
   EXPECT_EQ(std::u16string(value + 4, 28), std::u16string(28, u'#'));
-  ASSERT_GE(into(*f, ZEP_QID_TAGS_GET_SIMPLETAG_NAME, 0, value, sizeof value), 0);
-  EXPECT_EQ(std::u16string(value), u"SORT_WITH");
-  ASSERT_GE(into(*f, ZEP_QID_TAGS_GET_SIMPLETAG_STRING, 0, value, sizeof value), 0);
-  EXPECT_EQ(std::u16string(value), u"One");
+  into(*f, ZEP_QID_TAGS_GET_SIMPLETAG_NAME, 0, value, sizeof value);
+  into(*f, ZEP_QID_TAGS_GET_SIMPLETAG_STRING, 0, other, sizeof other);
+  EXPECT_EQ(std::u16string(value) + u" " + other, u"SORT_WITH One");
   EXPECT_EQ(simple(ZEP_QID_TAGS_GET_SIMPLETAGINFO_BYINDEX, 1), "2 -1 0 0 12 0 0 3 0 ");
   ASSERT_GE(f->set(ZEP_QID_TAGS_SET_SIMPLETAGID, 2), 0);
-  uint8_t binary[8] = {};
-  ASSERT_GE(into(*f, ZEP_QID_TAGS_GET_SIMPLETAG_BINARY, 0, binary, sizeof binary), 0);
+  uint8_t binary[3] = {};
+  into(*f, ZEP_QID_TAGS_GET_SIMPLETAG_BINARY, 0, binary, sizeof binary);
   EXPECT_EQ(Bytes(binary, binary + 3), (Bytes{1, 2, 3}));
   EXPECT_LT(f->set(ZEP_QID_TAGS_SET_CURRENTTAGIDX, 2), 0);
   ASSERT_GE(f->set(ZEP_QID_TAGS_SET_CURRENTTAGIDX, 1), 0);
@@ -310,14 +289,11 @@ TEST_F(MkvCrafted, AttachmentDataIsReadIntoTheCallersBuffer) {
       open(segment_file(mkv_info(), {video()},
                         {E(kAttachments, {attached("font.ttf", "font/ttf", "A font", font, 42),
                                           attached("cover.png", "image/png", "", picture, 43)})}));
-  ASSERT_GE(titleStatus_, 0);
   EXPECT_EQ(row(get(*f, ZEP_QID_GET_ATTACHMENT_COUNT), get(*f, ZEP_QID_GET_ATTACHMENT_SIZE, 0),
                 get(*f, ZEP_QID_GET_ATTACHMENT_SIZE, 1)),
             "2 5 3000 ");
-  ZepAttachmentInfo a{};
   uint8_t out[100] = {};
-  a.data = out;
-  a.dataCapacity = sizeof out;
+  ZepAttachmentInfo a{.data = out, .dataCapacity = sizeof out};
   EXPECT_EQ(into(*f, ZEP_QID_GET_ATTACHMENTINFO, 0, &a, sizeof a - 1), ZEP_ERR_BUFFER_TOO_SMALL);
   ASSERT_GE(into(*f, ZEP_QID_GET_ATTACHMENTINFO, 0, &a, sizeof a), 0);
   EXPECT_EQ(row(zep::u16_to_utf8(a.fileName), zep::u16_to_utf8(a.mimeType),
@@ -355,17 +331,15 @@ TEST_F(MkvCrafted, LacedBlockIsOneBlockOrItsFrames) {
     SCOPED_TRACE(int(lacing) * 100 + int(sizes.size()));
     std::vector<Bytes> frames;
     Bytes all;
-    for (size_t n = 0; n < sizes.size(); ++n) {
+    for (size_t n = 0; n < sizes.size(); ++n)
       frames.push_back(pattern_bytes(uint32_t(n), sizes[n]));
-      all.insert(all.end(), frames.back().begin(), frames.back().end());
-    }
+    for (const Bytes& frame : frames) all.insert(all.end(), frame.begin(), frame.end());
     const Bytes file =
         segment_file(mkv_info(), {audio(1, "A_MPEG/L3", {E::uint(kDefaultDuration, 10000000)})},
                      {mkv_cluster(0, {mkv_simple_block(1, 0, kBlockKey, frames, lacing)})});
     auto whole = open(file)->read_all();
     ASSERT_EQ(whole.size(), 1u);
-    EXPECT_EQ(whole[0].data, all);
-    EXPECT_EQ(whole[0].duration, int64_t(frames.size()) * 100000);
+    EXPECT_EQ(row(whole[0].data == all, whole[0].duration), row(true, frames.size() * 100000));
     auto split = open(file, true)->read_all();
     ASSERT_EQ(split.size(), frames.size());
     for (size_t n = 0; n < frames.size(); ++n)
@@ -373,8 +347,7 @@ TEST_F(MkvCrafted, LacedBlockIsOneBlockOrItsFrames) {
   }
 }
 
-// A lace whose first frame is longer than the block, and an empty Void, are
-// passed over; the rest plays.
+// A lace whose first frame is longer than the block, and an empty Void, are passed over.
 TEST_F(MkvCrafted, DamagedBlocksArePassedOverAndTheRestPlays) {
   const Bytes laceTooLong = {0x81, 0, 0, 0x02, 1, 250, 1, 2};
   auto f = open(segment_file(mkv_info(), {audio(1), audio(2), audio(5)},
@@ -385,9 +358,8 @@ TEST_F(MkvCrafted, DamagedBlocksArePassedOverAndTheRestPlays) {
   ZEP_STATUS last = 0;
   auto blocks = f->read_all(&last);
   EXPECT_EQ(last, ZEP_ERR_END_OF_STREAM);
-  ASSERT_EQ(blocks.size(), 2u);
-  EXPECT_EQ(blocks[0].stream, 2u);  // track number 5 is the third audio track
-  EXPECT_EQ(blocks[0].data, Bytes{5});
+  ASSERT_EQ(blocks.size(), 2u);  // track number 5 is the third audio track
+  EXPECT_EQ(row(blocks[0].stream, int(blocks[0].data.at(0))), "2 5 ");
 }
 
 Bytes deflate(const Bytes& in) {
@@ -398,8 +370,7 @@ Bytes deflate(const Bytes& in) {
   return out;
 }
 
-// zlib frames inflate, header stripping puts the bytes back; a frame that is
-// no zlib stream or inflates past the cap fails the read.
+// zlib inflates, header stripping puts bytes back; no zlib stream or one past the cap fails.
 TEST_F(MkvCrafted, CompressedFramesInflateOrFail) {
   const struct {
     Bytes frame;
@@ -434,8 +405,7 @@ TEST_F(MkvCrafted, BlockTimesFollowTheTimecodeScale) {
                  mkv_info({}, uint64_t(scale)), {audio(1)},
                  {mkv_cluster(uint64_t(clusterTime), {mkv_simple_block(1, 0, kBlockKey, {{1}})})}))
             ->read_all();
-    ASSERT_EQ(blocks.size(), 1u) << scale;
-    EXPECT_EQ(blocks[0].time, expected) << scale;
+    EXPECT_EQ(blocks.at(0).time, expected) << scale;
   }
 }
 
@@ -450,11 +420,9 @@ TEST_F(MkvCrafted, SeekAndSyncTimesFollowTheCuePoints) {
   const std::pair<int64_t, int64_t> seeks[] = {{15, 10}, {20, 20}, {25, 20}, {0, 0}};
   for (auto [target, expected] : seeks) {
     int64_t t = target * kSecond;
-    ASSERT_GE(f->seek(ZEP_BLOCK_VIDEO, 0, &t), 0);
-    EXPECT_EQ(t, expected * kSecond) << "seek to " << target;
     Block b;
-    ASSERT_GE(f->read(&b), 0);
-    EXPECT_EQ(b.data, Bytes{uint8_t(expected)});
+    ASSERT_TRUE(f->seek(ZEP_BLOCK_VIDEO, 0, &t) >= 0 && f->read(&b) >= 0);
+    EXPECT_EQ(row(t, int(b.data.at(0))), row(expected * kSecond, expected)) << "seek to " << target;
   }
   ZEP_STATUS status = 0;
   EXPECT_EQ(f->value64(ZEP_QID_TITLEMEDIA_PREV_SYNC_TIME, 10 * kSecond, &status), 0);
@@ -463,28 +431,23 @@ TEST_F(MkvCrafted, SeekAndSyncTimesFollowTheCuePoints) {
   EXPECT_EQ(status, ZEP_ERR_END_OF_STREAM);
 }
 
-// B links back to A both ways, C names itself, and a file that is no
-// Matroska sits beside them: the chain is A and B.
+// B links back to A both ways, C names itself, a non-Matroska file lies by: the chain is A, B.
 TEST_F(MkvCrafted, LinkedSegmentsThatLoopEndTheChain) {
   auto linked = [&](uint8_t self, uint8_t prev, uint8_t next) {
-    return segment_file(
-        mkv_info(1000.0, 1000000,
-                 {E::bin(kSegmentUid, Bytes(16, self)), E::bin(kPrevUid, Bytes(16, prev)),
-                  E::bin(kNextUid, Bytes(16, next))}),
-        {audio(1)});
+    const E uids[] = {E::bin(kSegmentUid, Bytes(16, self)), E::bin(kPrevUid, Bytes(16, prev)),
+                      E::bin(kNextUid, Bytes(16, next))};
+    return segment_file(mkv_info(1000.0, 1000000, {uids[0], uids[1], uids[2]}), {audio(1)});
   };
   dir_.write("loop_b.mkv", linked(2, 1, 1));
   dir_.write("self_c.mkv", linked(3, 3, 3));
   dir_.write("not_matroska.mkv", Bytes(200, 0));
   auto f = open(linked(1, 2, 2));
-  ASSERT_TRUE(f->container());
   ASSERT_GE(titleStatus_, 0);
   EXPECT_EQ(row(get(*f, ZEP_QID_MKV_CHAIN_COUNT), get(*f, ZEP_QID_TITLE_DURATION)),
             row(2, 2 * kSecond));
 }
 
-// Every kind of record, then cut, zero-filled or overwritten with garbage
-// from some byte on: whatever opens plays a prefix of the whole file's blocks.
+// Every record, cut, zeroed or garbage from some byte on: what opens plays a prefix of the blocks.
 TEST_F(MkvCrafted, DamagedFilesOpenAsFarAsTheyGo) {
   std::vector<E> children = {
       mkv_info(2000.0), E(kTracks, {video(), audio(2)}),
@@ -495,10 +458,9 @@ TEST_F(MkvCrafted, DamagedFilesOpenAsFarAsTheyGo) {
       E(kTags, {E(kTag, {E(kTargets, {E::uint(kTagTrackUid, 1)}),
                          simple_tag("T", {E::str(kTagString, "v")})})}),
       E(kAttachments, {attached("a.bin", "application/octet-stream", "", Bytes(40, 1), 9)})};
-  for (uint8_t c = 0; c < 3; ++c) {
+  for (uint8_t c = 0; c < 3; ++c)
     children.push_back(mkv_cluster(c * 500, {mkv_simple_block(1, 0, kBlockKey, {Bytes(30, c)}),
                                              mkv_simple_block(2, 10, kBlockKey, {Bytes(20, c)})}));
-  }
   const std::vector<uint64_t> at = mkv_positions(children);
   children.push_back(mkv_cues({{0, at[5]}, {500, at[6]}, {1000, at[7]}}));
   const Bytes whole = mkv_file({mkv_segment(std::move(children))});
@@ -518,8 +480,7 @@ TEST_F(MkvCrafted, DamagedFilesOpenAsFarAsTheyGo) {
       into(*f, ZEP_QID_GET_ATTACHMENTINFO, 0, &attachment, sizeof attachment);
       const auto blocks = f->read_all(nullptr, 100);
       ASSERT_LE(blocks.size(), reference.size()) << kind << " at " << cut;
-      // Garbage may read as blocks of its own; zeros may fall in the last
-      // block's payload; a cut block is not delivered at all.
+      // Garbage may read as blocks; zeros may fall in the last payload; a cut block never comes.
       const size_t same = kind == 2                      ? 0
                           : kind == 1 && !blocks.empty() ? blocks.size() - 1
                                                          : blocks.size();
