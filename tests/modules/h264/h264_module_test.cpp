@@ -38,7 +38,9 @@ Bytes cat(Bytes a, const Bytes& b) {
 // A stream in a scratch file, opened by the module.
 struct Opened {
   explicit Opened(const Bytes& stream, bool title = true) : file(dir.write("s.h264", stream)) {
-    if (title) EXPECT_EQ(file.set_title(), ZEP_OK);
+    if (title) {
+      EXPECT_EQ(file.set_title(), ZEP_OK);
+    }
   }
   TempDir dir;
   H264File file;
@@ -172,10 +174,10 @@ TEST(H264Module, PictureAndDisplaySize) {
     Opened s(h264_stream(c.sps, {kIdr}));
     ZepVideoStreamFormat f;
     ASSERT_EQ(s.file.format(&f), c.status) << c.name;
-    if (c.status == ZEP_OK)
-      EXPECT_EQ(std::tuple(f.width, f.height, f.displayWidth, f.displayHeight),
-                std::tuple(c.width, c.height, c.display_width, c.display_height))
-          << c.name;
+    if (c.status != ZEP_OK) continue;
+    EXPECT_EQ(std::tuple(f.width, f.height, f.displayWidth, f.displayHeight),
+              std::tuple(c.width, c.height, c.display_width, c.display_height))
+        << c.name;
   }
 }
 

@@ -185,7 +185,9 @@ TEST_P(MkvRealFile, EveryStreamMatchesFfmpegAndFfprobe) {
     const ZepMkvTrackProp& t = tracks[size_t(i)];
     SCOPED_TRACE(std::string(c.stem) + ", ffmpeg stream " + std::to_string(i));
     ASSERT_NE(t.kind, 0u) << "the track is no stream";
-    if (i == 0 && c.firstCodec) EXPECT_EQ(zep::u16_to_utf8(t.codecId), c.firstCodec);
+    if (i == 0 && c.firstCodec) {
+      EXPECT_EQ(zep::u16_to_utf8(t.codecId), c.firstCodec);
+    }
     const uint32_t algo = size_t(i) < std::strlen(c.compression) ? c.compression[i] - '0' : 0;
     EXPECT_EQ(t.compression, algo) << "content compression";
     const std::vector<Block> mine = of_stream(blocks, t.kind, t.streamIndex);
