@@ -93,6 +93,19 @@ TEST_F(InstanceTest, FileNameLengthLimitIs32767Characters) {
             (std::vector{fits, tooLong, fits, tooLong, tooLong}));
 }
 
+TEST_F(InstanceTest, NonAsciiNamesOpenInUtf8AndWide) {
+  scenario.titles.push_back(rich_title());
+  const std::string name = dir.write("caf\xC3\xA9-\xE2\x82\xAC.fake", std::string("FAKE data here"));
+  ASSERT_NE(create(), nullptr);
+  EXPECT_EQ(zepDemuxOpen(demux, nullptr, name.c_str()), 0) << last_message();
+  const std::wstring wide =
+      std::wstring(dir.path().begin(), dir.path().end()) + L"/caf\u00E9-\u20AC.fake";
+  EXPECT_EQ(zepDemuxOpenW(demux, nullptr, wide.c_str()), 0) << last_message();
+  zep_file_info_t info;
+  ASSERT_EQ(zepDemuxGetFileInfo(demux, &info), 0);
+  EXPECT_EQ(get(info.file_size), 14);
+}
+
 TEST_F(InstanceTest, ContainerTypeIsRequiredAndUnknownFilesFailToOpen) {
   scenario.answerContainerType = false;
   scenario.titles.push_back(rich_title());
