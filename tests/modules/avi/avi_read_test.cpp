@@ -355,15 +355,15 @@ TEST_F(AviRead, HugeTimesAreHeldAtTheEndOfTheRange) {
   }
 }
 
-// Audio blocks of a 2^-32 s duration: a seek to 1 s counts more blocks than 32
-// bits hold; the count is held at the largest (the sanitizer build sees the
-// conversion) and reading resumes within the range.
+// Audio blocks of a 2^-32 s duration: a seek to 4 s (audio more than 3 s
+// behind, so it resumes at the video) counts more blocks than 32 bits hold;
+// the count is held at the largest (the sanitizer build sees the conversion).
 TEST_F(AviRead, SeekPastFourGigaAudioBlocksHoldsTheCount) {
-  AviFileSpec spec = basic_spec(50, 5);
+  AviFileSpec spec = basic_spec(125, 5);
   spec.streams[1] = audio_stream(0x55, 1, 0xFFFFFFFFu, 0, 1152);
   auto f = open(spec);
   ASSERT_TRUE(f->ok());
-  int64_t time = 10000000;
+  int64_t time = 40000000;
   ASSERT_EQ(f->seek(ZEP_BLOCK_AUDIO, 0, &time), ZEP_OK);
   Block block;
   ASSERT_EQ(f->read_stream(ZEP_BLOCK_AUDIO, 0, &block), ZEP_OK);
