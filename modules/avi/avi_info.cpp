@@ -143,8 +143,7 @@ ZEP_STATUS sync_query(AviContext& ctx, AviMediaSet& set, uint32_t qid, ZepQueryD
   int64_t time = byTime ? d->value.i64 : frame_time(vt, d->value.u32);
   uint32_t frame = byTime ? frame_of_time(vt, time) : d->value.u32;
   // A next sync point is looked for up to 10 s ahead of the time.
-  const int64_t horizon = time > INT64_MAX - 100000000 ? INT64_MAX : time + 100000000;
-  ZEP_STATUS status = prepare_index(ctx, set, forward ? horizon : time);
+  ZEP_STATUS status = prepare_index(ctx, set, forward ? add_time(time, 100000000) : time);
   if (status == ZEP_ERR_PROCESS_INDEX_FAILED || status == ZEP_ERR_INDEX_INCOMPLETE) return status;
   if (status < 0) return ZEP_ERR_END_OF_STREAM;
   uint32_t found = 0;

@@ -361,12 +361,10 @@ ZEP_STATUS set_position(AviContext& ctx, AviMediaSet& set, uint32_t blockType, u
     }
     if (reached < 0) reached = 0;
     const AviTiming& at = stream->timing;
-    // The audio position just after `reached`; a block count past 32 bits
-    // (huge times of a damaged header) is held at the largest count.
-    const int64_t after = reached < INT64_MAX ? reached + 1 : reached;
+    // The audio position just after `reached`.
+    const int64_t after = add_time(reached, 1);
     if (at.blockCounted) {
-      const double n = at.blockDuration > 0 ? double(after) / at.blockDuration : 0;
-      blocks = n >= 4294967295.0 ? 0xFFFFFFFFu : uint32_t(n);
+      blocks = blocks_of_time(at, after);
     } else {
       bytes = bytes_of_time(at, after);
     }

@@ -22,6 +22,12 @@ inline int64_t saturated_time(double units) {
   return units >= 9223372036854775807.0 ? INT64_MAX : int64_t(units);
 }
 
+// A count computed in floating point, held to what a uint32_t can carry.
+inline uint32_t saturated_count(double n) {
+  if (!(n > 0)) return 0;
+  return n >= 4294967295.0 ? 0xFFFFFFFFu : uint32_t(n);
+}
+
 // The sum of two times, held at the ends of the range.
 inline int64_t add_time(int64_t a, int64_t b) {
   if (b > 0 && a > INT64_MAX - b) return INT64_MAX;
@@ -49,6 +55,10 @@ inline int64_t block_time(const AviTiming& t, uint64_t blocks) {
   if (t.rate == 0) return 0;
   return saturated_time(double(blocks) * double(t.scale) * double(kUnitsPerSecond) /
                         double(t.rate));
+}
+// Block-counted audio chunks that end at or before `time`.
+inline uint32_t blocks_of_time(const AviTiming& t, int64_t time) {
+  return t.blockDuration > 0 ? saturated_count(double(time) / t.blockDuration) : 0;
 }
 // Audio, byte-counted.
 inline int64_t byte_time(const AviTiming& t, uint64_t bytes) {
