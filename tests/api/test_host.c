@@ -20,20 +20,33 @@ static void host_free(void* context, void* pointer) {
   free(pointer);
 }
 
+static void record(char (*list)[256], int* count, const char* format, va_list args) {
+  if (*count >= 64) return;
+  vsnprintf(list[(*count)++], sizeof list[0], format, args);
+}
+
 #if defined(__GNUC__) || defined(__clang__)
-__attribute__((format(printf, 2, 3)))
+#define PRINTF_LIKE __attribute__((format(printf, 2, 3)))
+#else
+#define PRINTF_LIKE
 #endif
-static void
-host_err(void* context, const char* format, ...) {
+PRINTF_LIKE static void host_err(void* context, const char* format, ...) {
   test_host* host = (test_host*)context;
   va_list args;
-  if (host->message_count >= (int)COUNT(host->messages)) return;
   va_start(args, format);
-  vsnprintf(host->messages[host->message_count++], sizeof host->messages[0], format, args);
+  record(host->messages, &host->message_count, format, args);
   va_end(args);
 }
 
-/* Warnings, information and progress. */
+PRINTF_LIKE static void host_wrn(void* context, const char* format, ...) {
+  test_host* host = (test_host*)context;
+  va_list args;
+  va_start(args, format);
+  record(host->warnings, &host->warning_count, format, args);
+  va_end(args);
+}
+
+/* Information and progress. */
 static void host_other(void* context, const char* format, ...) { (void)context, (void)format; }
 
 void test_host_init(test_host* host) { memset(host, 0, sizeof *host); }
@@ -44,7 +57,7 @@ zepdmux_func_t test_host_get_rc(void* context, const char* name) {
     zepdmux_func_t callback;
   } callbacks[] = {
       {"malloc_ex", (zepdmux_func_t)host_malloc},    {"free_ex", (zepdmux_func_t)host_free},
-      {"err_printf_ex", (zepdmux_func_t)host_err},   {"wrn_printf_ex", (zepdmux_func_t)host_other},
+      {"err_printf_ex", (zepdmux_func_t)host_err},   {"wrn_printf_ex", (zepdmux_func_t)host_wrn},
       {"inf_printf_ex", (zepdmux_func_t)host_other}, {"prg_printf_ex", (zepdmux_func_t)host_other}};
   test_host* host = (test_host*)context;
   size_t i;

@@ -1,5 +1,5 @@
 /* A host of the demuxer API written in C, as a real host would be: the lookup
- * with counting memory callbacks and recorded messages, and a recording
+ * with counting memory callbacks and recorded errors and warnings, and a recording
  * output stream (bufstream) for push and pull mode. */
 #ifndef ZEP_TEST_HOST_H
 #define ZEP_TEST_HOST_H
@@ -20,6 +20,8 @@ typedef struct test_host {
   long allocations, releases, fail_allocations_larger_than; /* 0: never fail */
   char messages[64][256];                                   /* error messages, formatted */
   int message_count;
+  char warnings[64][256]; /* warnings, formatted */
+  int warning_count;
 } test_host;
 
 void test_host_init(test_host* host);

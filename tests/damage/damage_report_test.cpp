@@ -5,12 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdarg>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "api/zep_demux.h"
+#include "test_host.h"
 #include "tests/support/byte_writer.h"
 #include "tests/support/ebml_builder.h"
 
@@ -18,46 +17,17 @@ namespace {
 
 using zeptest::Bytes;
 
-struct Messages {
-  std::vector<std::string> warnings;
-  std::vector<std::string> errors;
-};
-
-// The host's warning and error callbacks, each collecting its messages.
-template <std::vector<std::string> Messages::*kList>
-__attribute__((format(printf, 2, 3))) void collect(void* context, const char* format, ...) {
-  char text[1024];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  (static_cast<Messages*>(context)->*kList).push_back(text);
-}
-
-zepdmux_func_t lookup(void*, const char* name) {
-  const std::string n = name;
-  if (n == "wrn_printf_ex") return reinterpret_cast<zepdmux_func_t>(&collect<&Messages::warnings>);
-  if (n == "err_printf_ex") return reinterpret_cast<zepdmux_func_t>(&collect<&Messages::errors>);
-  return nullptr;
-}
-
-uint32_t take_all(bufstream*, const uint8_t*, uint32_t count) { return count; }
-uint32_t chunk_size(bufstream*) { return 1 << 20; }
-int32_t no_info(bufstream*, uint32_t, uint32_t, void*, uint32_t) { return 0; }
-bufstream output() {
-  bufstream out{};
-  out.copybytes = &take_all;
-  out.chunksize = &chunk_size;
-  out.auxinfo = &no_info;
-  return out;
+std::vector<std::string> warnings_of(const test_host& host) {
+  return {host.warnings, host.warnings + host.warning_count};
 }
 
 // Opens `path`, adds every stream of title 0 to one parser and pushes to the
 // end (after a seek to `seek_to` seconds when that is not negative); the
 // number of blocks delivered.
-int read_file(Messages* messages, const std::string& path, double seek_to = -1) {
-  zepdmux_t* demux = zepDemuxNew(&lookup, messages, nullptr);
+int read_file(test_host* host, const std::string& path, double seek_to = -1) {
+  zepdmux_t* demux = zepDemuxNew(&test_host_get_rc, host, nullptr);
   int blocks = 0;
+  std::vector<test_output> outputs;
   if (zepDemuxOpen(demux, nullptr, path.c_str()) == 0) {
     zep_title_info_t title{};
     zepDemuxGetTitleInfo(demux, 0, &title);
@@ -65,10 +35,11 @@ int read_file(Messages* messages, const std::string& path, double seek_to = -1) 
     const int32_t parser = zepDemuxNewParser(demux, &settings);
     const int streams =
         title.num_video_streams + title.num_audio_streams + title.num_subtitle_streams;
-    std::vector<bufstream> outputs(static_cast<size_t>(streams), output());
+    outputs.resize(size_t(streams));
     for (int s = 0; s < streams; ++s) {
+      test_output_init(&outputs[size_t(s)], 1 << 20);
       zepdmux_stream_settings stream{};
-      stream.output = &outputs[size_t(s)];
+      stream.output = &outputs[size_t(s)].base;
       stream.stream_num = int16_t(s);
       zepDemuxAddStream(demux, parser, &stream);
     }
@@ -81,6 +52,7 @@ int read_file(Messages* messages, const std::string& path, double seek_to = -1) 
     while (zepDemuxPush(demux, parser) > 0) ++blocks;
   }
   zepDemuxFree(demux);
+  for (test_output& out : outputs) test_output_free(&out);
   return blocks;
 }
 
@@ -105,33 +77,38 @@ class DamageReport : public testing::TestWithParam<CutCase> {
 };
 
 TEST_P(DamageReport, CutFileIsReadUpToTheDamageAndReportedWithItsOffset) {
-  Messages clean, cut;
+  test_host clean, cut;
+  test_host_init(&clean);
+  test_host_init(&cut);
   const int all = read_file(&clean, sample_path());
-  EXPECT_TRUE(clean.warnings.empty()) << clean.warnings.front();
+  EXPECT_EQ(clean.warning_count, 0) << clean.warnings[0];
   const int some = read_file(&cut, cut_file());
   EXPECT_GT(some, all / 3);
   EXPECT_LT(some, all);
   for (const char* report : GetParam().reports) {
     bool found = false;
-    for (const auto& w : cut.warnings) found = found || w.find(report) != std::string::npos;
+    for (const auto& w : warnings_of(cut)) found = found || w.find(report) != std::string::npos;
     EXPECT_TRUE(found) << "no warning with \"" << report << "\"";
   }
-  for (const auto& w : cut.warnings) EXPECT_NE(w.find(" at byte offset "), std::string::npos) << w;
+  for (const auto& w : warnings_of(cut))
+    EXPECT_NE(w.find(" at byte offset "), std::string::npos) << w;
 }
 
 TEST_P(DamageReport, EachPlaceIsReportedOnceHoweverOftenItIsRead) {
   // Within one instance two parsers, each reading to the end, seeking back
   // and reading again, meet the same damage four times.
   const std::string path = cut_file();
-  Messages again;
-  zepdmux_t* demux = zepDemuxNew(&lookup, &again, nullptr);
+  test_host again;
+  test_host_init(&again);
+  zepdmux_t* demux = zepDemuxNew(&test_host_get_rc, &again, nullptr);
   ASSERT_EQ(zepDemuxOpen(demux, nullptr, path.c_str()), 0);
   zepdmux_parser_settings_t settings{};
   for (int round = 0; round < 2; ++round) {
     const int32_t parser = zepDemuxNewParser(demux, &settings);
-    bufstream out = output();
+    test_output out;
+    test_output_init(&out, 1 << 20);
     zepdmux_stream_settings stream{};
-    stream.output = &out;
+    stream.output = &out.base;
     zepDemuxAddStream(demux, parser, &stream);
     while (zepDemuxPush(demux, parser) > 0) {
     }
@@ -141,10 +118,11 @@ TEST_P(DamageReport, EachPlaceIsReportedOnceHoweverOftenItIsRead) {
     while (zepDemuxPush(demux, parser) > 0) {
     }
     zepDemuxFreeParser(demux, parser);
+    test_output_free(&out);
   }
   zepDemuxFree(demux);
-  ASSERT_FALSE(again.warnings.empty());
-  std::vector<std::string> sorted = again.warnings;
+  std::vector<std::string> sorted = warnings_of(again);
+  ASSERT_FALSE(sorted.empty());
   std::sort(sorted.begin(), sorted.end());
   EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end())
       << "a report came twice";
@@ -248,14 +226,15 @@ class MkvDamage : public testing::TestWithParam<MkvCase> {};
 TEST_P(MkvDamage, IsReportedAndTheBlocksBeforeItAreDelivered) {
   zeptest::TempDir dir;
   const std::string path = dir.write("damaged.mkv", GetParam().file());
-  Messages messages;
-  EXPECT_EQ(read_file(&messages, path), GetParam().blocks);
+  test_host host;
+  test_host_init(&host);
+  EXPECT_EQ(read_file(&host, path), GetParam().blocks);
   bool found = false;
-  for (const auto& w : messages.warnings)
+  for (const auto& w : warnings_of(host))
     found = found || (w.find(GetParam().report) != std::string::npos &&
                       w.find(" at byte offset ") != std::string::npos);
   EXPECT_TRUE(found) << "no warning with \"" << GetParam().report << "\" among "
-                     << messages.warnings.size();
+                     << host.warning_count;
 }
 
 INSTANTIATE_TEST_SUITE_P(Crafted, MkvDamage, testing::ValuesIn(kMkvCases),

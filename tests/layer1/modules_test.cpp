@@ -158,13 +158,6 @@ TEST_F(Registry, OutOfRangeIdsAndNullEntriesAreSkipped) {
   EXPECT_EQ(g_state.initCalls, 1);
 }
 
-TEST_F(Registry, StartRegistersTheStaticListWithDispatchLast) {
-  ASSERT_EQ(L1Start(), ZEP_OK);
-  EXPECT_EQ(L1GetRegisteredModule(ZEP_MODULE_ID_DISPATCH), &zepDispatchModule);
-  ASSERT_EQ(L1Start(), ZEP_OK);  // again: same modules, no failure
-  EXPECT_EQ(zep::u16_to_utf8(zepDispatchModule.ops->GetModuleInfo()->extensions), "logging");
-}
-
 class Container : public Registry {
  protected:
   void SetUp() override {
@@ -302,24 +295,6 @@ TEST_F(Container, CallLogOnlyIntoAPresentFileWithoutRecordsOfEmptySlots) {
     EXPECT_NE(text.find(record), std::string::npos) << record << "\nin\n" << text;
   EXPECT_EQ(text.find("ReadNextBlockByStream"), std::string::npos) << text;
   EXPECT_TRUE(text.ends_with("CloseContainer Entry:\n\nCloseContainer Exit:\nNorvError: 0\n\n"));
-}
-
-TEST(CallLogWriter, ArgumentChecksAndAppendWithoutASecondMark) {
-  ZepLog* log = nullptr;  // stored without a file when the open fails
-  EXPECT_EQ((std::vector{zep_log_open(u"does-not-exist/L1log.txt", 1, 0, nullptr),
-                         zep_log_open(u"does-not-exist/L1log.txt", 1, 0, &log),
-                         zep_log_write(log, u"x %d", 1), zep_log_write(nullptr, u"x"),
-                         zep_log_close(&log), zep_log_close(&log)}),
-            (std::vector{ZEP_E_NULL_ARG, ZEP_E_NO_SUCH_FILE, ZEP_E_NULL_ARG, ZEP_E_NULL_ARG, ZEP_OK,
-                         ZEP_E_NULL_ARG}));
-  EXPECT_FALSE(std::filesystem::exists("does-not-exist"));
-  zeptest::TempDir dir;
-  const std::string path = dir.write("log.txt", std::string_view("AB"));
-  ASSERT_EQ(zep_log_open(zep::utf8_to_u16(path).c_str(), 1, 1, &log), ZEP_OK);
-  ASSERT_EQ(zep_log_write(log, u"%s=%lld", u"t\u00e9", -5ll), ZEP_OK);
-  zep_log_close(&log);
-  EXPECT_EQ(zeptest::read_file(path),
-            zeptest::Bytes({'A', 'B', 't', 0, 0xE9, 0, '=', 0, '-', 0, '5', 0, '\n', 0}));
 }
 
 }  // namespace

@@ -11,52 +11,6 @@ namespace {
 
 const uint8_t* bytes_of(const char* s) { return reinterpret_cast<const uint8_t*>(s); }
 
-TEST(Utf8Decode, LengthByLeadByte) {
-  // Continuation bytes are taken as they are, overlong forms are not refused
-  // and a 4-byte lead carries up to 0x1FFFFF; invalid leads and sequences cut
-  // by the terminator leave *cp alone.
-  const struct {
-    const char* bytes;
-    int32_t length;
-    uint32_t codePoint;
-  } cases[] = {// clang-format off
-      {"A", 1, 0x41}, {"\xC3\xA9", 2, 0xE9}, {"\xE2\x82\xAC", 3, 0x20AC},
-      {"\xF0\x9F\x98\x80", 4, 0x1F600}, {"\xC3\x41", 2, (0x03u << 6) | 0x01}, {"\xC0\x80", 2, 0},
-      {"\xF7\xBF\xBF\xBF", 4, 0x1FFFFF}, {"\x80", 0, 0xDEAD}, {"\xF8\x80\x80\x80\x80", 0, 0xDEAD},
-      {"\xFF", 0, 0xDEAD}, {"\xC3", 0, 0xDEAD}, {"\xE2\x82", 0, 0xDEAD}, {"\xF0\x9F\x98", 0, 0xDEAD}};
-  // clang-format on
-  for (const auto& c : cases) {
-    uint32_t cp = 0xDEAD;
-    EXPECT_EQ((std::pair{zep_utf8_decode(bytes_of(c.bytes), 0, &cp), cp}),
-              std::pair(c.length, c.codePoint))
-        << c.bytes;
-  }
-  uint32_t cp = 0;
-  EXPECT_EQ((std::pair{zep_utf8_decode(bytes_of("ab\xC3\xA9"), 2, &cp), cp}), std::pair(2, 0xE9u));
-}
-
-TEST(Utf8AndUtf16, EncodeAndDecodeSurrogates) {
-  uint8_t out[4];
-  EXPECT_EQ((std::vector{zep_utf8_encode(0x7F, out), zep_utf8_encode(0x80, out),
-                         zep_utf8_encode(0x7FF, out), zep_utf8_encode(0x800, out),
-                         zep_utf8_encode(0xFFFF, out), zep_utf8_encode(0x110000, out),
-                         zep_utf8_encode(0x10FFFF, out)}),
-            (std::vector{1, 2, 2, 3, 3, -1, 4}));
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 4), "\xF4\x8F\xBF\xBF");
-  uint32_t cp = 0;
-  EXPECT_EQ((std::pair{zep_utf16_decode(u"\U0001F600", 0, &cp), cp}), std::pair(2, 0x1F600u));
-  EXPECT_EQ((std::pair{zep_utf16_decode(u"A", 0, &cp), cp}), std::pair(1, 0x41u));
-  // A low surrogate first, a high one at the end or before a letter.
-  const zep_wchar_t bad[][3] = {{0xDE00, 0xD83D, 0}, {0xD83D, 0, 0}, {0xD83D, u'A', 0}};
-  for (const auto& units : bad) EXPECT_EQ(zep_utf16_decode(units, 0, &cp), -1);
-  zep_wchar_t units[2];
-  EXPECT_EQ(zep_utf16_encode(0xFFFD, units), 1);
-  EXPECT_EQ(units[0], 0xFFFD);
-  EXPECT_EQ((std::vector{zep_utf16_encode(0x110000, units), zep_utf16_encode(0x10FFFF, units)}),
-            (std::vector{-1, 2}));
-  EXPECT_EQ(std::u16string(units, 2), (std::u16string{0xDBFF, 0xDFFF}));
-}
-
 TEST(CodePoints, InvalidLeadRepeatsThePreviousCodePoint) {
   uint32_t out[16];
   EXPECT_EQ(zep_utf8_to_codepoints(bytes_of("a\x80\xC3\xA9\xFF"), out), 4);

@@ -13,31 +13,6 @@ constexpr int64_t kFrame = 400000;  // 25 fps
 
 class AviRead : public AviTest {};
 
-// Only active streams are delivered; walks by stream follow one stream whatever is active.
-TEST_F(AviRead, ActiveStreamsAndWalksByStream) {
-  Block b;
-  EXPECT_EQ(open(basic_spec(10, 5), false)->read(&b), ZEP_ERR_END_OF_STREAM);
-  auto f = open(basic_spec(10, 5), false);
-  ASSERT_EQ(L1SetTitleActiveStream(f->container(), ZEP_BLOCK_AUDIO, 0, 1), 0);
-  auto blocks = f->read_all();
-  ASSERT_EQ(blocks.size(), 10u);
-  for (auto& block : blocks) EXPECT_EQ(block.type, ZEP_BLOCK_AUDIO);
-  for (uint32_t type : {ZEP_BLOCK_AUDIO, ZEP_BLOCK_VIDEO})
-    EXPECT_EQ(L1SetTitleActiveStream(f->container(), type, 1, 1), ZEP_ERR_INVALID_STREAM);
-  AviFileSpec spec = basic_spec(8, 4);
-  auto g = open(spec, false);
-  for (uint32_t type : {ZEP_BLOCK_AUDIO, ZEP_BLOCK_VIDEO}) {
-    for (uint32_t n = 0; n < 8; ++n) {
-      ASSERT_EQ(g->read_stream(type, 0, &b), 0);
-      EXPECT_EQ(b.data, spec.chunks[2 * n + (type == ZEP_BLOCK_AUDIO)].data);
-      EXPECT_EQ(std::pair(b.time, b.key()),
-                std::pair(int64_t(n) * kFrame, n % 4 == 0 || type == ZEP_BLOCK_AUDIO));
-    }
-    EXPECT_EQ(g->read_stream(type, 0, &b), ZEP_ERR_END_OF_STREAM);
-  }
-  EXPECT_EQ(g->read_stream(ZEP_BLOCK_SUBTITLE, 0, &b), ZEP_ERR_INVALID_STREAM);
-}
-
 TEST_F(AviRead, FailedReadLeavesTheStateAsItWas) {
   AviFileSpec spec = basic_spec(4, 2);
   auto f = open(spec);
@@ -56,29 +31,6 @@ TEST_F(AviRead, FailedReadLeavesTheStateAsItWas) {
     EXPECT_EQ(std::tuple(next.type, next.data, next.time),
               std::tuple(c == 1 ? ZEP_BLOCK_AUDIO : ZEP_BLOCK_VIDEO, spec.chunks[c].data,
                          int64_t(c / 2) * kFrame));
-  }
-}
-
-// Audio times: dwSampleSize 0 one block per chunk, else by size; nBlockAlign 1152: MPEG frames.
-TEST_F(AviRead, AudioChunksAreTimedByTheStreamHeader) {
-  for (auto [name, stream, bytes, time] :
-       {std::tuple{"ac3", audio_stream(0x2000, 4, 125, 0, 1, 24000, 48000), 768, 320000.0},
-        {"pcm_sample_rate", audio_stream(1, 1, 44100, 2, 2, 88200, 44100, 1), 3528, 400000.0},
-        {"mp3_byte_rate", audio_stream(0x55, 1, 16000, 1, 1, 16000), 1600, 1e6},
-        {"mp3_1152", audio_stream(0x55, 1152, 44100, 1, 1152), 417, 1152.0 * 1e7 / 44100}}) {
-    SCOPED_TRACE(name);
-    AviFileSpec spec = basic_spec(0, 1, false);
-    spec.streams.push_back(stream);
-    for (uint32_t i = 0; i < 5; ++i) {
-      spec.chunks.push_back({0, "dc", mpeg4_frame(i == 0, i), i == 0, 0});
-      spec.chunks.push_back({1, "wb", pattern_bytes(i, size_t(bytes)), true, 0});
-    }
-    auto blocks = open(spec)->read_all();
-    ASSERT_EQ(blocks.size(), 10u);
-    for (uint32_t i = 0; i < 5; ++i)
-      EXPECT_EQ(std::pair(blocks[2 * i + 1].time, blocks[2 * i + 1].duration),
-                std::pair(int64_t(i * time), int64_t(time)))
-          << i;
   }
 }
 
@@ -110,24 +62,6 @@ TEST_F(AviRead, KeyFlagsComeFromTheBitstreamOrTheIndex) {
     ASSERT_EQ(blocks.size(), 24u);
     for (uint32_t i = 0; i < 24; ++i) EXPECT_EQ(blocks[i].key(), everyFrameKey || i % 6 == 0) << i;
   }
-}
-
-TEST_F(AviRead, SubtitleStreamTimesFromItsPacketHeader) {
-  AviFileSpec spec = basic_spec(0, 1, false);
-  spec.streams.push_back({.handler = "NRSB", .compression = "NRSB"});
-  spec.chunks.push_back({0, "dc", mpeg4_frame(true, 0), true, 0});
-  spec.chunks.push_back({1, "sb", subtitle_packet("00:00:01.500", "01:02:03.250"), true, 0});
-  spec.chunks.push_back({1, "sb", pattern_bytes(3, 20), true, 0});  // no time header
-  auto f = open(spec);
-  ASSERT_TRUE(f->ok());
-  EXPECT_EQ(f->count(ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA), 1u);
-  auto blocks = f->read_all();
-  ASSERT_EQ(blocks.size(), 3u);
-  EXPECT_EQ(std::tuple(blocks[1].type, blocks[1].time, blocks[1].duration, blocks[1].key()),
-            std::tuple(uint32_t(ZEP_BLOCK_SUBTITLE), int64_t(15000000),
-                       3723 * 10000000LL + 2500000 - 15000000, true));
-  EXPECT_EQ(blocks[2].time + blocks[2].duration, 0);
-  EXPECT_LT(f->seek(ZEP_BLOCK_VIDEO, 0, nullptr), 0);
 }
 
 // Video seek to `target` lands on `key`, audio at most 3 s before; first blocks match.

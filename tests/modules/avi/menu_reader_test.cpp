@@ -218,26 +218,6 @@ TEST(MenuDamage, TruncationsAndGarbageAnswerWithAStatus) {
   }
 }
 
-// Beyond the pages the page answered last is taken again.
-TEST(MenuQuery, MenuMediaOffsetForLinkedUnlinkedAndBeyondThePages) {
-  Menu f(m::build_menu_section(paged_menu()));
-  ZepQueryData q{};
-  for (auto [page, expected] : {std::pair{0u, 60000u},
-                                {3u, 61000u},
-                                {4u, 60000u},
-                                {2u, 0u},
-                                {5u, 0u},
-                                {1u, 61000u},
-                                {1000u, 61000u}}) {
-    ASSERT_EQ(f.get(ZEP_QID_MENUMEDIA_OFFSET, &q, page), 0);
-    EXPECT_EQ(std::tuple(q.valueType, q.value.u64),
-              std::tuple(ZEP_QTYPE_TIME64, uint64_t(expected)))
-        << page;
-  }
-  EXPECT_EQ(Menu(m::build_menu_section({.titles = {0}})).get(ZEP_QID_MENUMEDIA_OFFSET, &q, 0),
-            ZEP_E_NO_MORE_BLOCKS);
-}
-
 TEST(MenuQuery, CountsRecordsAndRefusals) {
   Menu f(m::build_menu_section(paged_menu()));
   ZepQueryData q{};

@@ -31,38 +31,6 @@ TEST(H264Bits, ReadsMostSignificantBitFirstAndZerosPastTheEnd) {
     EXPECT_EQ(zep_bits_read(bytes, size, position, count), value) << position << " " << count;
 }
 
-// Data, size, position, ue, se, bits used (0: refused); 32 zeros or a cut suffix are refused.
-TEST(H264Bits, ExpGolombCodesAndRefusedCodes) {
-  Bytes long_code = {0, 0, 0, 0, 0x80};  // 32 zeros, a 1: no 32-bit value
-  long_code.resize(16, 0xFF);
-  const std::tuple<Bytes, uint32_t, uint64_t, uint64_t, int64_t, uint32_t> cases[] = {
-      // clang-format off
-      {{0xA6, 0x4F}, 2, 0, 0, 0, 1}, {{0xA6, 0x4F}, 2, 1, 1, 1, 3}, {{0xA6, 0x4F}, 2, 4, 2, -1, 3},
-      {{0xA6, 0x4F}, 2, 7, 3, 2, 5}, {Bytes(64, 0), 64, 0, 0, 0, 0}, {long_code, 16, 0, 0, 0, 0},
-      {BitWriter().ue(0xFFFFFFFEull).bytes(), 8, 0, 0xFFFFFFFEull, -0x7FFFFFFF, 63},
-      {{0x00, 0x01, 0xFF}, 2, 0, 0, 0, 0}};  // 15 zeros, a 1, then 15 bits needed
-  // clang-format on
-  for (const auto& [bytes, size, position, ue, se, used] : cases) {
-    uint32_t ue_used = 99, se_used = 99;
-    EXPECT_EQ(zep_bits_read_ue(bytes.data(), size, position, &ue_used), ue) << position;
-    EXPECT_EQ(zep_bits_read_se(bytes.data(), size, position, &se_used), se) << position;
-    EXPECT_EQ(std::pair(ue_used, se_used), std::pair(used, used)) << position;
-  }
-}
-
-// 010 11111: ue 1, then 5 bits; a refused read fails the reader, which stays put.
-TEST(H264Bits, ReaderFailsOnceAndStaysPut) {
-  const uint8_t data[] = {0x5F};
-  ZepBitReader r;
-  zep_bit_reader_init(&r, data, 1);
-  EXPECT_EQ(zep_bit_reader_ue(&r), 1u);
-  EXPECT_EQ(zep_bit_reader_u(&r, 4), 0xFu);
-  EXPECT_EQ(r.failed, 0u);
-  EXPECT_EQ(zep_bit_reader_u(&r, 2), 0u);
-  EXPECT_EQ(zep_bit_reader_u(&r, 1) | zep_bit_reader_se(&r), 0);
-  EXPECT_EQ(std::pair(r.failed, r.position), std::pair(1u, uint64_t(7)));
-}
-
 ZEP_STATUS parse(const Bytes& nal, ZepAvcSps* sps) {
   return zep_avc_parse_sps(sps, nal.data(), uint32_t(nal.size()));
 }

@@ -274,18 +274,6 @@ TEST(H264Module, StartCodeAtTheEndOfAChunkAndMissingParameterSets) {
   for (const auto& c : cases) std::apply(expect_units, c);
 }
 
-// Delimiters and end of sequence dropped; SEI and parameter sets go with the next picture.
-TEST(H264Module, SlicesDelimitersAndSeiFormAccessUnits) {
-  const Bytes aud = make_nal(0, 9, {0xF0}), sei = make_nal(0, 6, {0x05, 0x01, 0xAA, 0x80});
-  auto second = [](SliceOptions& s) { s.first_mb = 8; };
-  Opened s(annexb({aud, make_sps(kSps), make_pps(), sei, slice(kIdr), slice(with(kIdr, second)),
-                   aud, sei, slice(p(2)), slice(with(p(2), second)), make_nal(0, 10, {})}));
-  const std::vector<AccessUnit> units = s.file.read_all(nullptr);
-  ASSERT_EQ(units.size(), 2u);
-  EXPECT_EQ(unit_types(units[0].data), (std::vector<int>{7, 8, 6, 5, 5}));
-  EXPECT_EQ(unit_types(units[1].data), (std::vector<int>{6, 1, 1}));
-}
-
 // A block that cannot grow: the read fails and stays where the unit began, a roomy read gets it.
 TEST(H264Module, TooSmallBufferWithoutCallbackLeavesTheStreamInPlace) {
   const SliceOptions big = sized(p(2), 5000);

@@ -1,9 +1,7 @@
-// The EBML layer on its own: vints, value readers and their limits, walks, the probe.
+// The EBML layer on its own: vints, value readers and their limits, the top-level walk.
 #include <gtest/gtest.h>
 
 #include <bit>
-#include <cstdio>
-#include <functional>
 #include <memory>
 #include <numbers>
 #include <optional>
@@ -136,60 +134,6 @@ TEST_F(EbmlLayer, BinaryAboveTheCapacityIsRefused) {
   EXPECT_EQ(mkv::ReadBinary(source(ten), 1 << 20, &vec, 1 << 30), mkv::EBML_ERR_SHORT_READ);
 }
 
-class EbmlWalk : public EbmlLayer {
- protected:
-  // Walks a Tracks master of `children` in a longer file; the handler sees each ID:size
-  // (in `seen`) and may change the size or fail.
-  ZEP_STATUS walk(std::vector<E> children, std::string* seen,
-                  std::function<ZEP_STATUS(uint32_t, uint64_t&)> handler = {}) {
-    const E parent(mkvid::kTracks, std::move(children));
-    source(mkv_file({parent, E::uint(mkvid::kTrackNumber, 9)}));
-    auto record = [&](mkv::EbmlReader&, uint32_t id, uint64_t, uint64_t, uint64_t& size) {
-      char out[32];
-      std::snprintf(out, sizeof out, "%X:%llu ", id, static_cast<unsigned long long>(size));
-      *seen += out;
-      return handler ? handler(id, size) : ZEP_STATUS(0);
-    };
-    return mkv::WalkChildren(reader_, mkv_ebml_header().byte_size() + parent.header().size(),
-                             parent.byte_size() - parent.header().size(), record);
-  }
-};
-
-// Void and CRC-32 are seen; a size past the parent, unknown size, zero filling end the walk.
-TEST_F(EbmlWalk, VisitsTheChildrenWithinTheParent) {
-  const std::pair<std::vector<E>, const char*> cases[] = {
-      {{E::uint(0xD7, 1), ebml_void(10), ebml_crc32(0xDEADBEEF), E::uint(0x83, 2)},
-       "D7:1 EC:8 BF:4 83:1 "},
-      {{E::uint(0xD7, 1), E::bin(0x63A2, {1, 2, 3}).wrong_size(50)}, "D7:1 63A2:3 "},
-      {{E::uint(0xD7, 1), E(0xE0, {E::uint(0xB0, 64)}).unknown_size()}, "D7:1 E0:3 "},
-      {{E::uint(0xD7, 1), E::raw(Bytes(32, 0)), E::uint(0x83, 2)}, "D7:1 "}};
-  for (const auto& [children, expected] : cases) {
-    std::string seen;
-    EXPECT_EQ(walk(children, &seen), 0) << expected;
-    EXPECT_EQ(seen, expected);
-    EXPECT_TRUE(reader_.keepGoing) << expected;
-  }
-  // A handler that claims no data steps into the element.
-  std::string seen;
-  EXPECT_EQ(
-      walk({E(0xE0, {E::uint(0xB0, 64), E::uint(0xBA, 48)}), E::uint(0xD7, 1)}, &seen,
-           [](uint32_t id, uint64_t& size) { return ZEP_STATUS(id == 0xE0 ? (size = 0) : 0); }),
-      0);
-  EXPECT_EQ(seen, "E0:6 B0:1 BA:1 D7:1 ");
-}
-
-TEST_F(EbmlWalk, CorruptFromTheHandlerStopsQuietlyOtherFailuresLoudly) {
-  for (ZEP_STATUS failure : {ZEP_ERR_FILE_CORRUPT, ZEP_ERR_QR7_PARSE_TRACKS}) {
-    std::string seen;
-    const bool quiet = failure == ZEP_ERR_FILE_CORRUPT;
-    EXPECT_EQ(walk({E::uint(0xD7, 1), E::uint(0x83, 2), E::uint(0x88, 1)}, &seen,
-                   [&](uint32_t id, uint64_t&) { return id == 0x83 ? failure : ZEP_STATUS(0); }),
-              quiet ? 0 : failure);
-    EXPECT_EQ(seen, "D7:1 83:1 ");
-    EXPECT_EQ(reader_.keepGoing, !quiet);
-  }
-}
-
 struct Found {
   std::vector<std::pair<uint64_t, uint64_t>> segments;  // data position, size
   static ZEP_STATUS record(void* context, uint64_t, uint64_t dataPos, uint64_t size) {
@@ -228,32 +172,6 @@ TEST_F(EbmlLayer, GarbageIsPassedOverOnlyUpToAClusterWithinAThousandBytes) {
     EXPECT_EQ(found.segments.size(), foundCluster ? 1u : 0u) << gap.value_or(-1);
     EXPECT_EQ(reader_.firstClusterSeen, foundCluster);
     EXPECT_EQ(foundCluster ? reader_.firstClusterPos : 0, foundCluster ? garbageAt + 10 + *gap : 0);
-  }
-}
-
-// The content decides (83 bytes are needed); a file that cannot be read is taken by its name.
-TEST_F(EbmlLayer, ProbeScoresByContentOrByNameWhenUnreadable) {
-  auto start = [](size_t size) {
-    Bytes b = mkv_ebml_header().bytes();
-    b.resize(size, 0);
-    return b;
-  };
-  const struct {
-    const char* name;
-    std::optional<Bytes> content;  // none: the file does not exist
-    bool ok;
-    uint32_t score;
-  } cases[] = {{"x.avi", start(83), true, 100},    {"noext", start(4000), true, 100},
-               {"short.mkv", start(82), false, 0}, {"other.mkv", Bytes(100, 0x01), true, 0},
-               {"x.qr7", std::nullopt, true, 100}, {"x.mkv", std::nullopt, true, 100},
-               {"x.avi", std::nullopt, true, 0}};
-  for (const auto& c : cases) {
-    const std::string path =
-        c.content ? dir_.write(c.name, *c.content) : dir_.path() + "/absent_" + c.name;
-    uint32_t score = 7;
-    const ZEP_STATUS status = mkv::ProbeMatroska(&score, zep::utf8_to_u16(path).c_str(), nullptr);
-    EXPECT_EQ(status >= 0, c.ok) << c.name << " " << status;
-    EXPECT_EQ(c.ok ? score : 0, c.score) << c.name;
   }
 }
 

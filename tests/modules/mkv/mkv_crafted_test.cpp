@@ -91,17 +91,6 @@ class MkvCrafted : public ::testing::Test {
   ZEP_STATUS titleStatus_ = ZEP_FAIL;
 };
 
-TEST_F(MkvCrafted, EverySegmentIsATitle) {
-  auto f = open(mkv_file({mkv_segment({mkv_info(), E(kTracks, {video()})}),
-                          mkv_segment({mkv_info(), E(kTracks, {video(), audio(2)})})}));
-  EXPECT_EQ(row(get(*f, ZEP_QID_NUM_CONTAINER_TITLE), get(*f, ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA)),
-            "2 0 ");
-  ASSERT_GE(L1SetTitle(f->container(), 1), 0);
-  EXPECT_EQ(row(get(*f, ZEP_QID_NUM_TITLEMEDIA_AUDIOMEDIA), text(*f, ZEP_QID_AUD_CODEC_ID)),
-            "1 A_AC3 ");
-  EXPECT_LT(L1SetTitle(f->container(), 2), 0);
-}
-
 // Track 3 (TrackType 3) counts in no stream; track 4 repeats track 1's UID; AAC lacks CodecPrivate.
 TEST_F(MkvCrafted, TrackRecordsFromTheTrackEntries) {
   auto f = open(segment_file(
@@ -282,29 +271,6 @@ E attached(std::string_view name, std::string_view mime, std::string_view about,
                      E::bin(kFileData, std::move(data)), E::uint(kFileUid, uid)});
 }
 
-// The FileData is read into the caller's buffer; a smaller one gets its first bytes.
-TEST_F(MkvCrafted, AttachmentDataIsReadIntoTheCallersBuffer) {
-  const Bytes font = {9, 8, 7, 6, 5}, picture = pattern_bytes(3, 3000);
-  auto f =
-      open(segment_file(mkv_info(), {video()},
-                        {E(kAttachments, {attached("font.ttf", "font/ttf", "A font", font, 42),
-                                          attached("cover.png", "image/png", "", picture, 43)})}));
-  EXPECT_EQ(row(get(*f, ZEP_QID_GET_ATTACHMENT_COUNT), get(*f, ZEP_QID_GET_ATTACHMENT_SIZE, 0),
-                get(*f, ZEP_QID_GET_ATTACHMENT_SIZE, 1)),
-            "2 5 3000 ");
-  uint8_t out[100] = {};
-  ZepAttachmentInfo a{.data = out, .dataCapacity = sizeof out};
-  EXPECT_EQ(into(*f, ZEP_QID_GET_ATTACHMENTINFO, 0, &a, sizeof a - 1), ZEP_ERR_BUFFER_TOO_SMALL);
-  ASSERT_GE(into(*f, ZEP_QID_GET_ATTACHMENTINFO, 0, &a, sizeof a), 0);
-  EXPECT_EQ(row(zep::u16_to_utf8(a.fileName), zep::u16_to_utf8(a.mimeType),
-                zep::u16_to_utf8(a.description), a.fileUid, a.dataSize),
-            "font.ttf font/ttf A font 42 5 ");
-  EXPECT_EQ(Bytes(out, out + a.dataRead), font);
-  ASSERT_GE(into(*f, ZEP_QID_GET_ATTACHMENTINFO, 1, &a, sizeof a), 0);
-  EXPECT_EQ(row(a.dataSize, a.dataRead), "3000 100 ");
-  EXPECT_EQ(Bytes(out, out + sizeof out), Bytes(picture.begin(), picture.begin() + sizeof out));
-}
-
 // A Block without references is key; 33 ms stays the track's 333,333.
 TEST_F(MkvCrafted, KeyFlagsTimesAndDurationsOfBlocks) {
   auto f = open(segment_file(
@@ -319,47 +285,6 @@ TEST_F(MkvCrafted, KeyFlagsTimesAndDurationsOfBlocks) {
   for (const Block& b : blocks) keys += row(b.key());
   EXPECT_EQ(row(blocks[0].time, keys, blocks[3].duration, blocks[4].duration),
             "9950000 1 0 1 0 1  333333 500000 ");
-}
-
-// Xiph, EBML and fixed lacing: one block, or with delacing its frames 10 ms apart.
-TEST_F(MkvCrafted, LacedBlockIsOneBlockOrItsFrames) {
-  const std::pair<Lacing, std::vector<size_t>> cases[] = {{Lacing::kXiph, {265, 20, 11}},
-                                                          {Lacing::kEbml, {300, 20, 150, 7}},
-                                                          {Lacing::kFixed, {40, 40, 40}},
-                                                          {Lacing::kXiph, {64}}};
-  for (const auto& [lacing, sizes] : cases) {
-    SCOPED_TRACE(int(lacing) * 100 + int(sizes.size()));
-    std::vector<Bytes> frames;
-    Bytes all;
-    for (size_t n = 0; n < sizes.size(); ++n)
-      frames.push_back(pattern_bytes(uint32_t(n), sizes[n]));
-    for (const Bytes& frame : frames) all.insert(all.end(), frame.begin(), frame.end());
-    const Bytes file =
-        segment_file(mkv_info(), {audio(1, "A_MPEG/L3", {E::uint(kDefaultDuration, 10000000)})},
-                     {mkv_cluster(0, {mkv_simple_block(1, 0, kBlockKey, frames, lacing)})});
-    auto whole = open(file)->read_all();
-    ASSERT_EQ(whole.size(), 1u);
-    EXPECT_EQ(row(whole[0].data == all, whole[0].duration), row(true, frames.size() * 100000));
-    auto split = open(file, true)->read_all();
-    ASSERT_EQ(split.size(), frames.size());
-    for (size_t n = 0; n < frames.size(); ++n)
-      EXPECT_EQ(row(split[n].data == frames[n], split[n].time), row(true, n * 100000)) << n;
-  }
-}
-
-// A lace whose first frame is longer than the block, and an empty Void, are passed over.
-TEST_F(MkvCrafted, DamagedBlocksArePassedOverAndTheRestPlays) {
-  const Bytes laceTooLong = {0x81, 0, 0, 0x02, 1, 250, 1, 2};
-  auto f = open(segment_file(mkv_info(), {audio(1), audio(2), audio(5)},
-                             {mkv_cluster(0, {E::bin(kSimpleBlock, laceTooLong), E::bin(kVoid, {}),
-                                              mkv_simple_block(5, 1, kBlockKey, {{5}}),
-                                              mkv_simple_block(1, 2, kBlockKey, {{1}})})}),
-                true);
-  ZEP_STATUS last = 0;
-  auto blocks = f->read_all(&last);
-  EXPECT_EQ(last, ZEP_ERR_END_OF_STREAM);
-  ASSERT_EQ(blocks.size(), 2u);  // track number 5 is the third audio track
-  EXPECT_EQ(row(blocks[0].stream, int(blocks[0].data.at(0))), "2 5 ");
 }
 
 Bytes deflate(const Bytes& in) {

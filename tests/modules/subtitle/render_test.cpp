@@ -193,36 +193,6 @@ TEST(SubtitleTimeString, FormatsAndReadsBack) {
   EXPECT_EQ(zep_subtitle_parse_time_string(bytes, 27, &start, &end), ZEP_ERR_INVALID_SUBTITLE);
 }
 
-TEST(QsubPacket, FrameFormsAndPlacement) {
-  ZepSubtitlePicture picture = picture_of(20, 20);
-  fill_rect(picture, 3, 5, 10, 6, 2);
-  struct Case {
-    uint32_t w, h;
-    bool extra;
-    uint16_t x, y;
-  };
-  // (64 + 895 - 14) / 2 = 472, 671 - 6 -> 664; (0 + 1439 - 14) / 2 = 712, 1023 - 6 -> 1016.
-  // The 960 x 720 form is tested first, by width or by height.
-  for (const Case& c : {Case{960, 720, true, 472, 664}, Case{1440, 1080, true, 712, 1016},
-                        Case{960, 480, true, 472, 664}, Case{1440, 720, true, 472, 664},
-                        Case{640, 1080, false, 312, 448}}) {
-    const std::vector<uint8_t> packet = build(picture, c.w, c.h);
-    const ZepQsubPacket p = decode(packet);
-    EXPECT_EQ(p.extraHeader, c.extra) << c.w << "x" << c.h;
-    EXPECT_EQ(p.left * 10000 + p.top, c.x * 10000 + c.y) << c.w << "x" << c.h;
-    if (!c.extra) continue;
-    EXPECT_EQ(p.dataOffset, 57u);
-    std::vector<uint8_t> data;
-    size_t second = 0;
-    zep_qsub_encode_fields(p.pixels.data(), p.width, p.height, &data, &second);
-    data.insert(data.begin(), {0x00, 0xFF, 0xFF, 0xFF});
-    EXPECT_EQ(std::vector<uint8_t>(packet.begin() + 53, packet.end()), data);
-  }
-  std::vector<uint8_t> packet = {1};
-  EXPECT_EQ(zep_subtitle_build_packet(picture, 800, 600, &packet), ZEP_ERR_INVALID_SUBTITLE);
-  EXPECT_TRUE(packet.empty());
-}
-
 TEST(QsubPacket, CroppingAndPadding) {
   // Nothing inked: a blank 4 x 4 padded to 8 x 4.
   for (const ZepSubtitlePicture& blank :

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "modules/subtitle/qsub_decode.h"
+#include "tests/modules/avi/avi_test_util.h"
 #include "tests/support/text_encoding.h"
 
 namespace {
@@ -31,91 +32,51 @@ const std::string kAss =
     "Dialogue: 0,0:00:01.50,0:00:03.00,Default,,0,0,0,,Hello\n"
     "Dialogue: 0,0:00:04.00,0:00:05.25,Default,,0,0,0,,World, again\n";
 
-struct Block {
-  std::string data;
-  int64_t time, duration;
-  bool operator==(const Block&) const = default;
-};
+using avitest::AviFile;
+using avitest::Block;
 
-class Container {
- public:
-  // A file of the given path, or of the name in a scratch folder with the content.
-  explicit Container(std::string path, const std::string* content = nullptr) {
-    if (content != nullptr) path = dir_.write(path, *content);
-    EXPECT_EQ(L1Start(), ZEP_OK);
-    status_ = L1OpenContainer(&container_, zep::utf8_to_u16(path).c_str(), nullptr);
-    zep_heap_block_init(&block_);
-  }
-  ~Container() {
-    zep_heap_block_free(&block_);
-    if (container_ != nullptr) L1CloseContainer(container_);
-  }
-  ZepContainer* get() { return container_; }
-  ZEP_STATUS status() const { return status_; }
-  ZepBlock& block() { return block_; }
-
-  ZEP_STATUS Get(uint32_t qid, ZepQueryData* q) { return L1GetInfo(container_, qid, q, 0); }
-  ZEP_STATUS GetInto(uint32_t qid, void* buffer, uint32_t size) {
+// A subtitle file in a scratch folder (or at `path`), opened through the container layer.
+struct SubtitleFile {
+  explicit SubtitleFile(const std::string& name, const std::string* content = nullptr)
+      : file(content != nullptr ? dir.write(name, *content) : name, false) {}
+  ZEP_STATUS get(uint32_t qid, ZepQueryData* q) { return L1GetInfo(file.container(), qid, q, 0); }
+  ZEP_STATUS get_into(uint32_t qid, void* buffer, uint32_t size) {
     ZepQueryData q{.size = size, .value = {.ptr = buffer}};
-    return Get(qid, &q);
+    return get(qid, &q);
   }
-  ZEP_STATUS Set(uint32_t qid, ZepQueryData q) { return L1SetInfo(container_, qid, &q, 0, 0); }
-  ZEP_STATUS SetTextOutput(uint8_t on) {
-    return Set(ZEP_QID_SET_SRT_OUTPUT_TEXT, {.value = {.u8 = on}});
+  ZEP_STATUS set(uint32_t qid, ZepQueryData q) {
+    return L1SetInfo(file.container(), qid, &q, 0, 0);
   }
-  ZEP_STATUS SetFont(const char* path) {
-    font_ = zep::utf8_to_u16(path);
-    return Set(ZEP_QID_SET_DSC_FONTFILE, {.value = {.ptr = font_.data()}});
+  ZEP_STATUS set_font(const char* path) {
+    font = zep::utf8_to_u16(path);
+    return set(ZEP_QID_SET_DSC_FONTFILE, {.value = {.ptr = font.data()}});
   }
-  ZEP_STATUS Activate() { return L1SetTitleActiveStream(container_, ZEP_BLOCK_SUBTITLE, 0, 1); }
-  ZepTextSubtitleFormat Format() {
+  ZEP_STATUS activate() {
+    return L1SetTitleActiveStream(file.container(), ZEP_BLOCK_SUBTITLE, 0, 1);
+  }
+  ZepTextSubtitleFormat format() {
     ZepTextSubtitleFormat f{};
-    EXPECT_EQ(GetInto(ZEP_QID_SUB_STREAM_FORMAT, &f, sizeof f), ZEP_OK);
+    EXPECT_EQ(get_into(ZEP_QID_SUB_STREAM_FORMAT, &f, sizeof f), ZEP_OK);
     return f;
   }
-  ZEP_STATUS SetFrame(uint32_t width, uint32_t height) {
-    ZepTextSubtitleFormat f = Format();
+  ZEP_STATUS set_frame(uint32_t width, uint32_t height) {
+    ZepTextSubtitleFormat f = format();
     f.width = width;
     f.height = height;
-    return Set(ZEP_QID_SUB_STREAM_FORMAT, {.size = sizeof f, .value = {.ptr = &f}});
+    return set(ZEP_QID_SUB_STREAM_FORMAT, {.size = sizeof f, .value = {.ptr = &f}});
   }
-  std::string CodecPrivate() {
-    ZepQueryData q{};
-    if (Get(ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA_SIZE, &q) != ZEP_OK ||
-        q.valueType != ZEP_QTYPE_SIZE32)
-      return "";
-    std::string out(q.value.u32, '\0');
-    EXPECT_EQ(GetInto(ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA, out.data(), q.value.u32), ZEP_OK);
-    return out;
+  // The next block into `last`, its QSUB packet decoded into `packet`.
+  ZEP_STATUS read_packet() {
+    const ZEP_STATUS s = file.read_stream(ZEP_BLOCK_SUBTITLE, 0, &last);
+    if (s != ZEP_OK) return s;
+    EXPECT_EQ(zep_qsub_decode_packet(last.data.data(), last.data.size(), &packet), ZEP_OK);
+    return s;
   }
-  // Reads blocks until the first failure; answers the blocks and that failure.
-  std::vector<Block> ReadAll(ZEP_STATUS* last) {
-    std::vector<Block> out;
-    for (int guard = 0; guard < 1000; ++guard) {
-      uint32_t type = 0, stream = 9;
-      *last = L1ReadNextBlock(container_, &type, &stream, &block_, 0);
-      if (*last != ZEP_OK) break;
-      EXPECT_EQ(type * 10 + stream, ZEP_BLOCK_SUBTITLE * 10u);
-      out.push_back({std::string(reinterpret_cast<char*>(block_.data), block_.size), block_.time,
-                     block_.duration});
-    }
-    return out;
-  }
-  ZEP_STATUS ReadOne() {
-    return L1ReadNextBlockByStream(container_, ZEP_BLOCK_SUBTITLE, 0, &block_);
-  }
-  ZepQsubPacket Packet() {
-    ZepQsubPacket p;
-    EXPECT_EQ(zep_qsub_decode_packet(block_.data, block_.size, &p), ZEP_OK);
-    return p;
-  }
-
- private:
-  zeptest::TempDir dir_;
-  std::u16string font_;
-  ZepContainer* container_ = nullptr;
-  ZEP_STATUS status_;
-  ZepBlock block_;
+  zeptest::TempDir dir;
+  AviFile file;
+  std::u16string font;
+  Block last;
+  ZepQsubPacket packet;
 };
 
 bool HaveFont() { return !zeptest::read_file(kFont).empty(); }
@@ -148,18 +109,18 @@ TEST(SubtitleModule, ProbesByExtensionAndRefusesOtherFiles) {
 }
 
 TEST(SubtitleModule, AnswersQueries) {
-  Container c("q.srt", &kSrt);
-  ASSERT_EQ(c.status(), ZEP_OK);
+  SubtitleFile c("q.srt", &kSrt);
+  ASSERT_EQ(c.file.open_status(), ZEP_OK);
   ZepQueryData q{};
   for (uint16_t active : {0, 1}) {
-    ASSERT_EQ(c.Get(ZEP_QID_NUM_ACTIVE_TITLE_STREAMS, &q), ZEP_OK);
+    ASSERT_EQ(c.get(ZEP_QID_NUM_ACTIVE_TITLE_STREAMS, &q), ZEP_OK);
     EXPECT_EQ(q.value.u16 + q.size * 10 + q.valueType * 100, active + 320);
-    ASSERT_EQ(c.Activate(), ZEP_OK);
+    ASSERT_EQ(c.activate(), ZEP_OK);
   }
   for (uint32_t qid : {ZEP_QID_NUM_CONTAINER_TITLE, ZEP_QID_NUM_TITLE_STREAMS,
                        ZEP_QID_NUM_TITLEMEDIA_SUBTITLEMEDIA})
-    EXPECT_EQ(c.Get(qid, &q) * 10 + q.value.u16, 1) << qid;
-  EXPECT_EQ(c.Format().width * 1000 + c.Format().height, 640480u);
+    EXPECT_EQ(c.get(qid, &q) * 10 + q.value.u16, 1) << qid;
+  EXPECT_EQ(c.format().width * 1000 + c.format().height, 640480u);
   // Query answers by buffer size: the format record, the media record of 1056 bytes.
   uint8_t record[1056] = {};
   std::string answers;
@@ -169,86 +130,70 @@ TEST(SubtitleModule, AnswersQueries) {
                            {ZEP_QID_GET_TITLE_MEDIA_PROP, 24u},
                            {ZEP_QID_GET_SUBTITLE_MEDIA_PROP, 1055u},
                            {ZEP_QID_GET_SUBTITLE_MEDIA_PROP, 1056u}})
-    answers += std::to_string(c.GetInto(qid, record, size)) + " ";
+    answers += std::to_string(c.get_into(qid, record, size)) + " ";
   EXPECT_EQ(answers, "-10 0 0 0 " + std::to_string(ZEP_ERR_BUFFER_TOO_SMALL) + " 0 ");
   EXPECT_EQ(record[0], 0x10);
   // An SRT file has no codec private data: success without an answer.
   q.value.u64 = 77;
-  EXPECT_EQ(c.Get(ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA_SIZE, &q), ZEP_OK);
+  EXPECT_EQ(c.get(ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA_SIZE, &q), ZEP_OK);
   EXPECT_EQ(q.value.u64, 77u);
-  EXPECT_EQ(c.Get(ZEP_QID_GET_SRT_OUTPUT_TEXT, &q), ZEP_ERR_INVALID_QUERY_ID);
-  EXPECT_EQ(c.Get(ZEP_QID_SET_SRT_OUTPUT_TEXT, &q), ZEP_OK);
-  EXPECT_EQ(c.Set(ZEP_QID_SET_HTTP_AUTH, q), ZEP_OK);
-  EXPECT_EQ(c.Set(ZEP_QID_SET_INDX_TYPE, q), ZEP_ERR_INVALID_QUERY_ID);
-}
-
-TEST(SubtitleModule, TextOutputDeliversEveryEntry) {
-  Container c("t.srt", &kSrt);
-  ZEP_STATUS last = 0;
-  EXPECT_TRUE(c.ReadAll(&last).empty());  // the stream is not active yet
-  EXPECT_EQ(last, ZEP_WARN_NONFATAL);
-  ASSERT_EQ(c.Activate(), ZEP_OK);
-  ASSERT_EQ(c.SetTextOutput(1), ZEP_OK);
-  const Block third = {"<i>Third</i>", 50000000, 10000000};
-  EXPECT_EQ(c.ReadAll(&last),
-            (std::vector<Block>{
-                {"First\nline two", 10000000, 15000000}, {"Second", 32500000, 7500000}, third}));
-  EXPECT_EQ(last, ZEP_ERR_END_OF_STREAM);
-  EXPECT_EQ(c.block().data[c.block().size], 0);  // the rest of the buffer is cleared
-  // Positioning, then switching again starts over at the first entry.
-  int64_t t = 45000000;  // between the second and the third entry
-  EXPECT_EQ(L1SetPosition(c.get(), ZEP_BLOCK_SUBTITLE, 0, &t), ZEP_OK);
-  EXPECT_EQ(t, 50000000);
-  EXPECT_EQ(c.ReadAll(&last), std::vector<Block>{third});
-  EXPECT_EQ(L1SetPosition(c.get(), ZEP_BLOCK_SUBTITLE, 0, nullptr), -2);
-  ASSERT_EQ(c.SetTextOutput(1), ZEP_OK);
-  EXPECT_EQ(c.ReadAll(&last).size(), 3u);
+  EXPECT_EQ(c.get(ZEP_QID_GET_SRT_OUTPUT_TEXT, &q), ZEP_ERR_INVALID_QUERY_ID);
+  EXPECT_EQ(c.get(ZEP_QID_SET_SRT_OUTPUT_TEXT, &q), ZEP_OK);
+  EXPECT_EQ(c.set(ZEP_QID_SET_HTTP_AUTH, q), ZEP_OK);
+  EXPECT_EQ(c.set(ZEP_QID_SET_INDX_TYPE, q), ZEP_ERR_INVALID_QUERY_ID);
 }
 
 TEST(SubtitleModule, BitmapFrameSizes) {
   if (!HaveFont()) GTEST_SKIP() << "no font file " << kFont;
   // Positioning works in bitmap output (the packets' bytes are pinned by the
   // golden lists of the SRT files).
-  Container srt("b.srt", &kSrt);
-  ASSERT_EQ(srt.SetFont(kFont), ZEP_OK);
+  SubtitleFile srt("b.srt", &kSrt);
+  ASSERT_EQ(srt.set_font(kFont), ZEP_OK);
   int64_t t = 33000000;
-  EXPECT_EQ(L1SetPosition(srt.get(), ZEP_BLOCK_SUBTITLE, 0, &t), ZEP_OK);
+  EXPECT_EQ(L1SetPosition(srt.file.container(), ZEP_BLOCK_SUBTITLE, 0, &t), ZEP_OK);
   EXPECT_EQ(t, 32500000);
-  ASSERT_EQ(srt.ReadOne(), ZEP_OK);
-  EXPECT_EQ(std::string(srt.Packet().timeString), "[00:00:03.250-00:00:04.000]");
-  Container c("f.ass", &kAss);
-  ASSERT_EQ(c.SetFont(kFont), ZEP_OK);
+  ASSERT_EQ(srt.read_packet(), ZEP_OK);
+  EXPECT_EQ(std::string(srt.packet.timeString), "[00:00:03.250-00:00:04.000]");
+  SubtitleFile c("f.ass", &kAss);
+  ASSERT_EQ(c.set_font(kFont), ZEP_OK);
   // An ASS file names no frame size: its packets are made for 640 x 480.
-  ASSERT_EQ(c.ReadOne(), ZEP_OK);
-  EXPECT_FALSE(c.Packet().extraHeader);
-  EXPECT_EQ(std::string(c.Packet().timeString), "[00:00:01.500-00:00:03.000]");
-  ASSERT_EQ(c.SetFrame(960, 720), ZEP_OK);
-  EXPECT_EQ(c.Format().imageSize, 960u * 720 / 2);
-  ASSERT_EQ(c.ReadOne(), ZEP_OK);
-  EXPECT_TRUE(c.Packet().extraHeader);
-  EXPECT_EQ(std::memcmp(c.block().data + 53, "\x00\xFF\xFF\xFF", 4), 0);
-  EXPECT_EQ(c.block().time * 100 + c.block().duration, 4000000000LL + 12500000);
-  EXPECT_EQ(c.ReadOne(), ZEP_ERR_END_OF_STREAM);
+  ASSERT_EQ(c.read_packet(), ZEP_OK);
+  EXPECT_FALSE(c.packet.extraHeader);
+  EXPECT_EQ(std::string(c.packet.timeString), "[00:00:01.500-00:00:03.000]");
+  ASSERT_EQ(c.set_frame(960, 720), ZEP_OK);
+  EXPECT_EQ(c.format().imageSize, 960u * 720 / 2);
+  ASSERT_EQ(c.read_packet(), ZEP_OK);
+  EXPECT_TRUE(c.packet.extraHeader);
+  EXPECT_EQ(std::memcmp(c.last.data.data() + 53, "\x00\xFF\xFF\xFF", 4), 0);
+  EXPECT_EQ(c.last.time * 100 + c.last.duration, 4000000000LL + 12500000);
+  EXPECT_EQ(c.read_packet(), ZEP_ERR_END_OF_STREAM);
   // A frame size without a packet form fails the read.
-  ASSERT_EQ(c.SetTextOutput(0), ZEP_OK);  // a new reader: back to the first entry
-  ASSERT_EQ(c.SetFrame(720, 576), ZEP_OK);
-  EXPECT_EQ(c.ReadOne(), ZEP_ERR_BLOCK_READ_FAILURE);
-  Container missing("m.srt", &kSrt);
-  ASSERT_EQ(missing.SetFont("/nonexistent/font.ttf"), ZEP_OK);
-  EXPECT_EQ(missing.ReadOne(), ZEP_FAIL);
+  ASSERT_EQ(c.file.set(ZEP_QID_SET_SRT_OUTPUT_TEXT, 0),
+            ZEP_OK);  // a new reader: back to the first entry
+  ASSERT_EQ(c.set_frame(720, 576), ZEP_OK);
+  EXPECT_EQ(c.read_packet(), ZEP_ERR_BLOCK_READ_FAILURE);
+  SubtitleFile missing("m.srt", &kSrt);
+  ASSERT_EQ(missing.set_font("/nonexistent/font.ttf"), ZEP_OK);
+  EXPECT_EQ(missing.read_packet(), ZEP_FAIL);
 }
 
 namespace {
 
 // Entries in text output with the codec private text.
 std::vector<Block> ReadText(const std::string& path, std::string* codecPrivate = nullptr) {
-  Container c(path);
-  EXPECT_EQ(c.status(), ZEP_OK) << path;
-  EXPECT_EQ(c.SetTextOutput(1), ZEP_OK);
-  if (codecPrivate != nullptr) *codecPrivate = c.CodecPrivate();
-  EXPECT_EQ(c.Activate(), ZEP_OK);
+  SubtitleFile c(path);
+  EXPECT_EQ(c.file.open_status(), ZEP_OK) << path;
+  EXPECT_EQ(c.file.set(ZEP_QID_SET_SRT_OUTPUT_TEXT, 1), ZEP_OK);
+  ZepQueryData q{};
+  if (codecPrivate != nullptr && c.get(ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA_SIZE, &q) == ZEP_OK &&
+      q.valueType == ZEP_QTYPE_SIZE32) {
+    codecPrivate->assign(q.value.u32, '\0');
+    EXPECT_EQ(c.get_into(ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA, codecPrivate->data(), q.value.u32),
+              ZEP_OK);
+  }
+  EXPECT_EQ(c.activate(), ZEP_OK);
   ZEP_STATUS last = 0;
-  auto blocks = c.ReadAll(&last);
+  auto blocks = c.file.read_all(&last);
   EXPECT_EQ(last, ZEP_ERR_END_OF_STREAM);
   return blocks;
 }
@@ -269,7 +214,8 @@ void CompareWithFfmpeg(const std::string& path) {
     EXPECT_EQ(blocks[i].time, p["pts"].get<int64_t>() * num * 10000000 / den) << i;
     EXPECT_EQ(blocks[i].duration, p["duration"].get<int64_t>() * num * 10000000 / den) << i;
     EXPECT_EQ(blocks[i].data.size(), std::stoull(p["size"].get<std::string>())) << i;
-    joined += blocks[i].data;
+    EXPECT_EQ(blocks[i].type * 10 + blocks[i].stream, ZEP_BLOCK_SUBTITLE * 10u) << i;
+    joined.append(blocks[i].data.begin(), blocks[i].data.end());
   }
   EXPECT_EQ(joined, zeptest::command_output("ffmpeg -nostdin -v error -i '" + path +
                                             "' -map 0:0 -c copy -f data -"));

@@ -131,20 +131,6 @@ const std::string kTwoEntries =
 const Entries kTwoEntriesExpected = {{"Hello\nworld", 1500 * kMs, 3000 * kMs},
                                      {"Second €𝄞", 3723004 * kMs, 3725000 * kMs}};
 
-TEST(SrtReader, EntriesAndTheEndOfTheFile) {
-  Srt plain(kTwoEntries + "\n\n\n");
-  EXPECT_EQ(plain.status, ZEP_OK);
-  EXPECT_EQ(plain.All(), kTwoEntriesExpected);
-  ZepTextSubtitleEntry e;  // the end clears the entry (an empty text is not copied)
-  std::memset(&e, 0x55, sizeof e);
-  EXPECT_EQ(plain.reader.ReadEntry(&e), -9);
-  EXPECT_EQ(std::string(e.text) + std::to_string(e.start + e.end), "0");
-  EXPECT_EQ(Srt(with_line_ends(kTwoEntries, "\r")).All(), kTwoEntriesExpected);
-  Srt utf16(utf16_le_with_bom(with_line_ends(kTwoEntries, "\r\n")));
-  EXPECT_EQ(utf16.reader.encoding_marker(), 0xFFFEu);
-  EXPECT_EQ(utf16.All(), kTwoEntriesExpected);
-}
-
 TEST(SrtReader, DamagedAndOddEntries) {
   const std::string text =
       "1\n00:00:01.000 --> 00:00:02.000\nwrong separator\n\n"
@@ -234,24 +220,6 @@ TEST(AssReader, FieldsEntriesAndCodecPrivate) {
   EXPECT_EQ(file.reader.GetStreamFormat(&f), ZEP_FAIL);
   CASSReader missing;
   EXPECT_EQ(missing.Open(u"/nonexistent/dir/x.ass"), -3);
-}
-
-TEST(AssReader, SsaInUtf16EqualsItsUtf8Form) {
-  const std::string text =
-      "[Script Info]\nScriptType: v4.00\n\n[V4 Styles]\n"
-      "Format: Name, Fontname, TertiaryColour, AlphaLevel\nStyle: Default,Tahoma,&H0,0\n\n"
-      "[Events]\nFormat: Marked, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n"
-      "Dialogue: Marked=0,0:00:00.10,0:00:00.90,Default,,0,0,0,,Ünïcödé 𝄞 text\n"
-      "Dialogue: Marked=0,0:00:01.00,0:00:02.00,Default,,0,0,0,,{\\i1}second{\\i0}";
-  Ass utf8(text, "t.ssa");
-  const auto expected = utf8.All();
-  ASSERT_EQ(expected.size(), 2u);
-  EXPECT_EQ(expected[0].text, "0,Marked=0,Default,,0,0,0,,Ünïcödé 𝄞 text");
-  const uint32_t tag = utf8.reader.format_tag();
-  EXPECT_EQ(std::memcmp(&tag, "SSA", 4), 0);
-  Ass utf16(utf16_be_with_bom(text), "t.ssa");
-  EXPECT_EQ(utf16.All(), expected);
-  EXPECT_EQ(utf16.CodecPrivate(), utf8.CodecPrivate());
 }
 
 TEST(AssReader, DamagedAndOddEvents) {

@@ -1,5 +1,4 @@
-// The CLI's own byte handling: Annex B conversion, the H.264 codec header from
-// a configuration record, the codec id tables, the QSUB decoder of `subs --png`.
+// The CLI's own byte handling: Annex B conversion and the QSUB decoder of `subs --png`.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -7,7 +6,6 @@
 #include "qsub_builder.h"
 #include "tests/support/byte_writer.h"
 #include "tools/zepdemux/annexb.h"
-#include "tools/zepdemux/codec_tables.h"
 #include "tools/zepdemux/qsub_picture.h"
 
 namespace {
@@ -50,20 +48,6 @@ TEST(CliAnnexB, LengthsBecomeStartCodesAndDamageFails) {
   // Start codes already: unchanged.
   const Bytes annexb = {0, 0, 0, 1, 0x67, 1, 2, 3};
   EXPECT_EQ(framed(four, annexb), annexb);
-}
-
-TEST(CliCodecTables, AvcConfigurationRecordToHeader) {
-  ByteWriter record;
-  record.u8(1).u8(0x64).u8(0).u8(0x1F).u8(0xFF).u8(0xE1);
-  record.be16(4).bytes(Bytes{0x67, 0x64, 0x00, 0x1F});
-  record.u8(1).be16(3).bytes(Bytes{0x68, 0xEB, 0xE3});
-  const Bytes avcc = record.take();
-  EXPECT_EQ(
-      zepcli::avc_codec_header(avcc),
-      (std::vector<uint8_t>{0, 0, 0, 1, 0x67, 0x64, 0x00, 0x1F, 0, 0, 0, 1, 0x68, 0xEB, 0xE3}));
-  EXPECT_EQ(zepcli::avc_length_size(avcc), 4);
-  // A set longer than the record gives no header.
-  EXPECT_TRUE(zepcli::avc_codec_header(Bytes(avcc.begin(), avcc.begin() + 10)).empty());
 }
 
 // A 4 × 3 picture at 100,400. Rows 0 and 2: four pixels of 2 (two nibbles:
