@@ -27,11 +27,13 @@ class AviStructure : public AviTest {
 // By content when the file is there, else by extension (case, trailing blanks).
 TEST_F(AviStructure, ProbeAndOpenFailures) {
   const std::string d = dir_.path() + "/";
-  for (auto [name, expected] :
-       {std::pair{dir_.write("a.mkv", build_avi(basic_spec(2, 1))), 100u},
-        {dir_.write("b.avi", std::string("RIFF\0\0\0\0WAVEfmt ", 16)), 0u},
-        {d + "missing.avi  ", 100u}, {d + "missing.AVI", 100u}, {d + "missing.qsub", 100u},
-        {d + "missing.Avi", 0u}, {d + "missing", 0u}}) {
+  for (auto [name, expected] : {std::pair{dir_.write("a.mkv", build_avi(basic_spec(2, 1))), 100u},
+                                {dir_.write("b.avi", std::string("RIFF\0\0\0\0WAVEfmt ", 16)), 0u},
+                                {d + "missing.avi  ", 100u},
+                                {d + "missing.AVI", 100u},
+                                {d + "missing.qsub", 100u},
+                                {d + "missing.Avi", 0u},
+                                {d + "missing", 0u}}) {
     uint32_t s = 7;
     EXPECT_EQ(std::pair(probe(name, &s), s), std::pair(0, expected)) << name;
   }
@@ -82,10 +84,9 @@ TEST_F(AviStructure, NineAudioAndTwoVideoStreams) {
     EXPECT_EQ(std::pair(blocks[1 + i].stream, blocks[1 + i].data),
               std::pair(i < 8 ? i : 1u, spec.chunks[i < 8 ? 2 + i : 3 + i].data));
   ZepAudioMediaProp prop{};
-  ZepQueryData q{.size = sizeof prop, .value = {.ptr = &prop}};
-  ASSERT_EQ(L1GetInfo(f->container(), ZEP_QID_GET_AUDIO_MEDIA_PROP, &q, 2), 0);
+  ASSERT_EQ(f->into(ZEP_QID_GET_AUDIO_MEDIA_PROP, 2, &prop, sizeof prop), 0);
   EXPECT_EQ(zep::u16_to_utf8(prop.name), "audio 2");
-  EXPECT_EQ(L1GetInfo(f->container(), ZEP_QID_GET_AUDIO_MEDIA_PROP, &q, 8),
+  EXPECT_EQ(f->into(ZEP_QID_GET_AUDIO_MEDIA_PROP, 8, &prop, sizeof prop),
             ZEP_ERR_INDEX_OUT_OF_RANGE);
 }
 
@@ -96,13 +97,9 @@ TEST_F(AviStructure, InfoTextsOf255AndOf256Bytes) {
   auto f = open(spec);
   ASSERT_TRUE(f->ok());
   for (auto [qid, expected] : {std::pair{ZEP_QID_GET_TOOL_VERSION, std::string(255, 'a')},
-                               {ZEP_QID_GET_FORMAT_VERSION, "<null>"},
+                               {ZEP_QID_GET_FORMAT_VERSION, "(null)"},
                                {ZEP_QID_PROFILE_NAME, "pro"}}) {
-    ZepQueryData q{};
-    EXPECT_EQ(L1GetInfo(f->container(), qid, &q, 0), 0);
-    auto* s = static_cast<zep_wchar_t*>(q.value.ptr);
-    EXPECT_EQ(s ? zep::u16_to_utf8(s) : "<null>", expected);
-    if (s) zep_wcsfree(s, nullptr);
+    EXPECT_EQ(f->text(qid), expected) << qid;
   }
 }
 
@@ -171,32 +168,27 @@ TEST_F(AviStructure, QueriesBeforeAndAfterTheTitle) {
   char auth[] = "user:pw", back[16] = {};
   q = {.size = sizeof auth, .value = {.ptr = auth}};
   EXPECT_EQ(L1SetInfo(c, ZEP_QID_SET_HTTP_AUTH, &q, 0, 0), ZEP_ERR_REMOTE_FILE_UNSUPPORTED);
-  q = {.size = sizeof back, .value = {.ptr = back}};
-  EXPECT_EQ(L1GetInfo(c, ZEP_QID_GET_HTTP_AUTH, &q, 0), 0);
+  EXPECT_EQ(f.into(ZEP_QID_GET_HTTP_AUTH, 0, back, sizeof back), 0);
   EXPECT_STREQ(back, "user:pw");
   EXPECT_EQ(f.count(ZEP_QID_NUM_CONTAINER_TITLE), 1u);
   EXPECT_EQ((std::vector{L1SetTitle(c, 0), L1SetTitle(c, 0), L1SetTitle(c, 1)}),
             (std::vector{0, 0, ZEP_FAIL}));
   EXPECT_EQ(f.value64(ZEP_QID_TITLEMEDIA_FILE_OFFSET, 0), 0);
   ZepVideoStreamFormat v{};
-  q = {.size = sizeof v, .value = {.ptr = &v}};
-  ASSERT_EQ(L1GetInfo(c, ZEP_QID_VID_STREAM_FORMAT, &q, 0), 0);
+  ASSERT_EQ(f.into(ZEP_QID_VID_STREAM_FORMAT, 0, &v, sizeof v), 0);
   EXPECT_EQ(std::tuple(v.width, v.height, v.rate, v.scale), std::tuple(160u, 120u, 25u, 1u));
   ZepAudioStreamFormat a{};
-  q = {.size = 10, .value = {.ptr = &a}};
-  EXPECT_EQ(L1GetInfo(c, ZEP_QID_AUD_STREAM_FORMAT, &q, 0), ZEP_ERR_BUFFER_TOO_SMALL);
-  q.size = sizeof a;
-  EXPECT_EQ(L1GetInfo(c, ZEP_QID_AUD_STREAM_FORMAT, &q, 3), ZEP_ERR_INDEX_OUT_OF_RANGE);
+  EXPECT_EQ(f.into(ZEP_QID_AUD_STREAM_FORMAT, 0, &a, 10), ZEP_ERR_BUFFER_TOO_SMALL);
+  EXPECT_EQ(f.into(ZEP_QID_AUD_STREAM_FORMAT, 3, &a, sizeof a), ZEP_ERR_INDEX_OUT_OF_RANGE);
   for (uint32_t i = 0; i < 3; ++i) {
-    ASSERT_EQ(L1GetInfo(c, ZEP_QID_AUD_STREAM_FORMAT, &q, i), 0);
+    ASSERT_EQ(f.into(ZEP_QID_AUD_STREAM_FORMAT, i, &a, sizeof a), 0);
     EXPECT_EQ(std::pair(a.extraSize, Bytes(a.extra, a.extra + 4)),
               std::pair(uint16_t(Bytes{0, 30, 4}[i]), i == 2 ? Bytes{1, 2, 3, 4} : Bytes(4, 0)));
   }
   EXPECT_EQ(f.count(ZEP_QID_TITLEDATA_VIDEOFRAMECOUNT), 2u);
   EXPECT_EQ(f.value64(ZEP_QID_TITLEDATA_VIDEO_FRAME_FROM_TIME, 10000000) & 0xFFFFFFFF, 25);
   uint16_t rec[4] = {};
-  q = {.size = sizeof rec, .value = {.ptr = rec}};
-  ASSERT_EQ(L1GetInfo(c, ZEP_QID_GET_TITLE_MEDIA_PROP, &q, 0), 0);
+  ASSERT_EQ(f.into(ZEP_QID_GET_TITLE_MEDIA_PROP, 0, rec, sizeof rec), 0);
   EXPECT_EQ(std::vector<uint16_t>(rec, rec + 3), (std::vector<uint16_t>{16, 1, 3}));
 }
 
@@ -212,9 +204,12 @@ TEST_F(AviStructure, CoverAndOversizedOrTruncatedChunks) {
   EXPECT_EQ(cover->read_all().size(), 12u);
   std::vector<Bytes> files;
   // Name, cover, first chunk, hdrl and RIFF past the end of the file; an empty movi.
-  for (auto [id, offset, size] : {std::tuple{"strn", 4, 0xFFFFFFF0u}, {"dpic", 4, 0xFFFFFFF0u},
-                                  {"00dc", 4, 0xFFFFFFFFu}, {"hdrl", -4, 0xFFFFFFF0u},
-                                  {"AVI ", -4, 0xFFFFFFFFu}, {"movi", -4, 0u}}) {
+  for (auto [id, offset, size] : {std::tuple{"strn", 4, 0xFFFFFFF0u},
+                                  {"dpic", 4, 0xFFFFFFF0u},
+                                  {"00dc", 4, 0xFFFFFFFFu},
+                                  {"hdrl", -4, 0xFFFFFFF0u},
+                                  {"AVI ", -4, 0xFFFFFFFFu},
+                                  {"movi", -4, 0u}}) {
     files.push_back(good);
     put_le32(files.back(), find_id(good, id) + offset, size);
   }

@@ -26,6 +26,15 @@ uint32_t AviFile::count(uint32_t qid, uint32_t index) {
   return ZEP_QID_VALUE_TYPE(qid) == ZEP_QTYPE_COUNT16 ? q.value.u16 : q.value.u32;
 }
 
+std::string AviFile::text(uint32_t qid, uint32_t index) {
+  ZepQueryData q{};
+  if (L1GetInfo(container_, qid, &q, index) < 0) return "(failed)";
+  if (!q.value.ptr) return "(null)";
+  std::string s = zep::u16_to_utf8(static_cast<const char16_t*>(q.value.ptr));
+  zep_wcsfree(static_cast<zep_wchar_t*>(q.value.ptr), nullptr);
+  return s;
+}
+
 int64_t AviFile::value64(uint32_t qid, int64_t in, ZEP_STATUS* status, uint32_t index) {
   ZepQueryData q{};
   q.value.i64 = in;

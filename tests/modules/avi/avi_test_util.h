@@ -37,6 +37,16 @@ class AviFile {
   bool ok() const { return container_ && openStatus_ >= 0 && titleStatus_ >= 0; }
 
   uint32_t count(uint32_t qid, uint32_t index = 0);
+  // A text query as UTF-8: "(null)" for a null string, "(failed)" for a failure.
+  std::string text(uint32_t qid, uint32_t index = 0);
+  // A record or buffer query into `out` of `size` bytes; the size stored into *stored.
+  ZEP_STATUS into(uint32_t qid, uint32_t index, void* out, uint32_t size,
+                  uint32_t* stored = nullptr) {
+    ZepQueryData q{.size = size, .value = {.ptr = out}};
+    const ZEP_STATUS s = L1GetInfo(container_, qid, &q, index);
+    if (stored) *stored = q.size;
+    return s;
+  }
   int64_t value64(uint32_t qid, int64_t in, ZEP_STATUS* status = nullptr, uint32_t index = 0);
   ZEP_STATUS set(uint32_t qid, uint32_t value) {
     ZepQueryData q{};

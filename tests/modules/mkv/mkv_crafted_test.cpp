@@ -40,15 +40,6 @@ std::string row(const T&... values) {
   ((out << values << ' '), ...);
   return out.str();
 }
-// A text query as UTF-8; "(null)" for a null string.
-std::string text(ContainerFile& f, uint32_t qid, uint32_t index = 0) {
-  ZepQueryData q{};
-  if (L1GetInfo(f.container(), qid, &q, index) < 0) return "(failed)";
-  if (!q.value.ptr) return "(null)";
-  std::string s = zep::u16_to_utf8(static_cast<const char16_t*>(q.value.ptr));
-  zep_wcsfree(static_cast<zep_wchar_t*>(q.value.ptr), nullptr);
-  return s;
-}
 // A value in the width of the QID's type; the pattern it starts as catches short writes.
 int64_t get(ContainerFile& f, uint32_t qid, uint32_t index = 0) {
   ZepQueryData q{};
@@ -57,18 +48,10 @@ int64_t get(ContainerFile& f, uint32_t qid, uint32_t index = 0) {
   const uint32_t type = ZEP_QID_VALUE_TYPE(qid);
   return type == ZEP_QTYPE_COUNT16 ? q.value.u16 : type <= 6 ? q.value.u32 : q.value.i64;
 }
-// A record or buffer query into `out` of `size` bytes.
-ZEP_STATUS into(ContainerFile& f, uint32_t qid, uint32_t index, void* out, uint32_t size,
-                uint32_t* stored = nullptr) {
-  ZepQueryData q{.size = size};
-  q.value.ptr = out;
-  const ZEP_STATUS s = L1GetInfo(f.container(), qid, &q, index);
-  return stored ? *stored = q.size, s : s;
-}
 template <typename R>
 R record(ContainerFile& f, uint32_t qid, uint32_t index = 0) {
   R r{};
-  EXPECT_GE(into(f, qid, index, &r, sizeof r), 0) << std::hex << qid << " " << index;
+  EXPECT_GE(f.into(qid, index, &r, sizeof r), 0) << std::hex << qid << " " << index;
   return r;
 }
 
@@ -103,9 +86,9 @@ TEST_F(MkvCrafted, TrackRecordsFromTheTrackEntries) {
              {E::str(kName, "Commentary"),
               E(kAudio, {E::flt(kSamplingFrequency, 24000), E::flt(kOutputSamplingFrequency, 48000),
                          E::uint(kChannels, 2)})})}));
-  EXPECT_EQ(row(text(*f, ZEP_QID_CONTAINER_TITLE_NAME), text(*f, ZEP_QID_CONTAINER_MUX_APP),
-                text(*f, ZEP_QID_CONTAINER_WRITE_APP), text(*f, ZEP_QID_SUB_CODEC_ID),
-                text(*f, ZEP_QID_AUD_CODEC_ID), text(*f, ZEP_QID_AUD_STREAM_NAME)),
+  EXPECT_EQ(row(f->text(ZEP_QID_CONTAINER_TITLE_NAME), f->text(ZEP_QID_CONTAINER_MUX_APP),
+                f->text(ZEP_QID_CONTAINER_WRITE_APP), f->text(ZEP_QID_SUB_CODEC_ID),
+                f->text(ZEP_QID_AUD_CODEC_ID), f->text(ZEP_QID_AUD_STREAM_NAME)),
             "Crafted ebml_builder (null) S_SSA A_AAC/MPEG4/LC/SBR Commentary ");
   EXPECT_EQ(
       row(get(*f, ZEP_QID_TITLE_DURATION), get(*f, ZEP_QID_NUM_TITLE_STREAMS),
@@ -119,7 +102,7 @@ TEST_F(MkvCrafted, TrackRecordsFromTheTrackEntries) {
   // The AudioSpecificConfig made from the CodecID and Audio: LC at 24 kHz, 2 channels, SBR to 48.
   uint8_t config[8] = {};
   uint32_t stored = 0;
-  ASSERT_GE(into(*f, ZEP_QID_AUDIO_CODEC_PRIVATE_DATA, 0, config, sizeof config, &stored), 0);
+  ASSERT_GE(f->into(ZEP_QID_AUDIO_CODEC_PRIVATE_DATA, 0, config, sizeof config, &stored), 0);
   EXPECT_EQ(Bytes(config, config + stored), (Bytes{0x13, 0x10, 0x56, 0xE5, 0x98}));
   const auto sub = record<ZepSubtitleStreamFormat>(*f, ZEP_QID_SUB_STREAM_FORMAT);
   const auto v = record<ZepVideoStreamFormat>(*f, ZEP_QID_VID_STREAM_FORMAT);
@@ -151,9 +134,9 @@ Rows chapter_rows(ContainerFile& f) {
     EXPECT_EQ(get(f, ZEP_QID_CHAPTERS_CHAPTER_STARTTIME, n), c.start) << n;
     EXPECT_EQ(get(f, ZEP_QID_CHAPTERS_CHAPTER_ENDTIME, n), c.end) << n;
     out.push_back(row(c.uid, c.start, c.end, c.playlistOffset, c.depth, c.childCount, c.flags,
-                      text(f, ZEP_QID_CHAPTERS_CHAPTER_NAME, n),
-                      text(f, ZEP_QID_CHAPTERS_CHAPTER_LANG, n),
-                      text(f, ZEP_QID_CHAPTERS_CHAPTER_COUNTRY, n)));
+                      f.text(ZEP_QID_CHAPTERS_CHAPTER_NAME, n),
+                      f.text(ZEP_QID_CHAPTERS_CHAPTER_LANG, n),
+                      f.text(ZEP_QID_CHAPTERS_CHAPTER_COUNTRY, n)));
   }
   return out;
 }
@@ -231,7 +214,7 @@ TEST_F(MkvCrafted, TagsTargetsAndNestedSimpleTags) {
   EXPECT_EQ(get(*f, ZEP_QID_TAGS_GET_NUMTAGS), 2);
   ASSERT_GE(f->set(ZEP_QID_TAGS_SET_CURRENTTAGIDX, 0), 0);
   ZepTagInfo small{};
-  EXPECT_LT(into(*f, ZEP_QID_TAGS_GET_INFO, 0, &small, sizeof small - 1), 0);
+  EXPECT_LT(f->into(ZEP_QID_TAGS_GET_INFO, 0, &small, sizeof small - 1), 0);
   EXPECT_EQ(tag(0), "2 2 0 1 0 ");
   EXPECT_EQ(row(get(*f, ZEP_QID_TAGS_GET_TAG_TARGET_TRACK, 1),
                 get(*f, ZEP_QID_TAGS_GET_TAG_TARGET_CHAPTER, 0)),
@@ -246,15 +229,15 @@ TEST_F(MkvCrafted, TagsTargetsAndNestedSimpleTags) {
             "20 0 ");
   char16_t value[32], other[32];
   std::fill(std::begin(value), std::end(value), u'#');
-  into(*f, ZEP_QID_TAGS_GET_SIMPLETAG_NAME, 0, value, 8);  // too small: nothing past 8 bytes
+  f->into(ZEP_QID_TAGS_GET_SIMPLETAG_NAME, 0, value, 8);  // too small: nothing past 8 bytes
   EXPECT_EQ(std::u16string(value + 4, 28), std::u16string(28, u'#'));
-  into(*f, ZEP_QID_TAGS_GET_SIMPLETAG_NAME, 0, value, sizeof value);
-  into(*f, ZEP_QID_TAGS_GET_SIMPLETAG_STRING, 0, other, sizeof other);
+  f->into(ZEP_QID_TAGS_GET_SIMPLETAG_NAME, 0, value, sizeof value);
+  f->into(ZEP_QID_TAGS_GET_SIMPLETAG_STRING, 0, other, sizeof other);
   EXPECT_EQ(std::u16string(value) + u" " + other, u"SORT_WITH One");
   EXPECT_EQ(simple(ZEP_QID_TAGS_GET_SIMPLETAGINFO_BYINDEX, 1), "2 -1 0 0 12 0 0 3 0 ");
   ASSERT_GE(f->set(ZEP_QID_TAGS_SET_SIMPLETAGID, 2), 0);
   uint8_t binary[3] = {};
-  into(*f, ZEP_QID_TAGS_GET_SIMPLETAG_BINARY, 0, binary, sizeof binary);
+  f->into(ZEP_QID_TAGS_GET_SIMPLETAG_BINARY, 0, binary, sizeof binary);
   EXPECT_EQ(Bytes(binary, binary + 3), (Bytes{1, 2, 3}));
   EXPECT_LT(f->set(ZEP_QID_TAGS_SET_CURRENTTAGIDX, 2), 0);
   ASSERT_GE(f->set(ZEP_QID_TAGS_SET_CURRENTTAGIDX, 1), 0);
@@ -401,8 +384,8 @@ TEST_F(MkvCrafted, DamagedFilesOpenAsFarAsTheyGo) {
       if (!f->container() || titleStatus_ < 0) continue;
       ZepChapterProp chapter{};
       ZepAttachmentInfo attachment{};
-      into(*f, ZEP_QID_CHAPTERS_GET_CHAPTER_PROP, 0, &chapter, sizeof chapter);
-      into(*f, ZEP_QID_GET_ATTACHMENTINFO, 0, &attachment, sizeof attachment);
+      f->into(ZEP_QID_CHAPTERS_GET_CHAPTER_PROP, 0, &chapter, sizeof chapter);
+      f->into(ZEP_QID_GET_ATTACHMENTINFO, 0, &attachment, sizeof attachment);
       const auto blocks = f->read_all(nullptr, 100);
       ASSERT_LE(blocks.size(), reference.size()) << kind << " at " << cut;
       // Garbage may read as blocks; zeros may fall in the last payload; a cut block never comes.

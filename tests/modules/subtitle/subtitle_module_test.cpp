@@ -40,10 +40,6 @@ struct SubtitleFile {
   explicit SubtitleFile(const std::string& name, const std::string* content = nullptr)
       : file(content != nullptr ? dir.write(name, *content) : name, false) {}
   ZEP_STATUS get(uint32_t qid, ZepQueryData* q) { return L1GetInfo(file.container(), qid, q, 0); }
-  ZEP_STATUS get_into(uint32_t qid, void* buffer, uint32_t size) {
-    ZepQueryData q{.size = size, .value = {.ptr = buffer}};
-    return get(qid, &q);
-  }
   ZEP_STATUS set(uint32_t qid, ZepQueryData q) {
     return L1SetInfo(file.container(), qid, &q, 0, 0);
   }
@@ -56,7 +52,7 @@ struct SubtitleFile {
   }
   ZepTextSubtitleFormat format() {
     ZepTextSubtitleFormat f{};
-    EXPECT_EQ(get_into(ZEP_QID_SUB_STREAM_FORMAT, &f, sizeof f), ZEP_OK);
+    EXPECT_EQ(file.into(ZEP_QID_SUB_STREAM_FORMAT, 0, &f, sizeof f), ZEP_OK);
     return f;
   }
   ZEP_STATUS set_frame(uint32_t width, uint32_t height) {
@@ -130,7 +126,7 @@ TEST(SubtitleModule, AnswersQueries) {
                            {ZEP_QID_GET_TITLE_MEDIA_PROP, 24u},
                            {ZEP_QID_GET_SUBTITLE_MEDIA_PROP, 1055u},
                            {ZEP_QID_GET_SUBTITLE_MEDIA_PROP, 1056u}})
-    answers += std::to_string(c.get_into(qid, record, size)) + " ";
+    answers += std::to_string(c.file.into(qid, 0, record, size)) + " ";
   EXPECT_EQ(answers, "-10 0 0 0 " + std::to_string(ZEP_ERR_BUFFER_TOO_SMALL) + " 0 ");
   EXPECT_EQ(record[0], 0x10);
   // An SRT file has no codec private data: success without an answer.
@@ -188,8 +184,9 @@ std::vector<Block> ReadText(const std::string& path, std::string* codecPrivate =
   if (codecPrivate != nullptr && c.get(ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA_SIZE, &q) == ZEP_OK &&
       q.valueType == ZEP_QTYPE_SIZE32) {
     codecPrivate->assign(q.value.u32, '\0');
-    EXPECT_EQ(c.get_into(ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA, codecPrivate->data(), q.value.u32),
-              ZEP_OK);
+    EXPECT_EQ(
+        c.file.into(ZEP_QID_SUBTITLE_CODEC_PRIVATE_DATA, 0, codecPrivate->data(), q.value.u32),
+        ZEP_OK);
   }
   EXPECT_EQ(c.activate(), ZEP_OK);
   ZEP_STATUS last = 0;
