@@ -21,7 +21,6 @@ ByteWriter& ByteWriter::le64(uint64_t v) { return le32(uint32_t(v)).le32(uint32_
 ByteWriter& ByteWriter::be16(uint16_t v) { return u8(v >> 8).u8(v & 0xFF); }
 ByteWriter& ByteWriter::be24(uint32_t v) { return u8((v >> 16) & 0xFF).be16(v & 0xFFFF); }
 ByteWriter& ByteWriter::be32(uint32_t v) { return be16(v >> 16).be16(v & 0xFFFF); }
-ByteWriter& ByteWriter::be64(uint64_t v) { return be32(uint32_t(v >> 32)).be32(uint32_t(v)); }
 ByteWriter& ByteWriter::text(std::string_view s) { return bytes(s.data(), s.size()); }
 ByteWriter& ByteWriter::bytes(const Bytes& b) { return bytes(b.data(), b.size()); }
 ByteWriter& ByteWriter::bytes(const void* data, size_t size) {
@@ -36,9 +35,6 @@ ByteWriter& ByteWriter::fill(uint8_t value, size_t count) {
 }
 void ByteWriter::patch_le32(size_t offset, uint32_t v) {
   for (int i = 0; i < 4; ++i) data_.at(offset + i) = uint8_t(v >> (8 * i));
-}
-void ByteWriter::patch_be32(size_t offset, uint32_t v) {
-  for (int i = 0; i < 4; ++i) data_.at(offset + i) = uint8_t(v >> (8 * (3 - i)));
 }
 void ByteWriter::patch_le64(size_t offset, uint64_t v) {
   patch_le32(offset, uint32_t(v));

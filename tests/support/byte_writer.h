@@ -22,7 +22,6 @@ class ByteWriter {
   ByteWriter& be16(uint16_t v);
   ByteWriter& be24(uint32_t v);
   ByteWriter& be32(uint32_t v);
-  ByteWriter& be64(uint64_t v);
   // Four characters (a FourCC) or any text, without terminator.
   ByteWriter& text(std::string_view s);
   ByteWriter& bytes(const Bytes& b);
@@ -32,7 +31,6 @@ class ByteWriter {
 
   // Overwrite an already written field.
   void patch_le32(size_t offset, uint32_t v);
-  void patch_be32(size_t offset, uint32_t v);
   void patch_le64(size_t offset, uint64_t v);
 
   size_t size() const { return data_.size(); }

@@ -34,6 +34,29 @@ TEST_F(AviRead, FailedReadLeavesTheStateAsItWas) {
   }
 }
 
+// Audio times: dwSampleSize 0 one block per chunk, else by size; nBlockAlign 1152: MPEG frames.
+TEST_F(AviRead, AudioChunksAreTimedByTheStreamHeader) {
+  for (auto [name, stream, bytes, time] :
+       {std::tuple{"ac3", audio_stream(0x2000, 4, 125, 0, 1, 24000, 48000), 768, 320000.0},
+        {"pcm_sample_rate", audio_stream(1, 1, 44100, 2, 2, 88200, 44100, 1), 3528, 400000.0},
+        {"mp3_byte_rate", audio_stream(0x55, 1, 16000, 1, 1, 16000), 1600, 1e6},
+        {"mp3_1152", audio_stream(0x55, 1152, 44100, 1, 1152), 417, 1152.0 * 1e7 / 44100}}) {
+    SCOPED_TRACE(name);
+    AviFileSpec spec = basic_spec(0, 1, false);
+    spec.streams.push_back(stream);
+    for (uint32_t i = 0; i < 5; ++i) {
+      spec.chunks.push_back({0, "dc", mpeg4_frame(i == 0, i), i == 0, 0});
+      spec.chunks.push_back({1, "wb", pattern_bytes(i, size_t(bytes)), true, 0});
+    }
+    auto blocks = open(spec)->read_all();
+    ASSERT_EQ(blocks.size(), 10u);
+    for (uint32_t i = 0; i < 5; ++i)
+      EXPECT_EQ(std::pair(blocks[2 * i + 1].time, blocks[2 * i + 1].duration),
+                std::pair(int64_t(i * time), int64_t(time)))
+          << i;
+  }
+}
+
 // A JPEG picture's start of image, then filler: no key-frame marker at all.
 Bytes jpeg_frame(bool, uint32_t seed, size_t size) {
   Bytes b = pattern_bytes(seed, size);
@@ -120,6 +143,15 @@ TEST_P(AviIndexes, ReadsEverythingAndSeeksToKeyFrames) {
         << i;
   Block b;  // past the end the answer stays the same
   EXPECT_EQ(f->read(&b), ZEP_ERR_END_OF_STREAM);
+  // Nothing active: no blocks; walks by stream follow one stream across the segments.
+  EXPECT_EQ(open(spec, false)->read(&b), ZEP_ERR_END_OF_STREAM);
+  auto g = open(spec, false);
+  for (uint32_t type : {ZEP_BLOCK_AUDIO, ZEP_BLOCK_VIDEO}) {
+    for (size_t n = type == ZEP_BLOCK_AUDIO; n < spec.chunks.size(); n += 2)
+      ASSERT_EQ(std::pair(g->read_stream(type, 0, &b), b.data), std::pair(0, spec.chunks[n].data));
+    EXPECT_EQ(g->read_stream(type, 0, &b), ZEP_ERR_END_OF_STREAM);
+  }
+  EXPECT_EQ(g->read_stream(ZEP_BLOCK_AUDIO, 1, &b), ZEP_ERR_INVALID_STREAM);
   for (int64_t frame : {17, 0, 59, 40})
     seek_and_resume(*f, spec, frame * kFrame + (frame == 17 ? 5 : 0), frame / 10 * 10 * kFrame);
   bool odml = c.index == AviFileSpec::kOdml || c.index == AviFileSpec::kOdmlType1;

@@ -16,27 +16,6 @@ using clitest::run_cli;
 using clitest::shell_quote;
 using nlohmann::json;
 
-const char kSrt[] =
-    "1\n00:00:00,500 --> 00:00:01,500\nHello\n\n2\n00:00:02,000 --> 00:00:03,000\nWorld\n";
-const char kSimpleChapters[] =
-    "CHAPTER01=00:00:00.000\nCHAPTER01NAME=Intro\nCHAPTER02=00:00:01.250\nCHAPTER02NAME=Main part\n"
-    "CHAPTER03=00:00:03.000\nCHAPTER03NAME=End\n";
-const char kGlobalTags[] =
-    R"(<?xml version="1.0"?><Tags><Tag><Targets><TargetTypeValue>50</TargetTypeValue></Targets>
-<Simple><Name>ARTIST</Name><String>Some One</String><Simple><Name>SORT_WITH</Name><String>One, Some</String></Simple></Simple>
-<Simple><Name>COMMENT</Name><String>Grüße</String><TagLanguage>ger</TagLanguage></Simple></Tag></Tags>)";
-// A hidden edition, then the default one with a nested and a hidden chapter.
-const char kEditions[] =
-    R"(<?xml version="1.0"?><Chapters><EditionEntry><EditionUID>1001</EditionUID><EditionFlagHidden>1</EditionFlagHidden>
-<ChapterAtom><ChapterUID>11</ChapterUID><ChapterTimeStart>00:00:00.000</ChapterTimeStart><ChapterDisplay><ChapterString>Whole</ChapterString><ChapterLanguage>eng</ChapterLanguage></ChapterDisplay></ChapterAtom></EditionEntry>
-<EditionEntry><EditionUID>1002</EditionUID><EditionFlagDefault>1</EditionFlagDefault><ChapterAtom><ChapterUID>21</ChapterUID><ChapterTimeStart>00:00:00.000</ChapterTimeStart><ChapterTimeEnd>00:00:02.000</ChapterTimeEnd>
- <ChapterDisplay><ChapterString>Erster Teil</ChapterString><ChapterLanguage>ger</ChapterLanguage><ChapterCountry>de</ChapterCountry></ChapterDisplay>
- <ChapterAtom><ChapterUID>22</ChapterUID><ChapterTimeStart>00:00:00.500</ChapterTimeStart><ChapterTimeEnd>00:00:01.000</ChapterTimeEnd><ChapterDisplay><ChapterString>Nested</ChapterString><ChapterLanguage>ger</ChapterLanguage></ChapterDisplay></ChapterAtom></ChapterAtom>
- <ChapterAtom><ChapterUID>23</ChapterUID><ChapterTimeStart>00:00:02.000</ChapterTimeStart><ChapterTimeEnd>00:00:03.500</ChapterTimeEnd><ChapterFlagHidden>1</ChapterFlagHidden><ChapterDisplay><ChapterString>Hidden one</ChapterString><ChapterLanguage>eng</ChapterLanguage></ChapterDisplay></ChapterAtom></EditionEntry></Chapters>)";
-const char kEditionTag[] =
-    R"(<?xml version="1.0"?><Tags><Tag><Targets><EditionUID>1002</EditionUID></Targets>
-<Simple><Name>COMMENT</Name><String>Second edition</String></Simple></Tag></Tags>)";
-
 class CliMkv : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -54,12 +33,10 @@ class CliMkv : public ::testing::Test {
   static std::string q(const std::string& name) { return shell_quote(path(name)); }
 
   static bool make_files() {
-    for (const auto& [name, text] : {std::pair{"subs.srt", kSrt},
-                                     {"chapters.txt", kSimpleChapters},
-                                     {"tags.xml", kGlobalTags},
-                                     {"editions.xml", kEditions},
-                                     {"edition_tag.xml", kEditionTag}})
-      dir_->write(name, std::string_view(text));
+    // The subtitles, chapters and tags that mkvmerge muxes in, from mkv_inputs/.
+    for (const auto& input : std::filesystem::directory_iterator(
+             std::string(ZEP_SOURCE_DIR) + "/tests/tools/zepdemux/mkv_inputs"))
+      std::filesystem::copy(input.path(), path(input.path().filename()));
     // Attachments: bytes of our own as a font and as a blob.
     zeptest::Bytes font(5000), blob(3000);
     for (size_t i = 0; i < font.size(); ++i)
