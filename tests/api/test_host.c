@@ -20,21 +20,25 @@ static void host_free(void* context, void* pointer) {
   free(pointer);
 }
 
-static void record(char (*list)[256], int* count, const char* format, va_list args) {
-  if (*count >= 64) return;
-  vsnprintf(list[(*count)++], sizeof list[0], format, args);
-}
-
 #if defined(__GNUC__) || defined(__clang__)
 #define PRINTF_LIKE __attribute__((format(printf, 2, 3)))
+#define VPRINTF_LIKE __attribute__((format(printf, 4, 0)))
 #else
 #define PRINTF_LIKE
+#define VPRINTF_LIKE
 #endif
+
+/* Appends a formatted message to `list` while it has room. */
+VPRINTF_LIKE static void record(char (*list)[256], int capacity, int* count, const char* format,
+                                va_list args) {
+  if (*count >= capacity) return;
+  vsnprintf(list[(*count)++], sizeof list[0], format, args);
+}
 PRINTF_LIKE static void host_err(void* context, const char* format, ...) {
   test_host* host = (test_host*)context;
   va_list args;
   va_start(args, format);
-  record(host->messages, &host->message_count, format, args);
+  record(host->messages, (int)COUNT(host->messages), &host->message_count, format, args);
   va_end(args);
 }
 
@@ -42,7 +46,7 @@ PRINTF_LIKE static void host_wrn(void* context, const char* format, ...) {
   test_host* host = (test_host*)context;
   va_list args;
   va_start(args, format);
-  record(host->warnings, &host->warning_count, format, args);
+  record(host->warnings, (int)COUNT(host->warnings), &host->warning_count, format, args);
   va_end(args);
 }
 
