@@ -131,11 +131,23 @@ int first_nal_byte_after_start_code(const uint8_t* data, uint32_t size) {
   return -1;
 }
 
+// A time computed in floating point, held to what an int64_t can carry: a
+// damaged file's times may be anywhere in the range, and the 27 MHz clock
+// runs 2.7 times faster than the 100 ns one.
+int64_t held_time(double v) {
+  if (!(v == v)) return 0;
+  if (v >= 9223372036854775807.0) return INT64_MAX;
+  if (v <= -9223372036854775808.0) return INT64_MIN;
+  return static_cast<int64_t>(v);
+}
+
 void fill_time_record(Parser* parser, int64_t start27, int64_t duration, uint32_t size) {
   zep_time_info_t& t = parser->timeRecord;
   std::memset(&t, 0, sizeof t);
   t.start_time = start27;
-  t.end_time = start27 + static_cast<int64_t>(double(duration) * 2.7);
+  const int64_t length27 = held_time(double(duration) * 2.7);
+  if (__builtin_add_overflow(start27, length27, &t.end_time))
+    t.end_time = length27 < 0 ? INT64_MIN : INT64_MAX;
   t.size = size;
   t.valid = 1;
   t.start_time_valid = start27 >= 0 ? 1 : 0;
@@ -148,7 +160,7 @@ int64_t fail(Parser* parser) {
 
 }  // namespace
 
-int64_t to_27mhz(int64_t time) { return static_cast<int64_t>(double(time) / 1e7 * 2.7e7 + 0.5); }
+int64_t to_27mhz(int64_t time) { return held_time(double(time) / 1e7 * 2.7e7 + 0.5); }
 
 int parser_read_block(Parser* parser, uint32_t* blockType, uint32_t* stream, uint64_t* byteTotal) {
   Instance* demux = parser->demux;

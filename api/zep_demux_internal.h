@@ -136,7 +136,7 @@ int64_t parser_read_and_deliver(Parser* parser, zep_block_info_t* callerRecord,
 // The auxiliary-information function installed in pull-mode outputs.
 int32_t pull_auxinfo(bufstream* self, uint32_t offset, uint32_t infoId, void* infoPtr,
                      uint32_t infoSize);
-// 100 ns to 27 MHz, rounded.
+// 100 ns to 27 MHz, rounded, held at the ends of the int64 range.
 int64_t to_27mhz(int64_t time);
 
 }  // namespace zep::api

@@ -115,6 +115,19 @@ TEST_F(ParserTest, PushCopiesInChunksThenAnnouncesTheBlock) {
   EXPECT_EQ(zepDemuxPush(demux, p), 10000);
 }
 
+// A damaged file's times near the end of the range: the 27 MHz start and end
+// are held there instead of overflowing (found by the API fuzz campaign).
+TEST_F(ParserTest, HugeTimesAreHeldInTheTwentySevenMegahertzClock) {
+  scenario.titles[0].blocks = {
+      block(ZEP_BLOCK_VIDEO, 0, pattern(10, 1), INT64_MAX / 2, 400000, true),
+      block(ZEP_BLOCK_VIDEO, 0, pattern(10, 2), 0, INT64_MAX, true)};
+  push_all(open_with_streams());
+  ASSERT_EQ(video.block_count, 2u);
+  EXPECT_EQ((std::vector{get(video.blocks[0].info.start_time), get(video.blocks[0].time.end_time),
+                         get(video.blocks[1].info.start_time), get(video.blocks[1].time.end_time)}),
+            (std::vector<int64_t>{INT64_MAX, INT64_MAX, 0, INT64_MAX}));
+}
+
 TEST_F(ParserTest, OutputsThatRefuseBytesOrInformationFail) {
   const int32_t p = open_with_streams();
   video.refuse_after = 5000;
