@@ -98,9 +98,8 @@ TEST_F(AviStructure, InfoTextsOf255AndOf256Bytes) {
   ASSERT_TRUE(f->ok());
   for (auto [qid, expected] : {std::pair{ZEP_QID_GET_TOOL_VERSION, std::string(255, 'a')},
                                {ZEP_QID_GET_FORMAT_VERSION, "(null)"},
-                               {ZEP_QID_PROFILE_NAME, "pro"}}) {
+                               {ZEP_QID_PROFILE_NAME, "pro"}})
     EXPECT_EQ(f->text(qid), expected) << qid;
-  }
 }
 
 // idx1 before movi; a text stream counted; no strh, strn as strh, no strf, hdrl, strl.

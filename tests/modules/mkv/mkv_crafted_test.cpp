@@ -270,6 +270,22 @@ TEST_F(MkvCrafted, KeyFlagsTimesAndDurationsOfBlocks) {
             "9950000 1 0 1 0 1  333333 500000 ");
 }
 
+// A lace whose first frame is longer than the block and an empty Void are passed over; track
+// numbers with a gap (1, 2, 5) keep their blocks.
+TEST_F(MkvCrafted, DamagedBlocksArePassedOverAndGappedTrackNumbersPlay) {
+  const Bytes laceTooLong = {0x81, 0, 0, 0x02, 1, 250, 1, 2};
+  auto f = open(segment_file(mkv_info(), {audio(1), audio(2), audio(5)},
+                             {mkv_cluster(0, {E::bin(kSimpleBlock, laceTooLong), E::bin(kVoid, {}),
+                                              mkv_simple_block(5, 1, kBlockKey, {{5}}),
+                                              mkv_simple_block(1, 2, kBlockKey, {{1}})})}),
+                true);
+  ZEP_STATUS last = 0;
+  auto blocks = f->read_all(&last);
+  EXPECT_EQ(last, ZEP_ERR_END_OF_STREAM);
+  ASSERT_EQ(blocks.size(), 2u);  // track number 5 is the third audio track
+  EXPECT_EQ(row(blocks[0].stream, int(blocks[0].data.at(0))), "2 5 ");
+}
+
 Bytes deflate(const Bytes& in) {
   uLongf size = compressBound(uLong(in.size()));
   Bytes out(size);
