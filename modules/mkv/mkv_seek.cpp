@@ -247,7 +247,10 @@ void scan_clusters(MkvContainer& c, int64_t target) {
             break;
           }
           if (cid == id::kCluster && child != dataPos) break;
-          child = c.source.tell() + csize;
+          // Held at the Segment's end: a damaged size near 2^64 would wrap
+          // the sum back before this child and walk the same bytes forever.
+          const uint64_t childData = c.source.tell();
+          child = childData + std::min(csize, end - std::min(end, childData));
         }
         at = child;
       }

@@ -355,6 +355,20 @@ TEST_F(MkvCrafted, SeekAndSyncTimesFollowTheCuePoints) {
   EXPECT_EQ(status, ZEP_ERR_END_OF_STREAM);
 }
 
+// Without Cues a seek walks the Clusters; in one of unknown size, a child's nine-byte size of
+// 2^64 - 10 (its own header) would wrap the walk back onto itself without end.
+TEST_F(MkvCrafted, SeekOverAChildSizeThatWrapsEndsTheClusterWalk) {
+  const Bytes wrapping = {0xEC, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF6};
+  auto f = open(mkv_file({mkv_segment(
+      {mkv_info(2000.0), E(kTracks, {video()}),
+       mkv_cluster(0, {mkv_simple_block(1, 0, kBlockKey, {{7}}), E::raw(wrapping)})
+           .unknown_size()})}));
+  int64_t t = kSecond;
+  Block b;
+  ASSERT_TRUE(f->seek(ZEP_BLOCK_VIDEO, 0, &t) >= 0 && f->read(&b) >= 0);
+  EXPECT_EQ(row(t, int(b.data.at(0))), row(0, 7));
+}
+
 // B links back to A both ways, C names itself, a non-Matroska file lies by: the chain is A, B.
 TEST_F(MkvCrafted, LinkedSegmentsThatLoopEndTheChain) {
   auto linked = [&](uint8_t self, uint8_t prev, uint8_t next) {
