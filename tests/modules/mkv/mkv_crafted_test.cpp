@@ -359,10 +359,10 @@ TEST_F(MkvCrafted, SeekAndSyncTimesFollowTheCuePoints) {
 // 2^64 - 10 (its own header) would wrap the walk back onto itself without end.
 TEST_F(MkvCrafted, SeekOverAChildSizeThatWrapsEndsTheClusterWalk) {
   const Bytes wrapping = {0xEC, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF6};
-  auto f = open(mkv_file({mkv_segment(
-      {mkv_info(2000.0), E(kTracks, {video()}),
-       mkv_cluster(0, {mkv_simple_block(1, 0, kBlockKey, {{7}}), E::raw(wrapping)})
-           .unknown_size()})}));
+  auto f = open(mkv_file(
+      {mkv_segment({mkv_info(2000.0), E(kTracks, {video()}),
+                    mkv_cluster(0, {mkv_simple_block(1, 0, kBlockKey, {{7}}), E::raw(wrapping)})
+                        .unknown_size()})}));
   int64_t t = kSecond;
   Block b;
   ASSERT_TRUE(f->seek(ZEP_BLOCK_VIDEO, 0, &t) >= 0 && f->read(&b) >= 0);
