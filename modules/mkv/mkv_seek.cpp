@@ -184,6 +184,12 @@ bool cue_lookup(MkvContainer& c, const MkvTrack& t, Lookup mode, int64_t target,
   return found;
 }
 
+// An element's size held at `end`: an unknown or damaged size (a nine-byte
+// one reaches 2^64) never carries a walk past its parent or wraps it back.
+uint64_t held_size(uint64_t size, uint64_t dataPos, uint64_t end) {
+  return std::min(size, end - std::min(end, dataPos));
+}
+
 // Reads the Cluster Timecode at a Cluster's data.
 bool cluster_time(MkvContainer& c, uint64_t dataPos, uint64_t end, int64_t* ticks) {
   uint64_t at = dataPos;
@@ -217,7 +223,7 @@ void scan_clusters(MkvContainer& c, int64_t target) {
     uint64_t size = 0;
     if (ReadElementHeader(c.source, &elementId, &size) < 0) break;
     const uint64_t dataPos = c.source.tell();
-    size = std::min(size, end - std::min(end, dataPos));
+    size = held_size(size, dataPos, end);
     if (elementId == id::kTags || elementId == id::kAttachments) break;
     if (elementId == id::kCluster) {
       int64_t ticks = 0;
@@ -247,10 +253,8 @@ void scan_clusters(MkvContainer& c, int64_t target) {
             break;
           }
           if (cid == id::kCluster && child != dataPos) break;
-          // Held at the Segment's end: a damaged size near 2^64 would wrap
-          // the sum back before this child and walk the same bytes forever.
           const uint64_t childData = c.source.tell();
-          child = childData + std::min(csize, end - std::min(end, childData));
+          child = childData + held_size(csize, childData, end);
         }
         at = child;
       }
@@ -291,7 +295,7 @@ bool refine_key_frame(MkvContainer& c, const MkvTrack& t, uint64_t from, int64_t
     uint64_t size = 0;
     if (ReadElementHeader(c.source, &elementId, &size) < 0) break;
     const uint64_t dataPos = c.source.tell();
-    size = std::min(size, end - std::min(end, dataPos));
+    size = held_size(size, dataPos, end);
     switch (elementId) {
       case id::kCluster:
         currentCluster = at;
